@@ -21,7 +21,9 @@ QString DefaultLockPath(const QString& name) {
 
 InstanceGuard::InstanceGuard(const QString& name, const QString& lockFolder)
     : path_(lockFolder.isEmpty() ? DefaultLockPath(name) : lockFolder + u'/' + name + QStringLiteral(".lock")) {
-    fd_ = ::open(QFile::encodeName(path_).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // Never through a link: in the shared /tmp someone else could plant one to make us create or
+    // open a file of their choosing.
+    fd_ = ::open(QFile::encodeName(path_).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd_ < 0) {
         outcome_ = Outcome::NoHandle;
         return;

@@ -1,0 +1,95 @@
+#include "platform/Network.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A TCP socket bound to a free port of 127.0.0.1; listening only when asked.
+class LoopbackSocket final {
+public:
+    explicit LoopbackSocket(bool listening, int backlog = 16) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            (listening && ::listen(fd_, backlog) != 0) ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return;
+        port_ = ntohs(address.sin_port);
+    }
+    ~LoopbackSocket() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    LoopbackSocket(const LoopbackSocket&) = delete;
+    LoopbackSocket& operator=(const LoopbackSocket&) = delete;
+
+    int port() const { return port_; }
+    QString address() const { return QStringLiteral("http://127.0.0.1:%1/").arg(port_); }
+
+    // A client connection left in the accept queue.
+    bool connectClient(int& clientFd) const {
+        clientFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<uint16_t>(port_));
+        return clientFd >= 0 &&
+               ::connect(clientFd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+TEST(ProbeConnection, ConnectsOnlyWhereSomeoneListens) {
+    LoopbackSocket listening(true);
+    LoopbackSocket bound(false); // holds its port, so nothing else takes it, and refuses connections
+    ASSERT_NE(listening.port(), 0);
+    ASSERT_NE(bound.port(), 0);
+    const struct {
+        QString address;
+        bool expected;
+    } cases[] = {
+        {listening.address(), true},
+        {QStringLiteral("http://localhost:%1/download/showtime.zip").arg(listening.port()), true},
+        {bound.address(), false},
+        {QStringLiteral("http://pelnavi-probe.invalid:%1/").arg(listening.port()), false},
+        {QStringLiteral("not an address"), false},
+        {QString(), false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ProbeConnection(c.address, 10s), c.expected) << c.address.toStdString();
+}
+
+// A listener whose accept queue is full drops further handshakes without answering, which makes a
+// host that stays silent without sending anything off this machine.
+TEST(ProbeConnection, GivesUpOnASilentHostAtTheLimit) {
+    LoopbackSocket full(true, 0);
+    ASSERT_NE(full.port(), 0);
+    int queued = -1;
+    ASSERT_TRUE(full.connectClient(queued));
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ProbeConnection(full.address(), 300ms));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 15s); // well below the 20 s default
+    ::close(queued);
+}
+
+TEST(SystemReportsConnection, GivesTheSameAnswerTwice) {
+    // No expectation about this machine's network; run twice so the sanitizers see the interface
+    // list released each time.
+    EXPECT_EQ(SystemReportsConnection(), SystemReportsConnection());
+}
+
+} // namespace

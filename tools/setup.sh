@@ -1,0 +1,35 @@
+# Shared by ./run and ./test: installs the Debian packages the build and the tests need (running
+# apt-get update only when something is missing), then configures and builds incrementally.
+
+PELNAVI_PACKAGES=(
+  cmake g++ make pkg-config
+  qt6-base-dev libgl-dev libjpeg62-turbo-dev
+  p7zip-full
+  libgtest-dev libgmock-dev
+  fonts-wqy-microhei
+  xvfb xauth
+  python3 curl findutils libglib2.0-bin
+)
+
+pelnavi_install_packages() {
+  local missing=() pkg
+  for pkg in "${PELNAVI_PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+      missing+=("$pkg")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# pelnavi_build DIR [cmake options...]
+pelnavi_build() {
+  local dir=$1
+  shift
+  cmake -S "$PELNAVI_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j "$(nproc)"
+}
