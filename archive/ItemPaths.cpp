@@ -1,0 +1,160 @@
+#include "archive/ItemPaths.h"
+
+#include "platform/CodePage.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr char32_t kFirstEscapedByte = 0xEF80;
+constexpr char32_t kLastEscapedByte = 0xEFFF;
+constexpr char32_t kEscapeBase = 0xEF00;
+
+void AppendUtf8(QByteArray& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// The bytes the library decoded: escaped bytes come back as themselves, the rest as UTF-8.
+QByteArray OriginalBytes(const QString& reported) {
+    QByteArray bytes;
+    bytes.reserve(reported.size() * 3);
+    for (qsizetype i = 0; i < reported.size(); ++i) {
+        char32_t c = reported[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < reported.size() && reported[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(reported[i], reported[i + 1]);
+            ++i;
+        }
+        if (c >= kFirstEscapedByte && c <= kLastEscapedByte)
+            bytes += static_cast<char>(c - kEscapeBase);
+        else
+            AppendUtf8(bytes, c);
+    }
+    return bytes;
+}
+
+class UniqueFd final {
+public:
+    UniqueFd() = default;
+    ~UniqueFd() { Reset(-1); }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    void Reset(int fd) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+bool IsSymbolicLinkAt(int dirFd, const char* name) {
+    struct stat status {};
+    return ::fstatat(dirFd, name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(status.st_mode);
+}
+
+ItemFileResult Failure(int error) {
+    return {ItemFileResult::Failed, -1, error};
+}
+ItemFileResult Skip() {
+    return {ItemFileResult::Skipped, -1, 0};
+}
+
+} // namespace
+
+QString WideToQString(const wchar_t* text, size_t length) {
+    QString result;
+    result.reserve(static_cast<qsizetype>(length));
+    for (size_t i = 0; i < length; ++i) {
+        const auto unit = static_cast<char32_t>(text[i]);
+        if (unit < 0x10000) {
+            result += QChar(static_cast<char16_t>(unit));
+        } else if (unit <= 0x10FFFF) {
+            result += QChar(QChar::highSurrogate(unit));
+            result += QChar(QChar::lowSurrogate(unit));
+        } else {
+            result += QChar(QChar::ReplacementCharacter);
+        }
+    }
+    return result;
+}
+
+QString DecodeItemPath(const QString& reported, bool utf8Flag) {
+    if (utf8Flag)
+        return reported;
+    return DecodeAnsi(OriginalBytes(reported));
+}
+
+bool CharactsHaveUtf8Flag(const QString& characts) {
+    return characts.split(u' ', Qt::SkipEmptyParts).contains(QStringLiteral("UTF8"));
+}
+
+QStringList ContainedPathComponents(const QString& itemPath) {
+    if (itemPath.isEmpty() || itemPath.front() == u'/' || itemPath.front() == u'\\' ||
+        itemPath.contains(QChar(0)))
+        return {};
+    QStringList components;
+    for (const QString& part : QString(itemPath).replace(u'\\', u'/').split(u'/')) {
+        if (part.isEmpty() || part == u".")
+            continue;
+        if (part == u"..")
+            return {};
+        components += part;
+    }
+    return components;
+}
+
+ItemFileResult CreateItemFileBelow(int rootFd, const QStringList& components) {
+    if (components.isEmpty())
+        return Skip();
+    UniqueFd folder;
+    int folderFd = rootFd;
+    for (qsizetype i = 0; i + 1 < components.size(); ++i) {
+        const QByteArray name = QFile::encodeName(components[i]);
+        if (::mkdirat(folderFd, name.constData(), 0777) != 0 && errno != EEXIST)
+            return Failure(errno);
+        const int next =
+            ::openat(folderFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) {
+            const int error = errno;
+            return IsSymbolicLinkAt(folderFd, name.constData()) ? Skip() : Failure(error);
+        }
+        folder.Reset(next);
+        folderFd = next;
+    }
+    const QByteArray name = QFile::encodeName(components.back());
+    const int fd =
+        ::openat(folderFd, name.constData(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        const int error = errno;
+        return IsSymbolicLinkAt(folderFd, name.constData()) ? Skip() : Failure(error);
+    }
+    // Only a regular file is ours to fill; a device or pipe planted there is left alone.
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return Skip();
+    }
+    return {ItemFileResult::Created, fd, 0};
+}

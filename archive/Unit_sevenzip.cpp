@@ -1,0 +1,275 @@
+#include "archive/Unit_sevenzip.h"
+
+#include "archive/ItemPaths.h"
+#include "archive/T7zInArchive.h"
+#include "platform/Exception.h"
+#include "platform/SystemMessage.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QResource>
+
+#include <cerrno>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Resources live at ":/rsrc/TYPE/NAME"; both parts are matched without regard to case.
+QString FindResourcePath(const QString& name, const QString& type) {
+    const QDir root(QStringLiteral(":/rsrc"));
+    for (const QString& typeFolder : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (typeFolder.compare(type, Qt::CaseInsensitive) != 0)
+            continue;
+        const QDir folder(root.filePath(typeFolder));
+        for (const QString& entry : folder.entryList(QDir::Files))
+            if (entry.compare(name, Qt::CaseInsensitive) == 0)
+                return folder.filePath(entry);
+    }
+    return {};
+}
+
+class FileDescriptor final {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+void CheckLibraryResult(HRESULT code) {
+    if (code < 0)
+        throw Exception(SystemMessageText(code));
+}
+
+} // namespace
+
+// ---- ExtractResourceToFile
+
+void ExtractResourceToFile(const QString& resourceName, const QString& resourceType,
+                           const QString& fileName) {
+    const QString path = FindResourcePath(resourceName, resourceType);
+    if (path.isEmpty())
+        throw Exception(QStringLiteral("Resource %1 not found").arg(resourceName));
+    const QResource resource(path);
+    // An uncompressed resource is read where it lies; a compressed one has to be unpacked first.
+    QByteArray unpacked;
+    const char* bytes = reinterpret_cast<const char*>(resource.data());
+    qint64 size = resource.size();
+    if (resource.compressionAlgorithm() != QResource::NoCompression) {
+        unpacked = resource.uncompressedData();
+        bytes = unpacked.constData();
+        size = unpacked.size();
+    }
+
+    const QString fullPath = QFileInfo(fileName).absoluteFilePath();
+    const FileDescriptor file(
+        ::open(QFile::encodeName(fileName).constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (file.get() < 0) {
+        const int error = errno;
+        throw Exception(
+            QStringLiteral("Cannot create file \"%1\". %2").arg(fullPath, ErrnoMessageText(error)));
+    }
+    qint64 written = 0;
+    while (written < size) {
+        const ssize_t count = ::write(file.get(), bytes + written, static_cast<size_t>(size - written));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0) {
+            const int error = count < 0 ? errno : ENOSPC;
+            throw Exception(
+                QStringLiteral("Cannot write file \"%1\". %2").arg(fullPath, ErrnoMessageText(error)));
+        }
+        written += count;
+    }
+}
+
+// ---- CheckArchiveResult
+
+void CheckArchiveResult(int32_t code) {
+    if (code != S_OK)
+        throw Exception(SystemMessageText(code));
+}
+
+// ---- TPropVariant
+
+TPropVariant::TPropVariant(const TLibraryAllocator& allocator) : FAllocator(allocator) {
+    std::memset(&FValue, 0, sizeof FValue);
+}
+
+TPropVariant::TPropVariant(TPropVariant&& other) noexcept
+    : FAllocator(other.FAllocator), FValue(other.FValue) {
+    std::memset(&other.FValue, 0, sizeof other.FValue);
+}
+
+PROPVARIANT* TPropVariant::Receive() {
+    Clear();
+    return &FValue;
+}
+
+void TPropVariant::Clear() {
+    if (FValue.vt != VT_EMPTY && FAllocator.ClearVariant)
+        FAllocator.ClearVariant(&FValue);
+    std::memset(&FValue, 0, sizeof FValue);
+}
+
+QString TPropVariant::ToString() const {
+    switch (FValue.vt) {
+    case VT_BSTR:
+        if (!FValue.bstrVal)
+            return {};
+        return WideToQString(FValue.bstrVal, FAllocator.StringByteLength(FValue.bstrVal) / sizeof(wchar_t));
+    case VT_BOOL:
+        return FValue.boolVal ? QStringLiteral("True") : QStringLiteral("False");
+    case VT_I4:
+        return QString::number(FValue.lVal);
+    case VT_I8:
+        return QString::number(FValue.hVal);
+    case VT_UI1:
+    case VT_UI4:
+    case VT_UI8:
+        return QString::number(ToUInt64());
+    default:
+        return {};
+    }
+}
+
+bool TPropVariant::ToBool() const {
+    return FValue.vt == VT_BOOL && FValue.boolVal != 0;
+}
+
+uint64_t TPropVariant::ToUInt64() const {
+    switch (FValue.vt) {
+    case VT_UI1:
+        return static_cast<uint8_t>(FValue.ulVal);
+    case VT_UI4:
+        return FValue.ulVal;
+    case VT_UI8:
+        return FValue.uhVal;
+    case VT_I4:
+        return FValue.lVal < 0 ? 0 : static_cast<uint64_t>(FValue.lVal);
+    case VT_I8:
+        return FValue.hVal < 0 ? 0 : static_cast<uint64_t>(FValue.hVal);
+    default:
+        return 0;
+    }
+}
+
+QByteArray TPropVariant::StringBytes() const {
+    if (FValue.vt != VT_BSTR || !FValue.bstrVal)
+        return {};
+    return QByteArray(reinterpret_cast<const char*>(FValue.bstrVal),
+                      static_cast<qsizetype>(FAllocator.StringByteLength(FValue.bstrVal)));
+}
+
+// ---- T7zPlugin
+
+T7zPlugin::T7zPlugin(const QString& lib) : FLibraryName(lib) {
+    // Linux does not look in the working directory for a bare name, so it is named there.
+    const QString path = lib.contains(u'/') ? lib : QStringLiteral("./") + lib;
+    FHandle = ::dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
+    if (!FHandle)
+        throw Exception(QStringLiteral("Error loading library %1").arg(lib));
+    FCreateObject = reinterpret_cast<CreateObjectFunc>(Entry("CreateObject"));
+    FAllocator.AllocString = reinterpret_cast<SysAllocStringLenFunc>(Entry("SysAllocStringLen"));
+    FAllocator.FreeString = reinterpret_cast<SysFreeStringFunc>(Entry("SysFreeString"));
+    FAllocator.StringByteLength = reinterpret_cast<SysStringByteLenFunc>(Entry("SysStringByteLen"));
+    FAllocator.ClearVariant = reinterpret_cast<VariantClearFunc>(Entry("VariantClear"));
+    // Without its allocator, or built with another interface layout, the module is no use to us.
+    if (!FCreateObject || !FAllocator.AllocString || !FAllocator.FreeString || !FAllocator.StringByteLength ||
+        !FAllocator.ClearVariant)
+        FCreateObject = nullptr;
+    else
+        CheckInterfaceLayout();
+    if (!FCreateObject) {
+        ReleaseModule();
+        throw Exception(QStringLiteral("%1 is not a 7z library").arg(lib));
+    }
+}
+
+T7zPlugin::~T7zPlugin() {
+    ReleaseModule();
+}
+
+// Builds whose IUnknown has a virtual destructor put two more slots before every method; the
+// module says which layout it has (0: none). One that does not say is an old build of that kind.
+void T7zPlugin::CheckInterfaceLayout() {
+    const auto getModuleProp = reinterpret_cast<GetModulePropFunc>(Entry("GetModuleProp"));
+    TPropVariant layout(FAllocator);
+    if (!getModuleProp || getModuleProp(0, layout.Receive()) != S_OK || layout.Type() != VT_UI4 ||
+        layout.Value().ulVal != 0)
+        FCreateObject = nullptr;
+}
+
+void T7zPlugin::ReleaseModule() {
+    FCreateObject = nullptr;
+    FAllocator = {};
+    if (void* handle = std::exchange(FHandle, nullptr))
+        ::dlclose(handle);
+}
+
+void* T7zPlugin::Entry(const char* name) const {
+    return FHandle ? ::dlsym(FHandle, name) : nullptr;
+}
+
+HRESULT T7zPlugin::QueryInterface(const GUID& iid, void** object) {
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    if (!(iid == IID_IUnknown))
+        return E_NOINTERFACE;
+    *object = static_cast<IUnknown*>(this);
+    AddRef();
+    return S_OK;
+}
+
+void T7zPlugin::CreateObject(const GUID& clsid, const GUID& iid, void** object) {
+    CheckLibraryResult(FCreateObject(&clsid, &iid, object));
+}
+
+// ---- T7zArchive
+
+T7zArchive::T7zArchive(const QString& lib) : T7zPlugin(lib) {
+    FGetHandlerProperty = reinterpret_cast<GetHandlerPropertyFunc>(Entry("GetHandlerProperty"));
+    if (!FGetHandlerProperty) {
+        ReleaseModule();
+        throw Exception(QStringLiteral("%1 is not a Format library").arg(lib));
+    }
+    FClassId = GUID{};
+}
+
+TPropVariant T7zArchive::GetHandlerProperty(NArchive propID) {
+    TPropVariant value(Allocator());
+    CheckLibraryResult(FGetHandlerProperty(static_cast<PROPID>(propID), value.Receive()));
+    return value;
+}
+
+QString T7zArchive::GetLibStringProperty(NArchive index) {
+    return GetHandlerProperty(index).ToString();
+}
+
+GUID T7zArchive::GetLibGUIDProperty(NArchive index) {
+    const QByteArray bytes = GetHandlerProperty(index).StringBytes();
+    GUID result{};
+    if (bytes.size() >= static_cast<qsizetype>(sizeof result))
+        std::memcpy(&result, bytes.constData(), sizeof result);
+    return result;
+}
+
+// ---- MakeInArchive
+
+I7zInArchivePtr MakeInArchive(const GUID& classId) {
+    I7zInArchivePtr archive(new T7zInArchive(QString::fromUtf16(kArchiveLibraryName)));
+    archive->WriteClassID(classId);
+    return archive;
+}

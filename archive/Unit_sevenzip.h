@@ -1,0 +1,188 @@
+#pragma once
+
+// Binding to the 7-Zip archive library: loading the module, its format handlers, and the
+// extraction object with which the update unpacks the schedule package.
+
+#include "archive/ComPtr.h"
+#include "archive/InterfacedObject.h"
+#include "archive/SevenZipAbi.h"
+#include "archive/T7zStream.h"
+
+#include <QString>
+
+#include <cstdint>
+
+// ---- Library resources on disk
+
+// Writes the bytes of the executable's resource (name, type), both matched without regard to case,
+// to fileName, replacing any file there. Raises "Resource %s not found", "Cannot create file "%s". %s"
+// or "Cannot write file "%s". %s".
+void ExtractResourceToFile(const QString& resourceName, const QString& resourceType, const QString& fileName);
+
+// ---- Result codes
+
+// Archive operations fail on any code other than 0, with the system's text for the code.
+void CheckArchiveResult(int32_t code);
+
+// ---- Values that the library allocates
+
+// The library's own allocator: strings and variants that cross the boundary are made and freed by it.
+struct TLibraryAllocator {
+    SysAllocStringLenFunc AllocString = nullptr;
+    SysFreeStringFunc FreeString = nullptr;
+    SysStringByteLenFunc StringByteLength = nullptr;
+    VariantClearFunc ClearVariant = nullptr;
+};
+
+// A variant filled in by the library, cleared by the library when it goes.
+class TPropVariant final {
+public:
+    explicit TPropVariant(const TLibraryAllocator& allocator);
+    ~TPropVariant() { Clear(); }
+    TPropVariant(TPropVariant&& other) noexcept;
+    TPropVariant(const TPropVariant&) = delete;
+    TPropVariant& operator=(const TPropVariant&) = delete;
+    TPropVariant& operator=(TPropVariant&&) = delete;
+
+    // Address for an out-parameter: cleared, and empty.
+    PROPVARIANT* Receive();
+    void Clear();
+
+    const PROPVARIANT& Value() const { return FValue; }
+    VARTYPE Type() const { return FValue.vt; }
+    // Strings give their text, numbers their decimal form, booleans "True" or "False"; no value "".
+    QString ToString() const;
+    bool ToBool() const;
+    uint64_t ToUInt64() const;
+    // The raw bytes of a string value, as class ids are handed out.
+    QByteArray StringBytes() const;
+
+private:
+    TLibraryAllocator FAllocator;
+    PROPVARIANT FValue;
+};
+
+// ---- Module and handler classes
+
+// The handler property ids, in the library's published numbering.
+enum class NArchive : PROPID {
+    kName,
+    kClassID,
+    kExtension,
+    kAddExtension,
+    kUpdate,
+    kKeepName,
+    kStartSignature,
+    kFinishSignature,
+    kAssociate,
+};
+
+// The Zip format handler's class id.
+inline constexpr GUID CLSID_CFormatZip{
+    0x23170F69u, 0x40C1, 0x278A, {0x10, 0x00, 0x00, 0x01, 0x10, 0x01, 0x00, 0x00}};
+
+// Loads the library module and calls its CreateObject. The module is given back when the object goes.
+class T7zPlugin : public TInterfacedObject, public IUnknown {
+public:
+    // Loads lib ("./" is put before a bare name, so the file in the working directory is the one
+    // found). Raises "Error loading library %s" and "%s is not a 7z library".
+    explicit T7zPlugin(const QString& lib);
+
+    HRESULT QueryInterface(const GUID& iid, void** object) override;
+    uint32_t AddRef() override { return AddReference(); }
+    uint32_t Release() override { return ReleaseReference(); }
+
+    // Raises on a negative code, with the system's text for it.
+    void CreateObject(const GUID& clsid, const GUID& iid, void** object);
+    const TLibraryAllocator& Allocator() const { return FAllocator; }
+
+protected:
+    ~T7zPlugin() override;
+    // Gives the module back now, for a constructor that is about to raise.
+    void ReleaseModule();
+    void* Entry(const char* name) const;
+    const QString& LibraryName() const { return FLibraryName; }
+
+private:
+    void CheckInterfaceLayout();
+
+    void* FHandle = nullptr;
+    CreateObjectFunc FCreateObject = nullptr;
+    TLibraryAllocator FAllocator;
+    QString FLibraryName;
+};
+
+// A module that describes format handlers, and the class id of the handler to create.
+class T7zArchive : public T7zPlugin {
+public:
+    // As T7zPlugin, then raises "%s is not a Format library" without GetHandlerProperty.
+    explicit T7zArchive(const QString& lib);
+
+    // Raises on a negative code, with the system's text for it.
+    TPropVariant GetHandlerProperty(NArchive propID);
+    QString GetLibStringProperty(NArchive index);
+    GUID GetLibGUIDProperty(NArchive index);
+
+    QString Name() { return GetLibStringProperty(NArchive::kName); }
+    QString Extension() { return GetLibStringProperty(NArchive::kExtension); }
+    GUID ClassID() const { return FClassId; }
+    void SetClassID(const GUID& classId) { FClassId = classId; }
+
+protected:
+    ~T7zArchive() override = default;
+
+    GetHandlerPropertyFunc FGetHandlerProperty = nullptr;
+    GUID FClassId{};
+};
+
+// ---- The extraction object's interface
+
+// Callbacks get back the context pointer (sender) that was registered with them; they return a
+// result code, 0 for success.
+using T7zPasswordCallback = HRESULT (*)(void* sender, QString& password);
+// Hands over one counted reference in *outStream, or leaves it empty to skip the item.
+using T7zGetStreamCallBack = HRESULT (*)(void* sender, uint32_t index, ISequentialOutStream** outStream);
+// total true: value is the total to come; false: the amount done so far.
+using T7zProgressCallback = HRESULT (*)(void* sender, bool total, int64_t value);
+
+// {022CF785-3ECE-46EF-9755-291FA84CC6C9}
+inline constexpr GUID IID_I7zInArchive{
+    0x022CF785u, 0x3ECE, 0x46EF, {0x97, 0x55, 0x29, 0x1F, 0xA8, 0x4C, 0xC6, 0xC9}};
+
+// Opens an archive through a format handler and writes its items out. Operations raise Exception.
+// Those that need the handler raise "No archive is open" before an open or after CloseArchive.
+class I7zInArchive : public IUnknown {
+public:
+    virtual void OpenArchiveFile(const QString& fileName) = 0;
+    virtual void OpenArchiveStream(IInStream* stream) = 0;
+    virtual void CloseArchive() = 0;
+    virtual uint32_t ItemCount() = 0;
+    // Item reads give "", 0 or false for an index that the archive does not have.
+    virtual QString ItemPath(uint32_t index) = 0;
+    virtual QString ItemName(uint32_t index) = 0;
+    virtual uint32_t ItemSize(uint32_t index) = 0;
+    virtual bool ItemIsFolder(uint32_t index) = 0;
+    virtual TComPtr<IInArchive> ReadInArchive() = 0;
+    virtual void ExtractOneItem(uint32_t item, TStream* stream, bool test) = 0;
+    virtual void ExtractListedItems(const uint32_t* items, uint32_t count, bool test, void* sender,
+                                    T7zGetStreamCallBack callback) = 0;
+    virtual void ExtractEveryItem(bool test, void* sender, T7zGetStreamCallBack callback) = 0;
+    virtual void ExtractIntoFolder(const QString& path) = 0;
+    virtual void InstallPasswordProvider(void* sender, T7zPasswordCallback callback) = 0;
+    virtual void UsePassword(const QString& password) = 0;
+    virtual void InstallProgressSink(void* sender, T7zProgressCallback callback) = 0;
+    virtual void WriteClassID(const GUID& classId) = 0;
+    virtual GUID ReadClassID() = 0;
+
+protected:
+    ~I7zInArchive() = default;
+};
+
+using I7zInArchivePtr = TComPtr<I7zInArchive>;
+
+// Name of the library file that start-up writes and the factory loads.
+inline constexpr const char16_t* kArchiveLibraryName = u"7z.dll";
+
+// An extraction object over "7z.dll" for the handler classId; the handler itself is created at the
+// first open. Raises the library's load errors.
+I7zInArchivePtr MakeInArchive(const GUID& classId);

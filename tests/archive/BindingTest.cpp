@@ -1,0 +1,180 @@
+#include "archive/T7zInArchive.h"
+#include "archive/Unit_sevenzip.h"
+#include "platform/Exception.h"
+#include "tests/archive/ArchiveTestSupport.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <functional>
+
+namespace {
+
+QString MessageOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Exception& error) {
+        return error.Message();
+    }
+    return QStringLiteral("<no error>");
+}
+
+QByteArray LibraryResource() {
+    QFile file(QStringLiteral(":/rsrc/DLL/7Z"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+constexpr GUID kFormat7z{0x23170F69u, 0x40C1, 0x278A, {0x10, 0x00, 0x00, 0x01, 0x10, 0x07, 0x00, 0x00}};
+
+} // namespace
+
+TEST(ExtractResourceToFile, WritesTheResourceFoundWithoutRegardToCase) {
+    const QByteArray library = LibraryResource();
+    ASSERT_GT(library.size(), 100000);
+    const LibraryWorkingFolder folder(false);
+    const struct {
+        const char* name;
+        const char* type;
+    } lookups[] = {{"7z", "dll"}, {"7Z", "DLL"}, {"7z", "Dll"}};
+    for (const auto& lookup : lookups) {
+        // A longer file of other content is replaced completely.
+        WriteWholeFile(folder.Path("7z.dll"), QByteArray(library.size() + 4096, 'x'));
+        ExtractResourceToFile(lookup.name, lookup.type, QStringLiteral("7z.dll"));
+        EXPECT_EQ(ReadWholeFile(folder.Path("7z.dll")), library) << lookup.name << " " << lookup.type;
+    }
+}
+
+TEST(ExtractResourceToFile, ReportsEachFailureInItsOwnWords) {
+    const LibraryWorkingFolder folder(false);
+    const QString missingFolderFile = folder.Path("no-such-folder/7z.dll");
+    EXPECT_EQ(MessageOf([] { ExtractResourceToFile("8z", "dll", "7z.dll"); }), "Resource 8z not found");
+    EXPECT_EQ(MessageOf([] { ExtractResourceToFile("7z", "exe", "7z.dll"); }), "Resource 7z not found");
+    EXPECT_EQ(MessageOf([] { ExtractResourceToFile("7z", "dll", "no-such-folder/7z.dll"); }),
+              QStringLiteral("Cannot create file \"%1\". No such file or directory").arg(missingFolderFile));
+    EXPECT_EQ(MessageOf([&] { ExtractResourceToFile("7z", "dll", folder.Path()); }),
+              QStringLiteral("Cannot create file \"%1\". Is a directory").arg(folder.Path()));
+    EXPECT_EQ(MessageOf([] { ExtractResourceToFile("7z", "dll", "/dev/full"); }),
+              "Cannot write file \"/dev/full\". No space left on device");
+}
+
+TEST(LibraryLoading, RefusesModulesThatAreNotTheArchiveLibrary) {
+    const struct {
+        const char* source; // copied to "7z.dll"; nullptr: no such file
+        const char* message;
+    } cases[] = {
+        {nullptr, "Error loading library 7z.dll"},
+        {"", "Error loading library 7z.dll"}, // not a library at all: a text file
+        {TESTLIB_NO_CREATE_OBJECT, "7z.dll is not a 7z library"},
+        {TESTLIB_OLD_LAYOUT, "7z.dll is not a 7z library"},
+        {TESTLIB_NO_HANDLER_PROPERTY, "7z.dll is not a Format library"},
+    };
+    for (const auto& c : cases) {
+        const LibraryWorkingFolder folder(false);
+        if (c.source && *c.source)
+            ASSERT_TRUE(QFile::copy(c.source, folder.Path("7z.dll")));
+        else if (c.source)
+            WriteWholeFile(folder.Path("7z.dll"), "this is not a library\n");
+        EXPECT_EQ(MessageOf([] { MakeInArchive(CLSID_CFormatZip); }), c.message) << c.message;
+        EXPECT_FALSE(IsMapped(folder.Path("7z.dll")));
+    }
+}
+
+TEST(LibraryLoading, AFailedConstructorGivesTheModuleBackExactlyOnce) {
+    const LibraryWorkingFolder folder(false);
+    ASSERT_TRUE(QFile::copy(TESTLIB_NO_HANDLER_PROPERTY, folder.Path("7z.dll")));
+    void* ownLoad = ::dlopen(QFile::encodeName(folder.Path("7z.dll")).constData(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(ownLoad, nullptr);
+    EXPECT_EQ(MessageOf([] { MakeInArchive(CLSID_CFormatZip); }), "7z.dll is not a Format library");
+    // Released twice, the module would be gone although we still hold it.
+    EXPECT_TRUE(IsMapped(folder.Path("7z.dll")));
+    ::dlclose(ownLoad);
+    // Not released at all, it would still be here.
+    EXPECT_FALSE(IsMapped(folder.Path("7z.dll")));
+}
+
+TEST(LibraryLoading, EachArchiveObjectHoldsItsOwnLoadOfTheModule) {
+    const LibraryWorkingFolder folder;
+    I7zInArchivePtr first = MakeInArchive(CLSID_CFormatZip);
+    I7zInArchivePtr second = MakeInArchive(CLSID_CFormatZip);
+    EXPECT_TRUE(IsMapped(folder.Path("7z.dll")));
+    first.Reset();
+    EXPECT_TRUE(IsMapped(folder.Path("7z.dll")));
+    second.Reset();
+    EXPECT_FALSE(IsMapped(folder.Path("7z.dll")));
+}
+
+TEST(LibraryLoading, AClassIdNeverSetFailsAtOpenWithTheLibrarysCode) {
+    const LibraryWorkingFolder folder;
+    WriteWholeFile(folder.Path("package.zip"), "PK\x05\x06" + QByteArray(18, '\0'));
+    const I7zInArchivePtr archive(new T7zInArchive(QStringLiteral("7z.dll")));
+    EXPECT_EQ(archive->ReadClassID(), GUID{});
+    EXPECT_EQ(MessageOf([&] { archive->OpenArchiveFile(folder.Path("package.zip")); }),
+              "ClassFactory cannot supply requested class");
+}
+
+TEST(LibraryLoading, ReadsTheLibrarysDefaultHandlerDescription) {
+    const LibraryWorkingFolder folder;
+    T7zArchive* archive = new T7zArchive(QStringLiteral("7z.dll"));
+    const TComPtr<IUnknown> reference(static_cast<IUnknown*>(archive));
+    // This build describes its default format, 7z, not Zip.
+    EXPECT_EQ(archive->Name(), "7z");
+    EXPECT_TRUE(archive->Extension().split(' ').contains("7z"));
+    EXPECT_EQ(archive->GetLibGUIDProperty(NArchive::kClassID), kFormat7z);
+    EXPECT_EQ(archive->GetLibStringProperty(NArchive::kAddExtension), "");
+    EXPECT_EQ(archive->ClassID(), GUID{});
+    archive->SetClassID(CLSID_CFormatZip);
+    EXPECT_EQ(archive->ClassID(), CLSID_CFormatZip);
+}
+
+TEST(LibraryLoading, CreateObjectFailsOnlyOnNegativeCodes) {
+    const LibraryWorkingFolder folder;
+    T7zPlugin* plugin = new T7zPlugin(QStringLiteral("7z.dll"));
+    const TComPtr<IUnknown> reference(plugin);
+    TComPtr<IInArchive> handler;
+    plugin->CreateObject(CLSID_CFormatZip, IID_IInArchive, handler.ReceiveVoid());
+    EXPECT_TRUE(handler);
+    EXPECT_EQ(MessageOf([&] { plugin->CreateObject(CLSID_CFormatZip, IID_IUnknown, handler.ReceiveVoid()); }),
+              "No such interface supported");
+    EXPECT_FALSE(handler);
+}
+
+TEST(ReferenceCounting, ObjectsAnswerOnlyForTheirInterfaces) {
+    const LibraryWorkingFolder folder;
+    const I7zInArchivePtr archive = MakeInArchive(CLSID_CFormatZip);
+    const TComPtr<IInStream> stream(new T7zStream(new TMemoryStream, soOwned));
+    const GUID unknownIid = LibraryInterfaceId(0x04, 0x04); // ICompressProgressInfo
+    const struct {
+        IUnknown* object;
+        GUID iid;
+        bool answered;
+    } cases[] = {
+        {archive.Get(), IID_I7zInArchive, true},
+        {archive.Get(), IID_IArchiveExtractCallback, true},
+        {archive.Get(), IID_IProgress, true},
+        {archive.Get(), IID_ICryptoGetTextPassword, true},
+        {archive.Get(), IID_IArchiveOpenVolumeCallback, true},
+        {archive.Get(), IID_IArchiveOpenSetSubArchiveName, true},
+        {archive.Get(), unknownIid, false},
+        {archive.Get(), IID_IInStream, false},
+        {stream.Get(), IID_IOutStream, true},
+        {stream.Get(), IID_IStreamGetSize, true},
+        {stream.Get(), IID_IOutStreamFinish, true},
+        {stream.Get(), unknownIid, false},
+        {stream.Get(), IID_IArchiveExtractCallback, false},
+    };
+    for (const auto& c : cases) {
+        void* answer = reinterpret_cast<void*>(1);
+        const HRESULT code = c.object->QueryInterface(c.iid, &answer);
+        EXPECT_EQ(code, c.answered ? S_OK : E_NOINTERFACE);
+        EXPECT_EQ(answer != nullptr, c.answered);
+        if (answer)
+            static_cast<IUnknown*>(answer)->Release();
+    }
+    // The same object whichever interface it is reached through.
+    const TComPtr<IUnknown> viaCallback = QueryTo<IUnknown>(
+        QueryTo<IArchiveExtractCallback>(archive.Get(), IID_IArchiveExtractCallback).Get(), IID_IUnknown);
+    EXPECT_EQ(viaCallback.Get(), static_cast<IUnknown*>(archive.Get()));
+}
