@@ -1,0 +1,68 @@
+// Program entry: the single-instance guard, the application object, the window and its message loop.
+#include "platform/AppPaths.h"
+#include "platform/InstanceGuard.h"
+#include "ui/Unit1.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int gSignalPipe[2] = {-1, -1};
+
+void ForwardSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(gSignalPipe[1], &byte, 1);
+}
+
+// A desktop session that ends (SIGTERM) or a Ctrl+C closes the window like its close box does, so
+// the program still ends with exit code 0.
+void CloseWindowOnTermination(TForm1& window, QSocketNotifier*& notifier) {
+    if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    struct sigaction action {};
+    action.sa_handler = ForwardSignal;
+    ::sigemptyset(&action.sa_mask);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+    notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+        char byte;
+        while (::read(gSignalPipe[0], &byte, 1) > 0) {
+        }
+        window.close();
+    });
+}
+
+QStringList ProgramArguments(int argc, char** argv) {
+    // Taken before the application object sees them: Qt would remove its own options.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QFile::decodeName(argv[i]);
+    return arguments;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const QStringList arguments = ProgramArguments(argc, argv);
+    // Only one copy per login: a second start ends here, silently, before it needs a display.
+    InstanceGuard guard(QString::fromUtf8(kApplicationTitle));
+    if (guard.outcome() != InstanceGuard::Outcome::Claimed)
+        return 0;
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
+
+    TForm1 window(TStartup{ExecutablePath(), arguments});
+    QSocketNotifier* notifier = nullptr;
+    CloseWindowOnTermination(window, notifier);
+    window.show();
+    QApplication::exec();
+    return 0;
+}

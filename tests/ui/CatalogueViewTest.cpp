@@ -1,0 +1,149 @@
+// The channel list and the schedule view on the real window.
+#include "tests/ui/WindowFixture.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QTest>
+
+#include <iconv.h>
+
+namespace {
+
+QStringList ListTexts(const QListWidget* list) {
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts << list->item(i)->text();
+    return texts;
+}
+
+QByteArray Gbk(const QString& text) {
+    QByteArray utf8 = text.toUtf8();
+    QByteArray out(utf8.size() * 2 + 4, '\0');
+    iconv_t converter = ::iconv_open("GBK", "UTF-8");
+    char* in = utf8.data();
+    size_t inLeft = utf8.size();
+    char* to = out.data();
+    size_t outLeft = out.size();
+    ::iconv(converter, &in, &inLeft, &to, &outLeft);
+    ::iconv_close(converter);
+    out.truncate(out.size() - static_cast<qsizetype>(outLeft));
+    return out;
+}
+
+QByteArray Utf16LeWithMark(const QString& text) {
+    QByteArray bytes("\xFF\xFE", 2);
+    bytes.append(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+    return bytes;
+}
+
+const QString kSchedule = QStringLiteral("06:00 朝闻天下\r\n08:35 新闻30分\r\n19:00 新闻联播\r\n");
+const QStringList kScheduleLines = {"06:00 朝闻天下", "08:35 新闻30分", "19:00 新闻联播"};
+
+class CatalogueViewTest : public WindowFixture {
+protected:
+    void SelectChannel(TForm1& window, int row) {
+        const QRect place = window.TVList->visualItemRect(window.TVList->item(row));
+        QTest::mouseClick(window.TVList->viewport(), Qt::LeftButton, {}, place.center());
+    }
+};
+
+TEST_F(CatalogueViewTest, PlainStartListsTheNationalClassUnderDisplayNames) {
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), Gbk(kSchedule));
+    WriteDataFile(QStringLiteral("央视频道/A.TXT"), "x");
+    WriteDataFile(QStringLiteral("地方频道/anhui卫视.txt"), "x");
+    WriteDataFile(QStringLiteral("zorq.zip"), "PK");
+    TForm1& window = Start();
+    QStringList names = ListTexts(window.TVList);
+    names.sort();
+    EXPECT_EQ(names, (QStringList{"ZORQ-1 中央", "a"}));
+    EXPECT_EQ(window.SBPanel0->text(), QStringLiteral("共2个频道 ") + WelcomeLine());
+    ASSERT_EQ(window.TVFilepathList->count(), window.TVList->count());
+    for (int i = 0; i < window.TVList->count(); ++i) {
+        const QString path = window.TVFilepathList->item(i)->text();
+        EXPECT_EQ(window.TVList->item(i)->text(), path.endsWith(u"A.TXT") ? QStringLiteral("a") : QStringLiteral("ZORQ-1 中央"));
+        EXPECT_TRUE(path.startsWith(DataFolder() + QStringLiteral("央视频道/")));
+    }
+}
+
+TEST_F(CatalogueViewTest, AllChannelsWalksTheWholeDataFolderBreadthFirst) {
+    WriteDataFile(QStringLiteral("央视频道/sub/deep/03.txt"), "x");
+    WriteDataFile(QStringLiteral("央视频道/02.txt"), "x");
+    WriteDataFile(QStringLiteral("top.txt"), "x");
+    WriteDataFile(QStringLiteral("zorq.zip"), "PK");
+    TForm1& window = Start();
+    window.ComboBox_Class->setCurrentIndex(0); // the change rescans at once
+    EXPECT_EQ(ListTexts(window.TVList), (QStringList{"top", "ZORQ-2 财经", "ZORQ-3 综艺"}));
+    EXPECT_EQ(ListTexts(window.TVFilepathList),
+              (QStringList{DataFolder() + "top.txt", DataFolder() + "央视频道/02.txt",
+                           DataFolder() + "央视频道/sub/deep/03.txt"}));
+    EXPECT_EQ(ListTexts(window.filepathList),
+              (QStringList{DataFolder() + "央视频道/", DataFolder() + "央视频道/sub/", DataFolder() + "央视频道/sub/deep/"}));
+    EXPECT_EQ(window.SBPanel0->text(), QStringLiteral("共3个频道 ") + WelcomeLine());
+
+    window.TVListBox->setPlainText(QStringLiteral("old listing"));
+    window.ComboBox_Class->setCurrentText(QStringLiteral("地方频道")); // no such folder
+    EXPECT_EQ(window.TVList->count(), 0);
+    EXPECT_EQ(window.TVFilepathList->count(), 0);
+    EXPECT_TRUE(window.TVListBox->toPlainText().isEmpty());
+    EXPECT_EQ(window.SBPanel0->text(), QStringLiteral("共0个频道 ") + WelcomeLine());
+}
+
+TEST_F(CatalogueViewTest, ARescanAskedForDuringTheScanPumpLeavesOneScanInTheLists) {
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), "x");
+    WriteDataFile(QStringLiteral("地方频道/hunan卫视.txt"), "x");
+    WriteDataFile(QStringLiteral("top.txt"), "x");
+    TForm1& window = Start();
+    ASSERT_EQ(window.TVList->count(), 1);
+    // The class changes while the rescan below lets the window take its messages.
+    QMetaObject::invokeMethod(
+        window.ComboBox_Class, [&window] { window.ComboBox_Class->setCurrentIndex(0); }, Qt::QueuedConnection);
+    window.LoadData->click();
+    EXPECT_EQ(window.TVList->count(), 3);
+    EXPECT_EQ(window.TVFilepathList->count(), 3);
+    EXPECT_EQ(window.SBPanel0->text(), QStringLiteral("共3个频道 ") + WelcomeLine());
+}
+
+TEST_F(CatalogueViewTest, AListingLooksTheSameInEveryEncoding) {
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), Gbk(kSchedule));
+    WriteDataFile(QStringLiteral("央视频道/02.txt"), "\xEF\xBB\xBF" + kSchedule.toUtf8());
+    WriteDataFile(QStringLiteral("央视频道/03.txt"), Utf16LeWithMark(kSchedule));
+    TForm1& window = Start();
+    window.show();
+    ASSERT_EQ(window.TVList->count(), 3);
+    for (int row = 0; row < 3; ++row) {
+        SCOPED_TRACE(row);
+        SelectChannel(window, row);
+        EXPECT_EQ(MemoLines(window.TVListBox),
+                  QStringList{QStringLiteral("【") + window.TVList->item(row)->text() + QStringLiteral("】")} + kScheduleLines);
+    }
+}
+
+TEST_F(CatalogueViewTest, ArrowKeysShowEachListingAndAnUnreadableOneLeavesTheMemo) {
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), "first\n");
+    WriteDataFile(QStringLiteral("央视频道/02.txt"), "second\n");
+    TForm1& window = Start();
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_EQ(window.TVList->count(), 2);
+    SelectChannel(window, 0);
+    const QString first = window.TVListBox->toPlainText();
+    EXPECT_TRUE(first.endsWith(u"first"));
+    window.TVList->setFocus();
+    QTest::keyClick(window.TVList, Qt::Key_Down);
+    EXPECT_TRUE(window.TVListBox->toPlainText().endsWith(u"second"));
+    QTest::keyClick(window.TVList, Qt::Key_Up);
+    EXPECT_EQ(window.TVListBox->toPlainText(), first);
+
+    // A file removed after the scan: the selection moves, the memo stays.
+    ASSERT_TRUE(QFile::remove(window.TVFilepathList->item(1)->text()));
+    QTest::keyClick(window.TVList, Qt::Key_Down);
+    EXPECT_EQ(window.TVList->currentRow(), 1);
+    EXPECT_EQ(window.TVListBox->toPlainText(), first);
+
+    // After a rescan nothing is selected and the memo is empty until a channel is picked.
+    window.LoadData->click();
+    EXPECT_EQ(window.TVList->currentRow(), -1);
+    EXPECT_TRUE(window.TVListBox->toPlainText().isEmpty());
+}
+
+} // namespace

@@ -1,0 +1,97 @@
+#include "tests/ui/WindowFixture.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+
+namespace {
+
+QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+const QString kInitialStatus = WelcomeLine() + QStringLiteral("   win7系统下请在非系统盘运行");
+
+using StartupTest = WindowFixture;
+
+TEST_F(StartupTest, PlainStartScansWritesTheLibraryAndPutsTheShortcutOnTheDesktop) {
+    TForm1& window = Start();
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Pelnavi系统1.32.2011916"));
+    EXPECT_EQ(AppPath, ProgramFolder());
+    EXPECT_TRUE(QFileInfo(DataFolder()).isDir());
+    // The library lands in the working directory, not beside the executable.
+    EXPECT_EQ(ReadAll(WorkingFolder() + QStringLiteral("7z.dll")), ReadAll(QStringLiteral(":/rsrc/DLL/7Z")));
+    EXPECT_FALSE(QFileInfo::exists(ProgramFolder() + QStringLiteral("7z.dll")));
+    EXPECT_EQ(window.SBPanel0->text(), QStringLiteral("共0个频道 ") + WelcomeLine());
+    EXPECT_TRUE(MemoLines(window.TVListBox).isEmpty());
+    const QByteArray shortcut = ReadAll(DesktopFolder() + QStringLiteral("Pelnavi.desktop"));
+    EXPECT_TRUE(shortcut.contains("Exec=" + QFile::encodeName(ExecutablePath())));
+    EXPECT_TRUE(shortcut.contains("Path=" + QFile::encodeName(ProgramFolder())));
+}
+
+TEST_F(StartupTest, AnOldLibraryFileIsReplaced) {
+    QFile old(WorkingFolder() + QStringLiteral("7z.dll"));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write(QByteArray(5'000'000, 'x'));
+    old.close();
+    Start({QStringLiteral("x")});
+    EXPECT_EQ(ReadAll(WorkingFolder() + QStringLiteral("7z.dll")), ReadAll(QStringLiteral(":/rsrc/DLL/7Z")));
+}
+
+TEST_F(StartupTest, OnlyTheUpSwitchInAnyCaseStartsAnUpdate) {
+    struct Case {
+        QStringList arguments;
+        int statusLines;
+    };
+    const Case cases[] = {
+        {{"-up"}, 1},  {{"-UP"}, 1},  {{"-Up"}, 1},         {{"/up"}, 0},
+        {{"up"}, 0},   {{"--up"}, 0}, {{"-up", "-up"}, 2},  {{"x", "-uP"}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(u' ').toStdString());
+        TForm1& window = Start(c.arguments);
+        EXPECT_EQ(MemoLines(window.TVListBox), QStringList(c.statusLines, QStringLiteral("请稍后正在更新数据.")));
+        EXPECT_EQ(window.Timer1->Enabled(), c.statusLines > 0);
+        // With any argument there is no scan and no shortcut.
+        EXPECT_EQ(window.SBPanel0->text(),
+                  c.statusLines > 0 ? QStringLiteral("请稍后正在更新数据.") : kInitialStatus);
+        EXPECT_FALSE(QFileInfo::exists(DesktopFolder() + QStringLiteral("Pelnavi.desktop")));
+    }
+}
+
+TEST_F(StartupTest, ALibraryFileThatCannotBeWrittenIsShownAndSkipsTheRestOfTheStart) {
+    ASSERT_TRUE(QDir().mkpath(WorkingFolder() + QStringLiteral("7z.dll"))); // a folder takes the name
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), "06:00 朝闻天下\r\n");
+    ModalBoxRecord box;
+    AnswerNextModalBox(box);
+    TForm1& window = Start({QStringLiteral("-up")});
+    ASSERT_TRUE(box.seen);
+    EXPECT_EQ(box.title, QStringLiteral("Pelnavi系统"));
+    EXPECT_EQ(box.icon, QMessageBox::Critical);
+    EXPECT_EQ(box.text, QStringLiteral("Cannot create file \"%1\". Is a directory.").arg(WorkingFolder() + "7z.dll"));
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Pelnavi系统1.32.2011916"));
+    EXPECT_TRUE(QFileInfo(DataFolder()).isDir());
+    EXPECT_FALSE(window.Timer1->Enabled());
+    EXPECT_TRUE(MemoLines(window.TVListBox).isEmpty());
+
+    ModalBoxRecord plainBox;
+    AnswerNextModalBox(plainBox);
+    TForm1& plain = Start();
+    ASSERT_TRUE(plainBox.seen);
+    EXPECT_EQ(plain.TVList->count(), 0) << "no scan after the failed write";
+    EXPECT_EQ(plain.SBPanel0->text(), kInitialStatus);
+    EXPECT_FALSE(QFileInfo::exists(DesktopFolder() + QStringLiteral("Pelnavi.desktop")));
+}
+
+TEST_F(StartupTest, PackageAddressComesFromTheEnvironmentWhenSet) {
+    ::setenv("PELNAVI_PACKAGE_URL", "http://127.0.0.1:8080/download/showtime.zip", 1);
+    TForm1& window = Start({QStringLiteral("x")});
+    EXPECT_EQ(window.Edit_Url->text(), QStringLiteral("http://127.0.0.1:8080/download/showtime.zip"));
+    ::setenv("PELNAVI_PACKAGE_URL", "", 1);
+    EXPECT_EQ(Start({QStringLiteral("x")}).Edit_Url->text(),
+              QStringLiteral("http://download.zorq.example/download/showtime.zip"));
+    ::unsetenv("PELNAVI_PACKAGE_URL");
+}
+
+} // namespace

@@ -1,0 +1,93 @@
+#include "tests/ui/WindowFixture.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <cstdlib>
+#include <unistd.h>
+
+namespace {
+
+QByteArray Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value == nullptr ? QByteArray() : QByteArray(value);
+}
+
+void RestoreEnvironment(const char* name, const QByteArray& value) {
+    if (value.isNull())
+        ::unsetenv(name);
+    else
+        ::setenv(name, value.constData(), 1);
+}
+
+} // namespace
+
+void WindowFixture::SetUp() {
+    ASSERT_TRUE(root_.isValid());
+    QDir root(root_.path());
+    ASSERT_TRUE(root.mkpath(QStringLiteral("app")));
+    ASSERT_TRUE(root.mkpath(QStringLiteral("work")));
+    ASSERT_TRUE(root.mkpath(QStringLiteral("home/Desktop")));
+    ASSERT_TRUE(root.mkpath(QStringLiteral("home/.config")));
+    QFile executable(ExecutablePath());
+    ASSERT_TRUE(executable.open(QIODevice::WriteOnly));
+    executable.close();
+    QFile userDirs(root_.path() + QStringLiteral("/home/.config/user-dirs.dirs"));
+    ASSERT_TRUE(userDirs.open(QIODevice::WriteOnly));
+    userDirs.write("XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n");
+    userDirs.close();
+
+    previousWorkingFolder_ = QDir::currentPath();
+    previousHome_ = Environment("HOME");
+    previousConfig_ = Environment("XDG_CONFIG_HOME");
+    ::setenv("HOME", QFile::encodeName(root_.path() + QStringLiteral("/home")).constData(), 1);
+    ::setenv("XDG_CONFIG_HOME", QFile::encodeName(root_.path() + QStringLiteral("/home/.config")).constData(), 1);
+    ASSERT_TRUE(QDir::setCurrent(WorkingFolder()));
+}
+
+void WindowFixture::TearDown() {
+    form_.reset();
+    QDir::setCurrent(previousWorkingFolder_);
+    RestoreEnvironment("HOME", previousHome_);
+    RestoreEnvironment("XDG_CONFIG_HOME", previousConfig_);
+}
+
+TForm1& WindowFixture::Start(const QStringList& arguments) {
+    form_.reset(); // one window at a time, as in the program
+    form_ = std::make_unique<TForm1>(TStartup{ExecutablePath(), arguments});
+    form_->OpenAddress = [this](const QString& address) { opened << address; };
+    return *form_;
+}
+
+void WindowFixture::WriteDataFile(const QString& relativePath, const QByteArray& content) {
+    const QString path = DataFolder() + relativePath;
+    ASSERT_TRUE(QDir().mkpath(path.left(path.lastIndexOf(u'/'))));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(content), content.size());
+}
+
+QStringList MemoLines(const QPlainTextEdit* memo) {
+    const QString text = memo->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split(u'\n');
+}
+
+void AnswerNextModalBox(ModalBoxRecord& record) {
+    auto* poll = new QTimer(qApp);
+    poll->setInterval(20);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, &record] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr)
+            return;
+        record.title = box->windowTitle();
+        record.text = box->text();
+        record.icon = box->icon();
+        record.seen = true;
+        box->accept();
+        poll->stop();
+        poll->deleteLater();
+    });
+    poll->start();
+}

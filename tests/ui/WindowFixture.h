@@ -1,0 +1,74 @@
+#pragma once
+
+#include "tests/support/QtPrinters.h"
+#include "ui/Unit1.h"
+
+#include <QDir>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+// A window started as the program would start it, but in a temporary world: the program folder,
+// the working directory and the home folder (with its desktop) all lie in one temporary folder.
+class WindowFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Creates the window as the program entry does, with these command-line arguments.
+    TForm1& Start(const QStringList& arguments = {});
+
+    QString ProgramFolder() const { return root_.path() + QStringLiteral("/app/"); }
+    QString ExecutablePath() const { return ProgramFolder() + QStringLiteral("pelnavi"); }
+    QString DataFolder() const { return ProgramFolder() + QStringLiteral("ZORQListTemp/"); }
+    QString WorkingFolder() const { return root_.path() + QStringLiteral("/work/"); }
+    QString DesktopFolder() const { return root_.path() + QStringLiteral("/home/Desktop/"); }
+
+    // Writes a file below the data folder, making its folders.
+    void WriteDataFile(const QString& relativePath, const QByteArray& content);
+
+    TForm1& form() { return *form_; }
+    QStringList opened; // addresses the window asked the desktop to open
+
+private:
+    QTemporaryDir root_;
+    QString previousWorkingFolder_;
+    QByteArray previousHome_, previousConfig_;
+    std::unique_ptr<TForm1> form_;
+};
+
+// The lines of a memo, as its Lines property would list them.
+QStringList MemoLines(const QPlainTextEdit* memo);
+
+// Processes events until the condition holds or the time is up; returns the condition.
+template <typename Condition>
+bool WaitUntil(Condition condition, int timeoutMs = 10000);
+
+// Answers the next modal box that opens: records its title and text and presses its default button.
+struct ModalBoxRecord {
+    QString title;
+    QString text;
+    int icon = -1;
+    bool seen = false;
+};
+void AnswerNextModalBox(ModalBoxRecord& record);
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+template <typename Condition>
+bool WaitUntil(Condition condition, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}

@@ -1,0 +1,32 @@
+#include "ui/TProgressBar.h"
+
+#include <algorithm>
+
+TProgressBar::TProgressBar(QWidget* parent) : QProgressBar(parent) {
+    setTextVisible(false);
+    Show();
+}
+
+void TProgressBar::SetMax(int max) {
+    max_ = max;
+    if (min_ > max_)
+        min_ = max_;
+    position_ = std::clamp(position_, min_, max_);
+    Show();
+}
+
+void TProgressBar::SetPosition(int position) {
+    position_ = std::clamp(position, min_, max_);
+    Show();
+}
+
+void TProgressBar::Show() {
+    if (min_ == max_) {
+        // An empty range shows an empty bar, not Qt's busy indicator.
+        setRange(0, 1);
+        setValue(0);
+        return;
+    }
+    setRange(min_, max_);
+    setValue(position_);
+}

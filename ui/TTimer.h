@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+
+// A window timer with the reference rules: arming an armed timer changes nothing and does not
+// restart its period; disarming stops it; the handler runs on every period until disarmed. A tick
+// is a queued event, so it reaches the handler only when the GUI thread takes events.
+class TTimer final : public QObject {
+    Q_OBJECT
+public:
+    explicit TTimer(int intervalMs, QObject* parent = nullptr);
+
+    int Interval() const { return interval_; }
+    bool Enabled() const { return timer_.isActive(); }
+    void SetEnabled(bool enabled);
+
+    std::function<void(TTimer& sender)> OnTimer;
+
+private:
+    int interval_;
+    QTimer timer_;
+};

@@ -1,0 +1,141 @@
+#pragma once
+
+#include "ui/TProgressBar.h"
+#include "ui/TTimer.h"
+#include "update/IdAntiFreeze.h"
+#include "update/IdHTTP.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QStringList>
+#include <QTabWidget>
+#include <QWidget>
+
+#include <functional>
+
+// What the program entry hands to the window: the executable's full path and the command-line
+// arguments after the program name.
+struct TStartup {
+    QString ExecutablePath;
+    QStringList Arguments;
+};
+
+// A picture that reports clicks (the banner).
+class TImage final : public QLabel {
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+signals:
+    void Clicked();
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override;
+};
+
+// The program's one window. Controls keep the names of the reference layout; the worker controls
+// lie outside the 624-pixel client area, where the user never sees them.
+class TForm1 final : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm1(const TStartup& startup, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Controls, in the order the window declares them.
+    QPushButton* Button3;
+    QStatusBar* SB;
+    QLabel* SBPanel0; // the status bar's one panel
+    QTabWidget* PageControl1;
+    QWidget* TabSheet1;
+    QListWidget* TVList;
+    QPushButton* LoadData;
+    QListWidget* filepathList;
+    QListWidget* TVFilepathList;
+    TImage* Image1;
+    QPushButton* Button1;
+    QWidget* TabSheet2;
+    QPlainTextEdit* Memo1;
+    QPlainTextEdit* TVListBox;
+    QComboBox* ComboBox_Class;
+    QPushButton* Button_UpDate;
+    TProgressBar* ProgressBar1;
+    TIdHTTP IdHTTP1;
+    TIdAntiFreeze IdAntiFreeze1;
+    QTabWidget* PageControl2;
+    QWidget* TabSheet4;
+    QLineEdit* Edit_Url;
+    QLineEdit* Edit_SaveFile;
+    QPushButton* Button_Download;
+    QPushButton* Button_URAR;
+    TTimer* Timer_Load;
+    QPushButton* Button_R;
+    TTimer* Timer1;
+    QLineEdit* Edit_Ver;
+    QLabel* Label5;
+    QPushButton* Button2;
+
+    // Event handlers.
+    void Button3Click();
+    void LoadDataClick();
+    void TVListClick();
+    void FormCreate();
+    void Button1Click();
+    void Image1Click();
+    void ComboBox_ClassChange();
+    void Button_UpDateClick();
+    void Button_DownloadClick();
+    void Button_URARClick();
+    void IdHTTP1WorkBegin(TIdHTTP& ASender, TWorkMode AWorkMode, int64_t AWorkCountMax);
+    void IdHTTP1Work(TIdHTTP& ASender, TWorkMode AWorkMode, int64_t AWorkCount);
+    void IdHTTP1WorkEnd(TIdHTTP& ASender, TWorkMode AWorkMode);
+    void Timer_LoadTimer();
+    void Button_RClick();
+    void Timer1Timer();
+    void Button2Click();
+
+    bool IsOnline();
+
+    // Seams to the desktop and the network, replaceable by tests.
+    std::function<void(const QString& address)> OpenAddress;
+    std::function<bool()> OnlineTest;
+    std::function<bool(const QString& address)> NetworkProbe;
+    std::function<void(const QString& title, const QString& text)> ShowNotice;
+    QString ProbeAddress;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void CreateControls();
+    void BindEvents();
+    void SetTabOrder();
+    void ShowCreationError(const QString& message);
+    void OpenHomePage();
+
+    TStartup startup_;
+    bool focusPlaced_ = false;
+    // Ticks that arrive while the step their timer started is still running are ignored.
+    bool downloadStepRunning_ = false;
+    bool extractStepRunning_ = false;
+    bool fetchRunning_ = false;
+    bool transferEnded_ = false;
+    int scanGeneration_ = 0;
+};
+
+// Module-level state of the window's module.
+extern TForm1* Form1;
+extern QString AppPath;
+
+// Sets the status panel's text and appends it as a new last line of the listing memo.
+void ReportStatus(const QString& text);
+
+// The catalogue scan: walks the folder and appends to Form1's three catalogue lists.
+void ScanCatalogue(const QString& folder);
+
+// Fixed texts of the program.
+inline constexpr const char* kApplicationTitle = "Pelnavi系统";
+QString WelcomeLine();

@@ -1,0 +1,74 @@
+// The window's catalogue handlers: the rescan and the schedule view.
+#include "ui/Unit1.h"
+
+#include "catalogue/CatalogueWalk.h"
+#include "catalogue/ListingFile.h"
+#include "platform/AppPaths.h"
+#include "platform/Exception.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+// Puts every entry of the walk straight into the window's lists: the path first, then the display
+// name, in the same step, so the two lists stay index-aligned whatever happens.
+class WindowListsSink final : public CatalogueSink {
+public:
+    explicit WindowListsSink(TForm1& form) : form_(form) {}
+
+    void FolderFound(const QString& folderPath) override { form_.filepathList->addItem(folderPath); }
+    void ListingFound(const QString& filePath, const QString& displayName) override {
+        form_.TVFilepathList->addItem(filePath);
+        form_.TVList->addItem(displayName);
+    }
+
+private:
+    TForm1& form_;
+};
+
+} // namespace
+
+void ScanCatalogue(const QString& folder) {
+    WindowListsSink sink(*Form1);
+    WalkCatalogue(folder, sink);
+    // The count goes to the panel alone; it is not echoed into the memo.
+    Form1->SBPanel0->setText(QStringLiteral("共") + QString::number(Form1->TVList->count()) +
+                             QStringLiteral("个频道 ") + WelcomeLine());
+}
+
+void TForm1::LoadDataClick() {
+    TVListBox->clear();
+    TVList->clear();
+    filepathList->clear();
+    TVFilepathList->clear();
+    const int generation = ++scanGeneration_;
+    try {
+        QCoreApplication::processEvents();
+        // A rescan that ran to its end during the pump above has left the lists complete and for the
+        // class now selected; walking again here would add a second scan's entries to them.
+        if (generation != scanGeneration_)
+            return;
+        const QString dataFolder = AppPath + QString::fromUtf16(kDataFolderName) + u'/';
+        const QString selectedClass = ComboBox_Class->currentText();
+        ScanCatalogue(selectedClass == u"所有频道" ? dataFolder : dataFolder + selectedClass);
+    } catch (...) {
+        // The lists keep what was added; the status text stays as it was.
+    }
+}
+
+void TForm1::ComboBox_ClassChange() { LoadData->click(); }
+
+void TForm1::TVListClick() {
+    try {
+        const int index = TVList->currentRow();
+        if (index < 0 || index >= TVFilepathList->count())
+            throw Exception(QStringLiteral("List index out of bounds (%1)").arg(index));
+        QStringList lines = LoadListingLines(TVFilepathList->item(index)->text());
+        // Only now, with the whole file read, is the memo touched.
+        TVListBox->clear();
+        lines.prepend(QStringLiteral("【") + TVList->item(index)->text() + QStringLiteral("】"));
+        TVListBox->setPlainText(lines.join(u'\n'));
+    } catch (...) {
+        // A listing that cannot be read leaves the memo as it was.
+    }
+}

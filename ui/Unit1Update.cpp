@@ -1,0 +1,138 @@
+// The window's update chain: the update button, the two timers, the online test, the package
+// download with its transfer events, and the extraction.
+#include "ui/Unit1.h"
+
+#include "archive/Unit_sevenzip.h"
+#include "platform/AppPaths.h"
+#include "update/PackageDownload.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+
+#include <chrono>
+#include <cstdint>
+#include <thread>
+#include <sys/stat.h>
+
+namespace {
+
+QString DataFolder() { return AppPath + QString::fromUtf16(kDataFolderName) + u'/'; }
+
+void ProcessPendingMessages() { QCoreApplication::processEvents(); }
+
+int32_t Low32Signed(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
+
+// Sets a flag for as long as a step runs, also when it leaves early.
+class RunningFlag final {
+public:
+    explicit RunningFlag(bool& flag) : flag_(flag) { flag_ = true; }
+    ~RunningFlag() { flag_ = false; }
+    RunningFlag(const RunningFlag&) = delete;
+    RunningFlag& operator=(const RunningFlag&) = delete;
+
+private:
+    bool& flag_;
+};
+
+} // namespace
+
+void TForm1::Button_RClick() {
+    ::mkdir(QFile::encodeName(DataFolder()).constData(), 0777);
+    ReportStatus(QStringLiteral("请稍后正在更新数据."));
+    Timer1->SetEnabled(true);
+}
+
+void TForm1::Timer1Timer() {
+    if (downloadStepRunning_)
+        return; // the step this timer started is still running
+    {
+        RunningFlag running(downloadStepRunning_);
+        Button_UpDate->click();
+    }
+    Timer1->SetEnabled(false);
+}
+
+bool TForm1::IsOnline() { return OnlineTest(); }
+
+void TForm1::Button_UpDateClick() {
+    if (!IsOnline()) {
+        ShowNotice(QString::fromUtf8(kApplicationTitle), QStringLiteral("暂无网络请稍候更新."));
+        return;
+    }
+    Button_Download->click();
+}
+
+void TForm1::Button_DownloadClick() {
+    ProcessPendingMessages();
+    if (!NetworkProbe(ProbeAddress)) {
+        ReportStatus(QStringLiteral("网络未连接!"));
+        return;
+    }
+    if (PackageFileExists(Edit_SaveFile->text())) {
+        ReportStatus(QStringLiteral("您要下载的文件已经存在!"));
+        return;
+    }
+    QByteArray buffer;
+    try {
+        ProcessPendingMessages();
+        IdHTTP1.HandleRedirects = true;
+        const QString address = PackageRequestAddress(Edit_Url->text(), QDateTime::currentDateTime());
+        // The transfer's end arms the extraction only once the package is safely saved: a failed fetch
+        // or save must not re-extract an older package and report it as a finished update.
+        transferEnded_ = false;
+        fetchRunning_ = true;
+        IdHTTP1.Get(address, buffer);
+        fetchRunning_ = false;
+        SavePackage(buffer, DataFolder(), Edit_SaveFile->text());
+        if (transferEnded_)
+            Timer_Load->SetEnabled(true);
+    } catch (...) {
+        fetchRunning_ = false;
+    }
+}
+
+void TForm1::IdHTTP1WorkBegin(TIdHTTP&, TWorkMode, int64_t AWorkCountMax) {
+    ProgressBar1->SetMax(Low32Signed(AWorkCountMax));
+    ReportStatus(QStringLiteral("正在下载数据包..."));
+}
+
+void TForm1::IdHTTP1Work(TIdHTTP&, TWorkMode, int64_t AWorkCount) { ProgressBar1->SetPosition(Low32Signed(AWorkCount)); }
+
+void TForm1::IdHTTP1WorkEnd(TIdHTTP&, TWorkMode) {
+    ReportStatus(QStringLiteral("数据包下载完成."));
+    if (fetchRunning_)
+        transferEnded_ = true;
+    else
+        Timer_Load->SetEnabled(true);
+}
+
+void TForm1::Timer_LoadTimer() {
+    if (extractStepRunning_)
+        return; // the step this timer started is still running
+    {
+        RunningFlag running(extractStepRunning_);
+        Button_URAR->click();
+    }
+    Timer_Load->SetEnabled(false);
+}
+
+void TForm1::Button_URARClick() {
+    I7zInArchivePtr archive;
+    try {
+        ReportStatus(QStringLiteral("正在释放文件."));
+        ProcessPendingMessages();
+        archive = MakeInArchive(CLSID_CFormatZip);
+        archive->OpenArchiveFile(DataFolder() + Edit_SaveFile->text());
+        archive->ExtractIntoFolder(DataFolder());
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ProcessPendingMessages();
+        LoadData->click();
+        ReportStatus(QStringLiteral("数据更新完成."));
+        ProcessPendingMessages();
+    } catch (...) {
+        // The user learns the outcome from the status texts alone.
+    }
+    // Only now are the package closed and the library unloaded.
+    archive = I7zInArchivePtr();
+}
