@@ -1,0 +1,219 @@
+#include "update/HttpErrors.h"
+#include "update/HttpResponseReader.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Response bytes as they arrive: each piece is what one receive can get at most; after the last
+// piece the peer closes (or the connection breaks).
+class ScriptedInput final : public ResponseInput {
+public:
+    explicit ScriptedInput(std::vector<QByteArray> pieces, bool breaksAtEnd = false)
+        : pieces_(pieces.begin(), pieces.end()), breaksAtEnd_(breaksAtEnd) {}
+
+    qsizetype Receive(char* into, qsizetype limit) override {
+        if (pieces_.empty()) {
+            if (breaksAtEnd_)
+                throw SocketError(ECONNRESET, "reset");
+            return 0;
+        }
+        QByteArray& piece = pieces_.front();
+        const qsizetype count = std::min(limit, piece.size());
+        std::copy_n(piece.constData(), count, into);
+        piece.remove(0, count);
+        if (piece.isEmpty())
+            pieces_.pop_front();
+        return count;
+    }
+    Arrival WaitForData(std::chrono::milliseconds) override {
+        return pieces_.empty() ? Arrival::Closed : Arrival::Data;
+    }
+
+private:
+    std::deque<QByteArray> pieces_;
+    bool breaksAtEnd_;
+};
+
+// The events of one body as text: "B<max>", "W<count>", "P" (pump), "E".
+struct Trace {
+    std::vector<std::string> events;
+    TransferHooks Hooks() {
+        return {[this](int64_t max) { events.push_back("B" + std::to_string(max)); },
+                [this](int64_t count) { events.push_back("W" + std::to_string(count)); },
+                [this] { events.push_back("E"); }, [this] { events.push_back("P"); }};
+    }
+};
+
+ResponseHead ParseHead(const QByteArray& bytes) {
+    ResponseHeadParser parser;
+    EXPECT_EQ(parser.Feed(bytes.constData(), bytes.size()), bytes.size());
+    if (!parser.Done())
+        parser.FinishAtClose();
+    return parser.Head();
+}
+
+TEST(ResponseHead, StatusCodeIsSecondFieldOrMinusOne) {
+    const std::pair<const char*, int> cases[] = {
+        {"HTTP/1.1 200 OK", 200}, {"HTTP/1.0 404", 404}, {"HTTP/1.1  302  Found", 302},
+        {"HTTP/1.1 2x0 OK", -1},  {"HTTP/1.1", -1},      {"", -1},
+        {"HTTP/1.1 -1 Odd", -1},  {"HTTP/1.1 99999999999 Big", -1},
+    };
+    for (const auto& [line, code] : cases)
+        EXPECT_EQ(StatusCodeOf(line), code) << line;
+}
+
+TEST(ResponseHead, LinesEndAtLineFeedWithCarriageReturnRemoved) {
+    const ResponseHead head =
+        ParseHead("HTTP/1.1 200 OK\nContent-Length: 5\r\nX-Folded: a\r\n  b\r\nX-Cr: in\rside\r\n\r\n");
+    EXPECT_EQ(head.StatusLine, "HTTP/1.1 200 OK");
+    EXPECT_EQ(head.Headers.Value("content-length"), "5");
+    EXPECT_EQ(head.Headers.Value("X-Folded"), "a b");
+    EXPECT_EQ(head.Headers.Value("X-Cr"), "in\rside");
+}
+
+TEST(ResponseHead, ParserStopsAtTheEmptyLine) {
+    const QByteArray bytes = "HTTP/1.1 200 OK\r\nA: 1\r\n\r\nbody";
+    ResponseHeadParser parser;
+    EXPECT_EQ(parser.Feed(bytes.constData(), bytes.size()), bytes.size() - 4);
+    EXPECT_TRUE(parser.Done());
+}
+
+TEST(ResponseHead, CloseEndsTheHeaderBlockButNotTheStatusLine) {
+    EXPECT_EQ(ParseHead("HTTP/1.1 200 OK\r\nA: 1\r\nB: 2").Headers.Lines(), QList<QByteArray>({"A: 1", "B: 2"}));
+    EXPECT_THROW(ParseHead("HTTP/1.1 200"), ConnectionClosedError);
+    EXPECT_THROW(ParseHead(""), ConnectionClosedError);
+}
+
+TEST(ResponseHead, LineAndBlockLimits) {
+    const QByteArray longest(HttpLimits::MaxLineLength, 'x');
+    EXPECT_NO_THROW(ParseHead("HTTP/1.1 200 OK\r\nA: " + longest.mid(3) + "\r\n\r\n"));
+    EXPECT_THROW(ParseHead("HTTP/1.1 200 OK\r\nA: " + longest.mid(2) + "\r\n\r\n"), LineTooLongError);
+    // Found without the line's end arriving: the open line alone is over the limit.
+    ResponseHeadParser parser;
+    const QByteArray open = "HTTP/1.1 " + longest;
+    EXPECT_THROW(parser.Feed(open.constData(), open.size()), LineTooLongError);
+
+    QByteArray many = "HTTP/1.1 200 OK\r\n";
+    while (many.size() <= HttpLimits::MaxHeaderBlock)
+        many += "X-Padding: " + QByteArray(1000, 'p') + "\r\n";
+    EXPECT_THROW(ParseHead(many + "\r\n"), LineTooLongError);
+}
+
+TEST(ChunkedDecoder, ChunkSizeLine) {
+    const std::pair<const char*, int64_t> cases[] = {
+        {"1a", 26},  {" 1A ; name=value", 26}, {"0", 0}, {"", 0},      {"zz", 0},
+        {"-1", 0},   {"ffffffffffffffffff", 0}, {"7fffffffffffffff", INT64_MAX}, {"10;", 16},
+    };
+    for (const auto& [line, size] : cases)
+        EXPECT_EQ(ChunkedDecoder::ChunkSizeOf(line), size) << line;
+}
+
+enum class Outcome { Complete, ClosedEarly, Broken, LineTooLong };
+
+struct BodyCase {
+    const char* name;
+    QByteArray headers;             // after the status line, up to and including the empty line
+    std::vector<QByteArray> pieces; // body bytes as they arrive; the first one comes with the head
+    bool intoBuffer;
+    Outcome outcome;
+    QByteArray body;
+    std::vector<std::string> events;
+    const char* trailer = nullptr;  // expected value of an "X-Trailer" header after the body
+};
+
+void PrintTo(const BodyCase& c, std::ostream* out) { *out << c.name; }
+
+class BodyReading : public ::testing::TestWithParam<BodyCase> {};
+
+TEST_P(BodyReading, EventsBodyAndOutcome) {
+    const BodyCase& c = GetParam();
+    std::vector<QByteArray> pieces = c.pieces;
+    pieces.front().prepend("HTTP/1.1 200 OK\r\n" + c.headers);
+    ScriptedInput input(pieces, c.outcome == Outcome::Broken);
+    ResponseReader reader(input);
+    ResponseHead head = reader.ReadHead();
+    QByteArray sink = "kept|";
+    Trace trace;
+    const auto read = [&] {
+        reader.ReadBody(FramingOf(head.Headers), c.intoBuffer ? &sink : nullptr, head.Headers, trace.Hooks());
+    };
+    switch (c.outcome) {
+    case Outcome::Complete:
+        EXPECT_NO_THROW(read());
+        break;
+    case Outcome::ClosedEarly:
+        EXPECT_THROW(read(), ConnectionClosedError);
+        break;
+    case Outcome::Broken:
+        EXPECT_THROW(read(), SocketError);
+        break;
+    case Outcome::LineTooLong:
+        EXPECT_THROW(read(), LineTooLongError);
+        break;
+    }
+    EXPECT_EQ(sink, "kept|" + c.body);
+    EXPECT_EQ(trace.events, c.events);
+    if (c.trailer != nullptr) {
+        EXPECT_EQ(head.Headers.Value("X-Trailer"), c.trailer);
+    }
+}
+
+const QByteArray fullBlock(HttpLimits::ReceiveBlock, 'k');
+const QByteArray tail = "0123456789";
+
+const BodyCase bodyCases[] = {
+    {"LengthPartWithHeadThenBlocks", "Content-Length: 65549\r\n\r\n", {"abc", fullBlock + fullBlock + tail},
+     true, Outcome::Complete, "abc" + fullBlock + fullBlock + tail,
+     {"B65549", "W3", "P", "W32771", "P", "W65539", "P", "W65549", "P", "E"}},
+    {"LengthDiscardedCountsButDoesNotPump", "Content-Length: 65549\r\n\r\n", {"abc", fullBlock + fullBlock + tail},
+     false, Outcome::Complete, "", {"B65549", "W3", "W32771", "W65539", "W65549", "E"}},
+    {"LengthBlockWaitsForAllItsPieces", "Content-Length: 6\r\n\r\n", {"", "ab", "cd", "ef"}, true,
+     Outcome::Complete, "abcdef", {"B6", "W6", "P", "E"}},
+    {"LengthCutShortByGracefulCloseEndsTheBody", "Content-Length: 10\r\n\r\n", {"12345"}, true, Outcome::Complete, "12345",
+     {"B10", "W5", "P", "E"}},
+    {"LengthBrokenConnection", "Content-Length: 10\r\n\r\n", {"12345"}, true, Outcome::Broken, "12345",
+     {"B10", "W5", "P", "E"}},
+    {"HugeAnnouncedLengthReservesNothingHuge", "Content-Length: 1000000000000000\r\n\r\n", {"abc"}, true,
+     Outcome::Complete, "abc", {"B1000000000000000", "W3", "P", "E"}},
+    {"AnnouncedEmpty", "Content-Length: 0\r\n\r\n", {""}, true, Outcome::Complete, "", {}},
+    {"NegativeLengthRunsUntilClose", "Content-Length: -5\r\n\r\n", {"xyz"}, true, Outcome::Complete, "xyz",
+     {"B0", "W3", "P", "E"}},
+    {"ChunkedCountsFramingAndTrailers", "Transfer-Encoding: chunked\r\n\r\n",
+     {"", "5\r\nhello\r\n", "6;x=1\r\n world\r\n0\r\nX-Trailer: t\r\n\r\n"}, true, Outcome::Complete,
+     "hello world", {"B0", "W10", "P", "W44", "P", "E"}, "t"},
+    {"ChunkedArrivedWithHead", "Transfer-Encoding: Chunked\r\n\r\n", {"3\r\nabc\r\n0\r\n\r\n"}, true,
+     Outcome::Complete, "abc", {"B0", "W13", "P", "E"}},
+    {"ChunkedDiscarded", "Transfer-Encoding: chunked\r\n\r\n", {"3\r\nabc\r\n0\r\n\r\n"}, false,
+     Outcome::Complete, "", {"B0", "W13", "E"}},
+    {"ChunkedCutShortFails", "Transfer-Encoding: chunked\r\n\r\n", {"5\r\nhel"}, true, Outcome::ClosedEarly,
+     "hel", {"B0", "W6", "P", "E"}},
+    {"ChunkedClosedInTrailersKeepsPayload", "Transfer-Encoding: chunked\r\n\r\n", {"1\r\nz\r\n0\r\nX-Tr"}, true,
+     Outcome::Complete, "z", {"B0", "W13", "P", "E"}},
+    {"ChunkSizeLineTooLong", "Transfer-Encoding: chunked\r\n\r\n", {QByteArray(20000, '1')}, true,
+     Outcome::LineTooLong, "", {"B0", "E"}},
+    {"UntilCloseIntoBuffer", "\r\n", {"ab", "cd", "ef"}, true, Outcome::Complete, "abcdef",
+     {"B0", "W2", "P", "W6", "P", "E"}},
+    {"UntilCloseDiscardedPumpsAfterEveryRead", "\r\n", {"ab", "cd", "ef"}, false, Outcome::Complete, "",
+     {"B0", "P", "P", "P", "E"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, BodyReading, ::testing::ValuesIn(bodyCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BodyReading, BytesAfterTheBodyStayPendingForTheNextExchange) {
+    ScriptedInput input({"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nokHTTP/1.1 404 No\r\n\r\n"});
+    ResponseReader reader(input);
+    ResponseHead head = reader.ReadHead();
+    QByteArray body;
+    reader.ReadBody(FramingOf(head.Headers), &body, head.Headers, {});
+    EXPECT_EQ(body, "ok");
+    EXPECT_EQ(reader.ReadHead().StatusCode, 404);
+}
+
+} // namespace

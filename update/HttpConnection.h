@@ -1,0 +1,46 @@
+#pragma once
+
+#include "update/HttpResponseReader.h"
+#include "update/TcpSocket.h"
+
+#include <QByteArray>
+
+#include <chrono>
+
+// The client's open connection: the socket, the server it leads to, and the reader of its
+// responses. Waiting for data is cut into the anti-freeze's idle slices so the window stays live.
+class HttpConnection final : public ResponseInput {
+public:
+    HttpConnection(TcpSocket socket, QByteArray host, int port);
+    HttpConnection(const HttpConnection&) = delete;
+    HttpConnection& operator=(const HttpConnection&) = delete;
+
+    bool Serves(const QByteArray& host, int port) const;
+    // How long to wait without a byte before giving up; zero or less waits without limit.
+    void SetReadTimeout(std::chrono::milliseconds limit) { readTimeout_ = limit; }
+
+    // Throws away bytes left from an earlier exchange. False when the server has closed or broken
+    // the connection meanwhile, or keeps streaming into it.
+    bool DrainAndCheckOpen();
+    void Send(const QByteArray& request) { socket_.SendAll(request); }
+    ResponseReader& Reader() { return reader_; }
+
+    qsizetype Receive(char* into, qsizetype limit) override;
+    Arrival WaitForData(std::chrono::milliseconds limit) override;
+
+private:
+    TcpSocket socket_;
+    QByteArray host_;
+    int port_;
+    std::chrono::milliseconds readTimeout_{0};
+    ResponseReader reader_{*this};
+};
+
+// The anti-freeze as the client uses it; each does nothing when there is no live instance.
+namespace AntiFreeze {
+std::chrono::milliseconds IdleSlice();
+std::chrono::milliseconds ConnectStep();
+void PumpWhenIdle();
+void PumpAfterData();
+void PumpAfterBlock();
+} // namespace AntiFreeze

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "update/HttpAddress.h"
+
+#include <QByteArray>
+#include <QList>
+
+// The header values a GET request carries besides Host and cookies.
+struct RequestHeaderValues final {
+    QByteArray HttpVersion = "1.1";
+    QByteArray Accept = "text/html, */*";
+    QByteArray AcceptEncoding = "identity";
+    QByteArray UserAgent = "Mozilla/3.0 (compatible; Indy Library)";
+};
+
+// The whole request as one block of US-ASCII text, lines ending in CR LF: request line, Host,
+// Accept, Accept-Encoding, User-Agent, then the cookie lines, then the empty line.
+QByteArray BuildGetRequest(const HttpAddress& address, const RequestHeaderValues& values,
+                           const QList<QByteArray>& cookieLines);

@@ -1,0 +1,126 @@
+#pragma once
+
+#include "update/HttpResponse.h"
+
+#include <QByteArray>
+#include <QList>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
+// Limits of what the client accepts from a server.
+namespace HttpLimits {
+inline constexpr qsizetype MaxLineLength = 16384;           // status, header, chunk-size line
+inline constexpr qsizetype MaxHeaderBlock = 1024 * 1024;     // all header (or trailer) lines
+inline constexpr qsizetype ReceiveBlock = 32768;             // unit of body intake and of progress
+inline constexpr qsizetype MaxUpFrontReserve = 64 * 1024 * 1024; // an announced length is not trusted further
+} // namespace HttpLimits
+
+// Splits the status line and header lines off a byte stream; lines end at LF, a CR before it is
+// dropped. Consumes nothing past the empty line that ends the block.
+class ResponseHeadParser final {
+public:
+    // Returns how many of the bytes it used. Throws LineTooLongError.
+    qsizetype Feed(const char* data, qsizetype size);
+    bool Done() const { return done_; }
+    // The server closed the connection: the block ends with the lines received. Throws
+    // ConnectionClosedError when not even the status line was complete.
+    void FinishAtClose();
+    const ResponseHead& Head() const { return head_; }
+
+private:
+    void TakeLine(QByteArray line);
+
+    ResponseHead head_;
+    QByteArray partial_;
+    qsizetype blockBytes_ = 0;
+    bool haveStatus_ = false;
+    bool done_ = false;
+};
+
+// Decodes a chunked body (RFC 2616, 3.6.1). Payload goes to the sink (or nowhere); every byte of
+// framing and trailers is counted as used, so the caller's work count covers them.
+class ChunkedDecoder final {
+public:
+    // Returns how many bytes it used; stops when the body is complete.
+    qsizetype Feed(const char* data, qsizetype size, QByteArray* sink);
+    bool Done() const { return state_ == State::Done; }
+    // The chunk payload still owed (0 while a line is expected).
+    int64_t PayloadWanted() const { return state_ == State::Data ? remaining_ : 0; }
+    // The connection closed: acceptable only once every chunk has arrived.
+    void FinishAtClose();
+    const QList<QByteArray>& Trailers() const { return trailers_; }
+
+    // The size in a chunk-size line: hexadecimal before any ";", blanks trimmed; 0 when it is
+    // not a number.
+    static int64_t ChunkSizeOf(const QByteArray& line);
+
+private:
+    enum class State { SizeLine, Data, DataEnd, Trailer, Done };
+    bool TakeLine(const char* data, qsizetype size, qsizetype& used, QByteArray& line);
+
+    State state_ = State::SizeLine;
+    int64_t remaining_ = 0;
+    QByteArray partial_;
+    qsizetype trailerBytes_ = 0;
+    QList<QByteArray> trailers_;
+};
+
+// Where response bytes come from: the socket in the client, scripted pieces in tests.
+class ResponseInput {
+public:
+    virtual ~ResponseInput() = default;
+    // Waits for data and receives at most `limit` bytes; 0 means the peer closed gracefully.
+    virtual qsizetype Receive(char* into, qsizetype limit) = 0;
+    enum class Arrival { Data, Closed, Nothing };
+    // Waits at most `limit` for data or the close, taking nothing.
+    virtual Arrival WaitForData(std::chrono::milliseconds limit) = 0;
+};
+
+// The transfer events of one body, and the pump.
+struct TransferHooks final {
+    std::function<void(int64_t workCountMax)> begin;
+    std::function<void(int64_t workCount)> work;
+    std::function<void()> end;
+    std::function<void()> pump;
+};
+
+// Reads responses from one connection. Bytes received past a response head stay pending for the
+// body; bytes left after a body stay pending until dropped before the next request.
+class ResponseReader final {
+public:
+    explicit ResponseReader(ResponseInput& input) : input_(input) {}
+
+    ResponseHead ReadHead();
+
+    // Reads one body by its framing into `sink` (appended), or discards it when `sink` is null.
+    // Trailers of a chunked body are added to `headers`. Begin and end events fire around it,
+    // the end also on failure. Throws ConnectionClosedError when the server closes before a
+    // chunked body is complete; a graceful close short of an announced length ends the body.
+    void ReadBody(const BodyFraming& framing, QByteArray* sink, HttpHeaderList& headers, const TransferHooks& hooks);
+
+    // True when a body byte is pending or arrives within `limit`.
+    bool BodyArrivesWithin(std::chrono::milliseconds limit);
+
+    bool PeerClosed() const { return closed_; }
+    qsizetype PendingSize() const { return pending_.size() - pendingStart_; }
+    void DropPending();
+
+private:
+    void ReadCounted(int64_t length, QByteArray* sink, const TransferHooks& hooks);
+    void ReadUntilClose(QByteArray* sink, const TransferHooks& hooks);
+    void ReadChunked(QByteArray* sink, HttpHeaderList& headers, const TransferHooks& hooks);
+
+    qsizetype TakePending(qsizetype most, QByteArray* sink);
+    // Waits until `want` bytes have arrived or the peer has closed; returns how many arrived.
+    qsizetype ReceiveBlock(QByteArray* sink, qsizetype want);
+    qsizetype ReceiveIntoPending(qsizetype limit);
+    void Consume(qsizetype count);
+
+    ResponseInput& input_;
+    QByteArray pending_;
+    qsizetype pendingStart_ = 0;
+    QByteArray scratch_;
+    bool closed_ = false;
+};

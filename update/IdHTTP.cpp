@@ -1,0 +1,168 @@
+#include "update/IdHTTP.h"
+
+#include "update/HttpConnection.h"
+#include "update/HttpErrors.h"
+#include "update/HttpRequest.h"
+
+namespace {
+
+constexpr std::chrono::milliseconds DefaultConnectLimit{120000};
+// How long a redirect body, and a body after 204, 304 or 1xx, is waited for before it is skipped.
+constexpr std::chrono::milliseconds RedirectBodyWait{5000};
+constexpr std::chrono::milliseconds UnexpectedBodyWait{100};
+
+} // namespace
+
+TIdHTTP::TIdHTTP() = default;
+TIdHTTP::~TIdHTTP() = default;
+
+bool TIdHTTP::Connected() const { return connection_ != nullptr; }
+
+void TIdHTTP::Disconnect() {
+    connection_.reset();
+    keepAlive_ = false;
+}
+
+void TIdHTTP::Get(const QString& address, QByteArray& buffer) {
+    // Handlers run nested at the pump points; a second fetch there would tear the first one's
+    // connection away from under it.
+    if (busy_)
+        throw Exception(QStringLiteral("The HTTP client is busy with another fetch"));
+    busy_ = true;
+    struct ClearBusy {
+        bool& busy;
+        ~ClearBusy() { busy = false; }
+    } clearBusy{busy_};
+
+    const qsizetype start = buffer.size();
+    try {
+        Fetch(address, buffer, start);
+    } catch (const HttpProtocolError&) {
+        // The error page was read to its end: the connection is still good for the next fetch.
+        buffer.truncate(start);
+        throw;
+    } catch (...) {
+        buffer.truncate(start);
+        Disconnect();
+        throw;
+    }
+}
+
+void TIdHTTP::Fetch(const QString& text, QByteArray& buffer, qsizetype start) {
+    HttpAddress address = ResolveAddress(text, lastAddress_);
+    int redirects = 0;
+    for (;;) {
+        if (address.IsHttps())
+            throw TlsUnavailableError();
+        ResponseHead head = Exchange(address);
+        const QByteArray location = head.Headers.Value("Location");
+        ResponseVerdict verdict = JudgeResponse(head.StatusCode, location);
+        if (verdict == ResponseVerdict::Redirect && !HandleRedirects)
+            verdict = ResponseVerdict::Error;
+
+        switch (verdict) {
+        case ResponseVerdict::Redirect:
+            ++redirects;
+            if (BodyArrivesWithin(head, RedirectBodyWait))
+                ReadBody(head, nullptr);
+            FinishResponse(head);
+            buffer.truncate(start);
+            // The redirect that reaches the limit ends the fetch, successfully and with nothing in
+            // the buffer; the caller decides what an empty result is worth.
+            if (redirects >= RedirectMaximum)
+                return;
+            address = ResolveAddress(QString::fromUtf8(location), lastAddress_);
+            continue;
+        case ResponseVerdict::Success:
+            ReadBody(head, &buffer);
+            FinishResponse(head);
+            return;
+        case ResponseVerdict::NoContent:
+            if (BodyArrivesWithin(head, UnexpectedBodyWait))
+                ReadBody(head, nullptr);
+            FinishResponse(head);
+            return;
+        case ResponseVerdict::ErrorIfBodyArrives:
+            FailWithErrorPage(head, true);
+        case ResponseVerdict::Error:
+            FailWithErrorPage(head, false);
+        }
+    }
+}
+
+void TIdHTTP::FailWithErrorPage(ResponseHead& head, bool onlyIfItArrives) {
+    QByteArray page;
+    if (!onlyIfItArrives || BodyArrivesWithin(head, UnexpectedBodyWait))
+        ReadBody(head, &page);
+    FinishResponse(head);
+    throw HttpProtocolError(head.StatusCode, QString::fromLatin1(head.StatusLine), DecodeBodyText(page, head.Headers));
+}
+
+ResponseHead TIdHTTP::Exchange(const HttpAddress& address) {
+    PrepareConnection(address);
+    lastAddress_ = address;
+    RequestHeaderValues values;
+    values.HttpVersion = ProtocolVersion == pv1_0 ? "1.0" : "1.1";
+    values.Accept = Request.Accept.toLatin1();
+    values.UserAgent = Request.UserAgent.toLatin1();
+    const QList<QByteArray> cookieLines =
+        AllowCookies && cookies_ ? cookies_->RequestLines(address) : QList<QByteArray>();
+    connection_->Send(BuildGetRequest(address, values, cookieLines));
+
+    for (;;) {
+        ResponseHead head = connection_->Reader().ReadHead();
+        lastResponse_ = head;
+        if (AllowCookies) {
+            if (!cookies_)
+                cookies_ = std::make_unique<CookieStore>();
+            cookies_->TakeFrom(head.Headers, address);
+        }
+        // "100 Continue" is only a preamble: the real response follows on the same connection.
+        if (head.StatusCode != 100)
+            return head;
+    }
+}
+
+void TIdHTTP::PrepareConnection(const HttpAddress& address) {
+    const QByteArray host = address.AsciiHost();
+    if (connection_ && (!keepAlive_ || !connection_->Serves(host, address.Port)))
+        Disconnect();
+    if (connection_ && !connection_->DrainAndCheckOpen())
+        Disconnect();
+    if (!connection_) {
+        const auto limit = ConnectTimeout > 0 ? std::chrono::milliseconds(ConnectTimeout) : DefaultConnectLimit;
+        TcpSocket socket = TcpSocket::Connect(host, address.Port, address.HostIsIPv6, limit,
+                                              AntiFreeze::ConnectStep(), AntiFreeze::PumpWhenIdle);
+        connection_ = std::make_unique<HttpConnection>(std::move(socket), host, address.Port);
+    }
+    connection_->SetReadTimeout(std::chrono::milliseconds(ReadTimeout));
+    keepAlive_ = false; // until a response says otherwise
+}
+
+bool TIdHTTP::BodyArrivesWithin(const ResponseHead& head, std::chrono::milliseconds limit) {
+    return FramingOf(head.Headers).kind != BodyFraming::Kind::Empty &&
+           connection_->Reader().BodyArrivesWithin(limit);
+}
+
+void TIdHTTP::ReadBody(ResponseHead& head, QByteArray* sink) {
+    TransferHooks hooks;
+    hooks.begin = [this](int64_t max) {
+        if (OnWorkBegin)
+            OnWorkBegin(*this, wmRead, max);
+    };
+    hooks.work = [this](int64_t count) {
+        if (OnWork)
+            OnWork(*this, wmRead, count);
+    };
+    hooks.end = [this] {
+        if (OnWorkEnd)
+            OnWorkEnd(*this, wmRead);
+    };
+    hooks.pump = AntiFreeze::PumpAfterBlock;
+    connection_->Reader().ReadBody(FramingOf(head.Headers), sink, head.Headers, hooks);
+    lastResponse_.Headers = head.Headers;
+}
+
+void TIdHTTP::FinishResponse(const ResponseHead& head) {
+    keepAlive_ = AllowsKeepAlive(head.Headers) && !connection_->Reader().PeerClosed();
+}
