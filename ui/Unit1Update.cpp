@@ -21,6 +21,12 @@ QString DataFolder() { return AppPath + QString::fromUtf16(kDataFolderName) + u'
 
 void ProcessPendingMessages() { QCoreApplication::processEvents(); }
 
+// A body is a whole package when it is not empty and as long as its response announced.
+bool IsWholePackage(const QByteArray& body, const ResponseHead& response) {
+    const BodyFraming framing = FramingOf(response.Headers);
+    return !body.isEmpty() && (framing.kind != BodyFraming::Kind::Length || body.size() >= framing.length);
+}
+
 int32_t Low32Signed(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
 
 // Sets a flag for as long as a step runs, also when it leaves early.
@@ -84,6 +90,10 @@ void TForm1::Button_DownloadClick() {
         fetchRunning_ = true;
         IdHTTP1.Get(address, buffer);
         fetchRunning_ = false;
+        // An empty or cut-short body is no package: saving it would only destroy the one an
+        // earlier update left.
+        if (!IsWholePackage(buffer, IdHTTP1.Response()))
+            return;
         SavePackage(buffer, DataFolder(), Edit_SaveFile->text());
         if (transferEnded_)
             Timer_Load->SetEnabled(true);
