@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QTest>
 
-#include <iconv.h>
 
 namespace {
 
@@ -16,19 +15,6 @@ QStringList ListTexts(const QListWidget* list) {
     return texts;
 }
 
-QByteArray Gbk(const QString& text) {
-    QByteArray utf8 = text.toUtf8();
-    QByteArray out(utf8.size() * 2 + 4, '\0');
-    iconv_t converter = ::iconv_open("GBK", "UTF-8");
-    char* in = utf8.data();
-    size_t inLeft = utf8.size();
-    char* to = out.data();
-    size_t outLeft = out.size();
-    ::iconv(converter, &in, &inLeft, &to, &outLeft);
-    ::iconv_close(converter);
-    out.truncate(out.size() - static_cast<qsizetype>(outLeft));
-    return out;
-}
 
 QByteArray Utf16LeWithMark(const QString& text) {
     QByteArray bytes("\xFF\xFE", 2);
@@ -48,7 +34,7 @@ protected:
 };
 
 TEST_F(CatalogueViewTest, PlainStartListsTheNationalClassUnderDisplayNames) {
-    WriteDataFile(QStringLiteral("央视频道/01.txt"), Gbk(kSchedule));
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), EncodeGbk(kSchedule));
     WriteDataFile(QStringLiteral("央视频道/A.TXT"), "x");
     WriteDataFile(QStringLiteral("地方频道/anhui卫视.txt"), "x");
     WriteDataFile(QStringLiteral("zorq.zip"), "PK");
@@ -104,7 +90,7 @@ TEST_F(CatalogueViewTest, ARescanAskedForDuringTheScanPumpLeavesOneScanInTheList
 }
 
 TEST_F(CatalogueViewTest, AListingLooksTheSameInEveryEncoding) {
-    WriteDataFile(QStringLiteral("央视频道/01.txt"), Gbk(kSchedule));
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), EncodeGbk(kSchedule));
     WriteDataFile(QStringLiteral("央视频道/02.txt"), "\xEF\xBB\xBF" + kSchedule.toUtf8());
     WriteDataFile(QStringLiteral("央视频道/03.txt"), Utf16LeWithMark(kSchedule));
     TForm1& window = Start();

@@ -6,6 +6,9 @@
 #include <QDir>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QElapsedTimer>
+
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -42,6 +45,25 @@ private:
 
 // The lines of a memo, as its Lines property would list them.
 QStringList MemoLines(const QPlainTextEdit* memo);
+
+// Text in code page 936, as a Chinese system stores it.
+QByteArray EncodeGbk(const QString& text);
+
+// Every status line the window logs into its memo, with the time it arrived (from the recorder's
+// creation), also the lines that a later rescan wipes from the memo.
+class StatusLog final {
+public:
+    explicit StatusLog(TForm1& window);
+    QStringList lines;
+    QList<qint64> times;
+    std::function<void(const QString& line)> onLine; // runs as each line arrives
+
+    qint64 TimeOf(const QString& line) const;
+
+private:
+    qsizetype shown_ = 0;
+    QElapsedTimer clock_;
+};
 
 // Processes events until the condition holds or the time is up; returns the condition.
 template <typename Condition>

@@ -1,0 +1,287 @@
+// The whole update chain on the real window: real timers, the real library, a scripted server on
+// the loopback address. One test per way an update can end.
+#include "tests/support/LoopbackServer.h"
+#include "tests/support/ZipWriter.h"
+#include "tests/ui/WindowFixture.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QRegularExpression>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <chrono>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kWaiting = QStringLiteral("请稍后正在更新数据.");
+const QString kDownloading = QStringLiteral("正在下载数据包...");
+const QString kDownloaded = QStringLiteral("数据包下载完成.");
+const QString kExtracting = QStringLiteral("正在释放文件.");
+const QString kDone = QStringLiteral("数据更新完成.");
+
+QByteArray SamplePackage() {
+    ZipWriter zip;
+    zip.AddDirectory(EncodeGbk(QStringLiteral("央视频道")));
+    zip.AddFile(EncodeGbk(QStringLiteral("央视频道/01.txt")), EncodeGbk(QStringLiteral("06:00 朝闻天下\r\n")));
+    zip.AddFile(EncodeGbk(QStringLiteral("央视频道/05.txt")), EncodeGbk(QStringLiteral("07:00 体育晨报\r\n")));
+    zip.AddFile(EncodeGbk(QStringLiteral("地方频道/hunan卫视.txt")), EncodeGbk(QStringLiteral("20:00 快乐大本营\r\n")));
+    return zip.Bytes();
+}
+
+QByteArray OkHead(qsizetype length) {
+    return "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nContent-Length: " + QByteArray::number(length) +
+           "\r\n\r\n";
+}
+
+QByteArray Ok(const QByteArray& body) { return OkHead(body.size()) + body; }
+
+QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList ListTexts(const QListWidget* list) {
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts << list->item(i)->text();
+    return texts;
+}
+
+using Script = LoopbackServer::Script;
+
+class UpdateTest : public WindowFixture {
+protected:
+    void SetUp() override {
+        WindowFixture::SetUp();
+        probe_ = LoopbackServer::AnsweringEveryGet("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+    }
+    void TearDown() override {
+        log_.reset();
+        WindowFixture::TearDown();
+    }
+
+    // Starts the window pointed at the package server, online, with its status lines recorded.
+    TForm1& StartAgainst(const LoopbackServer& server, const QStringList& arguments = {QStringLiteral("x")}) {
+        TForm1& window = Start(arguments);
+        window.Edit_Url->setText(server.Url(QStringLiteral("/download/showtime.zip")));
+        window.ProbeAddress = probe_->Url(QStringLiteral("/"));
+        window.OnlineTest = [] { return true; };
+        log_ = std::make_unique<StatusLog>(window);
+        return window;
+    }
+
+    // Waits until the chain has run out: no step running and neither timer armed.
+    bool WaitForTheEnd(TForm1& window, int timeoutMs = 30000) {
+        return WaitUntil([&] { return !window.Timer1->Enabled() && !window.Timer_Load->Enabled(); }, timeoutMs);
+    }
+
+    StatusLog& log() { return *log_; }
+    std::unique_ptr<LoopbackServer> probe_;
+
+private:
+    std::unique_ptr<StatusLog> log_;
+};
+
+TEST_F(UpdateTest, ASuccessfulUpdateRebuildsTheListFromTheNewPackage) {
+    const QByteArray package = SamplePackage();
+    LoopbackServer server({Script{LoopbackServer::ReadRequest(), LoopbackServer::Send(Ok(package))}});
+    TForm1& window = StartAgainst(server);
+    QByteArray savedWhenExtractionBegan;
+    log().onLine = [&](const QString& line) {
+        if (line == kExtracting)
+            savedWhenExtractionBegan = ReadAll(DataFolder() + QStringLiteral("zorq.zip"));
+    };
+
+    window.Button_R->click();
+    ASSERT_TRUE(WaitUntil([&] { return log().lines.contains(kDone); }, 30000)) << log().lines.join(u'|').toStdString();
+    EXPECT_EQ(log().lines, (QStringList{kWaiting, kDownloading, kDownloaded, kExtracting, kDone}));
+    EXPECT_EQ(MemoLines(window.TVListBox), QStringList{kDone}) << "the rescan wiped the earlier lines";
+    EXPECT_EQ(window.SBPanel0->text(), kDone);
+    EXPECT_EQ(ListTexts(window.TVList), (QStringList{"ZORQ-1 中央", "ZORQ-5 体育"}))
+        << "the class folder's GBK name arrived as Chinese";
+    EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("zorq.zip")), package) << "the package stays in the data folder";
+    EXPECT_EQ(savedWhenExtractionBegan, package) << "the extraction never starts before the package is saved";
+    EXPECT_EQ(window.ProgressBar1->Max(), package.size());
+    EXPECT_EQ(window.ProgressBar1->Position(), package.size());
+
+    // The extraction follows the transfer's end after the second timer's period.
+    const qint64 pause = log().TimeOf(kExtracting) - log().TimeOf(kDownloaded);
+    EXPECT_GE(pause, 2900);
+    EXPECT_LT(pause, 6000);
+    EXPECT_GE(log().TimeOf(kDownloading), 1900) << "the download starts two seconds after the click";
+
+    ASSERT_EQ(server.Requests().size(), 1u);
+    const QString request = QString::fromLatin1(server.Requests().front());
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^GET /download/showtime\\.zip\\?\\d{14} HTTP/1\\.1\\r\\n"))
+                    .match(request)
+                    .hasMatch())
+        << request.toStdString();
+    EXPECT_TRUE(WaitForTheEnd(window));
+}
+
+TEST_F(UpdateTest, OfflineShowsTheNoticeAndKeepsTheStatus) {
+    LoopbackServer server({});
+    TForm1& window = StartAgainst(server);
+    window.OnlineTest = [] { return false; };
+    ModalBoxRecord notice;
+    AnswerNextModalBox(notice);
+    window.Button_R->click();
+    ASSERT_TRUE(WaitUntil([&] { return notice.seen; }, 10000));
+    EXPECT_EQ(notice.title, QStringLiteral("Pelnavi系统"));
+    EXPECT_EQ(notice.text, QStringLiteral("暂无网络请稍候更新."));
+    EXPECT_EQ(notice.icon, QMessageBox::NoIcon);
+    ASSERT_TRUE(WaitForTheEnd(window));
+    EXPECT_EQ(log().lines, QStringList{kWaiting});
+    EXPECT_EQ(window.SBPanel0->text(), kWaiting);
+    EXPECT_EQ(server.AcceptedConnections(), 0);
+}
+
+TEST_F(UpdateTest, TicksWhileTheNoticeIsOpenOpenNoSecondNotice) {
+    LoopbackServer server({});
+    TForm1& window = StartAgainst(server);
+    window.OnlineTest = [] { return false; };
+    int notices = 0;
+    window.ShowNotice = [&notices](const QString&, const QString&) {
+        ++notices;
+        // The user reads the notice for longer than the timer's period; its ticks arrive meanwhile.
+        QEventLoop modalLoop;
+        QTimer::singleShot(4500, &modalLoop, &QEventLoop::quit);
+        modalLoop.exec();
+    };
+    window.Button_R->click();
+    ASSERT_TRUE(WaitUntil([&] { return notices > 0; }, 10000));
+    ASSERT_TRUE(WaitForTheEnd(window, 20000));
+    EXPECT_EQ(notices, 1);
+}
+
+TEST_F(UpdateTest, EarlyWaysOutReportTheirLineAndFetchNothing) {
+    struct Case {
+        const char* name;
+        std::function<void(const QString& workingFolder, TForm1&)> arrange;
+        QStringList lines;
+    };
+    const Case cases[] = {
+        {"the probe cannot connect",
+         [](const QString&, TForm1& window) { window.ProbeAddress = QStringLiteral("http://127.0.0.1:1/"); },
+         {kWaiting, QStringLiteral("网络未连接!")}},
+        {"the package name lies in the working directory",
+         [](const QString& workingFolder, TForm1&) {
+             QFile file(workingFolder + QStringLiteral("zorq.zip"));
+             ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+         },
+         {kWaiting, QStringLiteral("您要下载的文件已经存在!")}},
+        {"the host name cannot be resolved",
+         [](const QString&, TForm1& window) {
+             window.Edit_Url->setText(QStringLiteral("http://no-such-host.invalid/download/showtime.zip"));
+         },
+         {kWaiting}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoopbackServer server({});
+        TForm1& window = StartAgainst(server);
+        c.arrange(WorkingFolder(), window);
+        window.Button_R->click();
+        ASSERT_TRUE(WaitUntil([&] { return window.Timer1->Enabled(); }, 1000));
+        ASSERT_TRUE(WaitForTheEnd(window));
+        EXPECT_EQ(log().lines, c.lines);
+        EXPECT_EQ(window.SBPanel0->text(), c.lines.last());
+        EXPECT_EQ(server.AcceptedConnections(), 0);
+        EXPECT_FALSE(QFileInfo::exists(DataFolder() + QStringLiteral("zorq.zip")));
+        QFile::remove(WorkingFolder() + QStringLiteral("zorq.zip"));
+    }
+}
+
+TEST_F(UpdateTest, AnErrorPageIsReportedButNeitherSavedNorExtracted) {
+    WriteDataFile(QStringLiteral("zorq.zip"), SamplePackage()); // an earlier update's package
+    const QByteArray page = "<html><body>404 没有找到</body></html>";
+    LoopbackServer server({Script{LoopbackServer::ReadRequest(),
+                                  LoopbackServer::Send("HTTP/1.1 404 Not Found\r\nContent-Length: " +
+                                                       QByteArray::number(page.size()) + "\r\n\r\n" + page)}});
+    TForm1& window = StartAgainst(server);
+    window.Button_R->click();
+    ASSERT_TRUE(WaitUntil([&] { return log().lines.contains(kDownloaded); }, 30000));
+    ASSERT_TRUE(WaitForTheEnd(window));
+    EXPECT_EQ(log().lines, (QStringList{kWaiting, kDownloading, kDownloaded}));
+    EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("zorq.zip")), SamplePackage()) << "the earlier package is kept";
+    EXPECT_EQ(window.TVList->count(), 0) << "nothing was extracted or rescanned";
+}
+
+TEST_F(UpdateTest, AShortOrEmptyBodyKeepsTheEarlierPackage) {
+    const QByteArray package = SamplePackage();
+    const Script scripts[] = {
+        // The server closes after half the announced package.
+        {LoopbackServer::ReadRequest(), LoopbackServer::Send(OkHead(package.size()) + package.left(package.size() / 2)),
+         LoopbackServer::Close()},
+        {LoopbackServer::ReadRequest(), LoopbackServer::Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n")},
+    };
+    for (const Script& script : scripts) {
+        WriteDataFile(QStringLiteral("zorq.zip"), "earlier package");
+        LoopbackServer server({script});
+        TForm1& window = StartAgainst(server);
+        window.Button_R->click();
+        ASSERT_TRUE(WaitUntil([&] { return window.Timer1->Enabled(); }, 1000));
+        ASSERT_TRUE(WaitForTheEnd(window));
+        EXPECT_FALSE(log().lines.contains(kExtracting));
+        EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("zorq.zip")), QByteArray("earlier package"));
+    }
+}
+
+TEST_F(UpdateTest, APackageThatIsNoArchiveStopsAfterTheExtractionLine) {
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), "06:00 朝闻天下\r\n");
+    const QByteArray notAnArchive = "this is an HTML page, not a package";
+    LoopbackServer server({Script{LoopbackServer::ReadRequest(), LoopbackServer::Send(Ok(notAnArchive))}});
+    TForm1& window = StartAgainst(server, {});
+    ASSERT_EQ(window.TVList->count(), 1);
+    window.Button_R->click();
+    ASSERT_TRUE(WaitUntil([&] { return log().lines.contains(kExtracting); }, 30000));
+    ASSERT_TRUE(WaitForTheEnd(window));
+    EXPECT_EQ(MemoLines(window.TVListBox), (QStringList{kWaiting, kDownloading, kDownloaded, kExtracting}))
+        << "no rescan wiped the memo";
+    EXPECT_EQ(window.SBPanel0->text(), kExtracting);
+    EXPECT_EQ(window.TVList->count(), 1);
+    // The library was let go: the package can be replaced at once.
+    EXPECT_TRUE(QFile::remove(DataFolder() + QStringLiteral("zorq.zip")));
+}
+
+TEST_F(UpdateTest, ASecondPressDuringTheDownloadOnlyAddsItsStatusLine) {
+    const QByteArray package = SamplePackage();
+    const QByteArray response = Ok(package);
+    const qsizetype half = response.size() / 2;
+    // The body stalls for longer than the first timer's period, so that its ticks fall into the download.
+    LoopbackServer server({Script{LoopbackServer::ReadRequest(), LoopbackServer::Send(response.left(half)),
+                                  LoopbackServer::Sleep(3000ms), LoopbackServer::Send(response.mid(half))}});
+    TForm1& window = StartAgainst(server);
+    bool pressedAgain = false;
+    QTimer presser;
+    QObject::connect(&presser, &QTimer::timeout, &presser, [&] {
+        if (!pressedAgain && log().lines.contains(kDownloading)) {
+            pressedAgain = true;
+            window.Button_R->click();
+        }
+    });
+    presser.start(50);
+    window.Button_R->click();
+    ASSERT_TRUE(WaitUntil([&] { return log().lines.contains(kDone); }, 40000)) << log().lines.join(u'|').toStdString();
+    ASSERT_TRUE(WaitForTheEnd(window));
+    EXPECT_TRUE(pressedAgain);
+    EXPECT_EQ(log().lines, (QStringList{kWaiting, kDownloading, kWaiting, kDownloaded, kExtracting, kDone}));
+    EXPECT_EQ(server.AcceptedConnections(), 1);
+    EXPECT_EQ(server.Requests().size(), 1u);
+}
+
+TEST_F(UpdateTest, AStartWithUpRunsTheWholeChain) {
+    LoopbackServer server({Script{LoopbackServer::ReadRequest(), LoopbackServer::Send(Ok(SamplePackage()))}});
+    TForm1& window = StartAgainst(server, {QStringLiteral("-up")});
+    EXPECT_EQ(MemoLines(window.TVListBox), QStringList{kWaiting});
+    EXPECT_EQ(window.TVList->count(), 0) << "the list stays empty until the update's rescan";
+    ASSERT_TRUE(WaitUntil([&] { return log().lines.contains(kDone); }, 30000)) << log().lines.join(u'|').toStdString();
+    EXPECT_EQ(MemoLines(window.TVListBox), QStringList{kDone});
+    EXPECT_EQ(window.TVList->count(), 2);
+}
+
+} // namespace
