@@ -10,27 +10,40 @@
 
 namespace {
 
-// Puts every entry of the walk straight into the window's lists: the path first, then the display
-// name, in the same step, so the two lists stay index-aligned whatever happens.
+// Collects the entries of a walk, path and display name in the same step so they stay
+// index-aligned, and hands them to the window's lists in one go: adding them one by one would make
+// the lists, not the walk, the slow part of a large scan.
 class WindowListsSink final : public CatalogueSink {
 public:
-    explicit WindowListsSink(TForm1& form) : form_(form) {}
-
-    void FolderFound(const QString& folderPath) override { form_.filepathList->addItem(folderPath); }
+    void FolderFound(const QString& folderPath) override { folders_ << folderPath; }
     void ListingFound(const QString& filePath, const QString& displayName) override {
-        form_.TVFilepathList->addItem(filePath);
-        form_.TVList->addItem(displayName);
+        paths_ << filePath;
+        names_ << displayName;
+    }
+
+    void AppendTo(TForm1& form) const {
+        form.filepathList->addItems(folders_);
+        form.TVFilepathList->addItems(paths_);
+        form.TVList->addItems(names_);
     }
 
 private:
-    TForm1& form_;
+    QStringList folders_;
+    QStringList paths_;
+    QStringList names_;
 };
 
 } // namespace
 
 void ScanCatalogue(const QString& folder) {
-    WindowListsSink sink(*Form1);
-    WalkCatalogue(folder, sink);
+    WindowListsSink sink;
+    try {
+        WalkCatalogue(folder, sink);
+    } catch (...) {
+        sink.AppendTo(*Form1); // the lists keep what was found before the failure
+        throw;
+    }
+    sink.AppendTo(*Form1);
     // The count goes to the panel alone; it is not echoed into the memo.
     Form1->SBPanel0->setText(QStringLiteral("共") + QString::number(Form1->TVList->count()) +
                              QStringLiteral("个频道 ") + WelcomeLine());

@@ -1,0 +1,196 @@
+// Prints how long the catalogue takes on a large data folder and a large listing, next to the
+// figures of `find` and `iconv` on the same data, measured in the same run.
+//
+//   catalogue_bench [listing megabytes, default 50]
+
+#include "catalogue/CatalogueWalk.h"
+#include "catalogue/ChannelNames.h"
+#include "catalogue/ListingFile.h"
+#include "ui/Unit1.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <limits>
+
+#include <iconv.h>
+
+namespace {
+
+constexpr int kFolders = 400;
+constexpr int kFilesPerFolder = 50;
+constexpr int kNames = 100'000;
+constexpr int kRepeats = 3;
+
+// Shortest of a few runs, in milliseconds; the first run also warms the caches. `prepare` runs
+// before each run, outside the timing.
+double BestOf(
+    const std::function<void()>& run, const std::function<void()>& prepare = [] {}, int repeats = kRepeats) {
+    double best = std::numeric_limits<double>::max();
+    for (int i = 0; i < repeats; ++i) {
+        prepare();
+        QElapsedTimer timer;
+        timer.start();
+        run();
+        best = std::min(best, static_cast<double>(timer.nsecsElapsed()) / 1e6);
+    }
+    return best;
+}
+
+void RunTool(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.start(program, arguments);
+    if (!process.waitForFinished(-1) || process.exitCode() != 0) {
+        std::fprintf(stderr, "%s failed\n", qPrintable(program));
+        std::exit(1);
+    }
+}
+
+// File names like those of a schedule package: numbered national channels and pinyin local ones.
+QStringList ChannelFileNames(int count) {
+    const char16_t* stems[] = {u"01",           u"04(亚洲)",  u"13",         u"14",
+                               u"news",         u"anhui卫视", u"北京电视台", u"shanxitai",
+                               u"heilongjiang", u"Beijing",   u"CCTV-新闻",  u"xiamen旅游"};
+    QStringList names;
+    names.reserve(count);
+    for (int i = 0; i < count; ++i)
+        names.append(QString::fromUtf16(stems[i % std::size(stems)]) + QString::number(i / std::size(stems)) +
+                     (i % 5 == 0 ? u".TXT"_qs : u".txt"_qs));
+    return names;
+}
+
+void BuildDataFolder(const QString& root) {
+    const QStringList names = ChannelFileNames(kFilesPerFolder);
+    const QStringList classes = {u"央视频道"_qs, u"地方频道"_qs, u"数字频道"_qs, u"境外频道"_qs};
+    for (int f = 0; f < kFolders; ++f) {
+        const QString folder = QStringLiteral("%1/%2/省%3/").arg(root, classes[f % classes.size()]).arg(f);
+        QDir().mkpath(folder);
+        for (const QString& name : names) {
+            QFile file(folder + name);
+            file.open(QIODevice::WriteOnly);
+        }
+    }
+}
+
+class CountingSink final : public CatalogueSink {
+public:
+    void FolderFound(const QString&) override { ++folders; }
+    void ListingFound(const QString&, const QString&) override { ++listings; }
+    int folders = 0;
+    int listings = 0;
+};
+
+QByteArray ToGbk(const QByteArray& utf8) {
+    iconv_t converter = ::iconv_open("GBK", "UTF-8");
+    QByteArray out(utf8.size(), Qt::Uninitialized); // GBK never needs more bytes than UTF-8
+    char* in = const_cast<char*>(utf8.constData());
+    char* o = out.data();
+    size_t inLeft = static_cast<size_t>(utf8.size()), outLeft = static_cast<size_t>(out.size());
+    ::iconv(converter, &in, &inLeft, &o, &outLeft);
+    ::iconv_close(converter);
+    out.truncate(out.size() - static_cast<qsizetype>(outLeft));
+    return out;
+}
+
+// A schedule in code page 936 of about the given size, with all three kinds of line break.
+QByteArray ScheduleText(qsizetype megabytes) {
+    const QByteArray day =
+        ToGbk(QStringLiteral("08:00 新闻联播\r\n08:30 天气预报\r\n09:00 电视剧：大宅门(12)\r\n"
+                             "10:45 ZORQ体育 足球 甲级联赛\r\n12:00 午间新闻\n13:05 纪录片 长江\r")
+                  .toUtf8());
+    const qsizetype target = megabytes * 1024 * 1024;
+    QByteArray text;
+    text.reserve(target + day.size());
+    while (text.size() < target)
+        text += day; // whole days only, so iconv sees no cut character
+    return text;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication application(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // figures show up as they are measured
+    const qsizetype listingMegabytes = argc > 1 ? std::atoi(argv[1]) : 50;
+
+    QTemporaryDir data;
+    BuildDataFolder(data.path());
+    const QString root = data.path() + u'/';
+
+    const double findMs = BestOf([&] { RunTool(u"find"_qs, {root, u"-name"_qs, u"*txt"_qs}); });
+
+    CountingSink counted;
+    const double walkMs = BestOf([&] {
+        counted = CountingSink();
+        WalkCatalogue(root, counted);
+    });
+
+    // The real window, started as with an argument (no scan, no shortcut), in a scratch program folder.
+    QTemporaryDir program;
+    QDir::setCurrent(program.path());
+    TForm1 window(TStartup{program.path() + u"/pelnavi"_qs, {u"x"_qs}});
+    window.show();
+    QCoreApplication::processEvents();
+    const auto clearLists = [&] {
+        window.TVList->clear();
+        window.TVFilepathList->clear();
+        window.filepathList->clear();
+    };
+    // The rescan empties the lists before it scans; that is not part of the scan.
+    const double scanMs = BestOf([&] { ScanCatalogue(root); }, clearLists);
+
+    std::printf("data folder: %d listing files in %d folders (found %d listings, %d folders)\n",
+                kFolders * kFilesPerFolder, kFolders, counted.listings, counted.folders);
+    std::printf("  find DIR -name '*txt'                   %8.1f ms\n", findMs);
+    std::printf("  WalkCatalogue, counting only            %8.1f ms  (%.2fx find)\n", walkMs,
+                walkMs / findMs);
+    std::printf("  ScanCatalogue into the window's lists   %8.1f ms  (%.2fx find; %d entries)\n", scanMs,
+                scanMs / findMs, window.TVList->count());
+
+    const QStringList names = ChannelFileNames(kNames);
+    qsizetype totalLength = 0;
+    const double namesMs = BestOf([&] {
+        totalLength = 0;
+        for (const QString& name : names)
+            totalLength += ChannelDisplayName(name).size();
+    });
+    std::printf("ChannelDisplayName over %d names        %8.1f ms  (%.2f us each; %lld characters)\n", kNames,
+                namesMs, namesMs * 1000 / kNames, static_cast<long long>(totalLength));
+
+    const QString listingPath = root + u"大文件.txt"_qs;
+    {
+        QFile file(listingPath);
+        file.open(QIODevice::WriteOnly);
+        file.write(ScheduleText(listingMegabytes));
+    }
+    const double iconvMs = BestOf([&] {
+        RunTool(u"iconv"_qs, {u"-f"_qs, u"GBK"_qs, u"-t"_qs, u"UTF-8"_qs, listingPath});
+    });
+    qsizetype lineCount = 0;
+    const double loadMs = BestOf([&] { lineCount = LoadListingLines(listingPath).size(); });
+    std::printf("listing: %lld MB in code page 936, %lld lines\n", static_cast<long long>(listingMegabytes),
+                static_cast<long long>(lineCount));
+    std::printf("  %-40s %8.1f ms\n", "iconv -f GBK -t UTF-8", iconvMs);
+    std::printf("  %-40s %8.1f ms  (%.2fx iconv)\n", "LoadListingLines, list freed again", loadMs,
+                loadMs / iconvMs);
+
+    // The schedule view of the real window: a click on the channel loads and shows the listing.
+    clearLists();
+    window.TVFilepathList->addItem(listingPath);
+    window.TVList->addItem(ChannelDisplayName(u"大文件.txt"_qs));
+    window.TVList->setCurrentRow(0);
+    const double showMs = BestOf([&] { window.TVListClick(); }, [&] { window.TVListBox->clear(); });
+    std::printf("  %-40s %8.1f ms  (%.2fx iconv; %d lines in the memo)\n", "TVListClick: loaded and shown", showMs,
+                showMs / iconvMs, window.TVListBox->blockCount());
+    return 0;
+}

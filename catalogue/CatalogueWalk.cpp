@@ -1,0 +1,159 @@
+#include "catalogue/CatalogueWalk.h"
+
+#include "catalogue/ChannelNames.h"
+#include "catalogue/FileNames.h"
+#include "catalogue/Utf8.h"
+#include "platform/CodePage.h"
+
+#include <QByteArray>
+
+#include <deque>
+#include <optional>
+#include <string_view>
+#include <unordered_set>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace {
+
+class DirectoryStream final {
+public:
+    explicit DirectoryStream(const char* path) : dir_(::opendir(path)) {}
+    ~DirectoryStream() {
+        if (dir_)
+            ::closedir(dir_);
+    }
+    DirectoryStream(const DirectoryStream&) = delete;
+    DirectoryStream& operator=(const DirectoryStream&) = delete;
+
+    bool IsOpen() const { return dir_ != nullptr; }
+    int Descriptor() const { return ::dirfd(dir_); }
+    // Null at the end of the listing, and on a read error, which ends the listing the same way.
+    const dirent* Next() { return ::readdir(dir_); }
+
+private:
+    DIR* dir_;
+};
+
+struct FolderId {
+    dev_t device;
+    ino_t inode;
+    bool operator==(const FolderId&) const = default;
+};
+
+struct FolderIdHash {
+    size_t operator()(const FolderId& id) const noexcept {
+        return std::hash<ino_t>{}(id.inode) ^ (std::hash<dev_t>{}(id.device) << 1);
+    }
+};
+
+struct QueuedFolder {
+    QString path;     // ends in "/"
+    QByteArray bytes; // the same path as the file system spells it
+    bool identified;  // whether its FolderId is already in the visited set
+};
+
+bool EndsInTxt(std::string_view name) {
+    if (name.size() < 3)
+        return false;
+    const auto lowered = [](char c) { return c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c; };
+    const char* end = name.data() + name.size();
+    return lowered(end[-3]) == 't' && lowered(end[-2]) == 'x' && lowered(end[-1]) == 't';
+}
+
+class Walk final {
+public:
+    explicit Walk(CatalogueSink& sink) : sink_(sink) {}
+
+    void Run(const QString& folder) {
+        QString root = folder;
+        if (!root.endsWith(u'/'))
+            root += u'/';
+        queue_.push_back({root, EncodeFileName(root), false});
+        while (!queue_.empty()) {
+            ListFolder(queue_.front());
+            queue_.pop_front();
+        }
+    }
+
+private:
+    void ListFolder(const QueuedFolder& folder) {
+        DirectoryStream stream(folder.bytes.constData());
+        if (!stream.IsOpen())
+            return;
+        if (!folder.identified && !MarkVisited(stream.Descriptor()))
+            return;
+        while (const dirent* entry = stream.Next()) {
+            const std::string_view name(entry->d_name);
+            if (name == "." || name == "..")
+                continue;
+            HandleEntry(folder, stream.Descriptor(), *entry, name);
+        }
+    }
+
+    // False when the open folder was walked before.
+    bool MarkVisited(int descriptor) {
+        struct stat status {};
+        if (::fstat(descriptor, &status) != 0)
+            return true;
+        return visited_.insert({status.st_dev, status.st_ino}).second;
+    }
+
+    void HandleEntry(const QueuedFolder& folder, int descriptor, const dirent& entry, std::string_view name) {
+        const unsigned char type = entry.d_type;
+        if (type == DT_DIR || type == DT_LNK || type == DT_UNKNOWN) {
+            struct stat status {};
+            if (::fstatat(descriptor, entry.d_name, &status, 0) == 0) {
+                if (S_ISDIR(status.st_mode)) {
+                    if (visited_.insert({status.st_dev, status.st_ino}).second)
+                        AddFolder(folder, name, true);
+                    return;
+                }
+            } else if (type == DT_DIR) {
+                // Cannot tell who it is yet; its identity is checked once it is opened.
+                AddFolder(folder, name, false);
+                return;
+            }
+        }
+        if (EndsInTxt(name))
+            AddListing(folder, name);
+    }
+
+    void AddFolder(const QueuedFolder& parent, std::string_view name, bool identified) {
+        QByteArray bytes = parent.bytes;
+        bytes.append(name.data(), static_cast<qsizetype>(name.size())).append('/');
+        QString path = parent.path + DecodeFileName(name) + u'/';
+        queue_.push_back({path, std::move(bytes), identified});
+        sink_.FolderFound(path);
+    }
+
+    void AddListing(const QueuedFolder& folder, std::string_view name) {
+        if (std::optional<QString> text = DecodeUtf8Strict(name)) {
+            sink_.ListingFound(folder.path + *text, ChannelDisplayName(*text));
+            return;
+        }
+        // Not UTF-8: keep the bytes in the path, show the name as a Chinese system would.
+        sink_.ListingFound(folder.path + DecodeFileName(name), ChannelDisplayName(DecodeAnsi(name)));
+    }
+
+    CatalogueSink& sink_;
+    std::deque<QueuedFolder> queue_;
+    std::unordered_set<FolderId, FolderIdHash> visited_;
+};
+
+} // namespace
+
+bool IsListingFileName(const QString& name) {
+    if (name.size() < 3)
+        return false;
+    const auto lowered = [](QChar c) {
+        return c >= u'A' && c <= u'Z' ? char16_t(c.unicode() + 32) : c.unicode();
+    };
+    const qsizetype n = name.size();
+    return lowered(name[n - 3]) == u't' && lowered(name[n - 2]) == u'x' && lowered(name[n - 1]) == u't';
+}
+
+void WalkCatalogue(const QString& folder, CatalogueSink& sink) {
+    Walk(sink).Run(folder);
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+// A listing file's name, with A to Z lowered, ends in "txt"; no dot is needed.
+bool IsListingFileName(const QString& name);
+
+// Receives what the walk finds, in the order found.
+class CatalogueSink {
+public:
+    virtual ~CatalogueSink() = default;
+    // A folder below the walked one, its path ending in "/".
+    virtual void FolderFound(const QString& folderPathWithSlash) = 0;
+    // A listing file: its folder's path followed by the name as the file system gives it, and the
+    // channel's display name made from that name.
+    virtual void ListingFound(const QString& filePath, const QString& displayName) = 0;
+};
+
+// Walks the tree below `folder` breadth-first ("/" is appended when missing). Entries come in the
+// order the file system lists them, hidden ones included. A folder that cannot be listed adds
+// nothing and the walk goes on. A folder reached a second time (through a symbolic link or a bind
+// mount) is not walked or reported again, so link loops end. Paths of names that are not valid
+// UTF-8 are kept with DecodeFileName, so EncodeFileName gives back the same bytes. Exceptions
+// thrown by the sink end the walk and reach the caller.
+void WalkCatalogue(const QString& folder, CatalogueSink& sink);

@@ -1,0 +1,146 @@
+#include "catalogue/ListingFile.h"
+
+#include "catalogue/FileNames.h"
+#include "catalogue/Utf8.h"
+#include "platform/CodePage.h"
+#include "platform/Exception.h"
+#include "platform/SystemMessage.h"
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool StartsWith(std::string_view bytes, std::string_view mark) {
+    return bytes.substr(0, mark.size()) == mark;
+}
+
+QString DecodeUtf16(std::string_view bytes, bool bigEndian) {
+    const qsizetype units = static_cast<qsizetype>(bytes.size() / 2); // an odd last byte is dropped
+    QString text(units, Qt::Uninitialized);
+    char16_t* out = reinterpret_cast<char16_t*>(text.data());
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+    for (qsizetype i = 0; i < units; ++i, in += 2) {
+        out[i] = bigEndian ? char16_t((in[0] << 8) | in[1]) : char16_t(in[0] | (in[1] << 8));
+    }
+    return text;
+}
+
+QString DecodeWithoutNul(std::string_view bytes) {
+    constexpr std::string_view kUtf8Mark("\xEF\xBB\xBF", 3);
+    constexpr std::string_view kUtf16LeMark("\xFF\xFE", 2);
+    constexpr std::string_view kUtf16BeMark("\xFE\xFF", 2);
+    if (StartsWith(bytes, kUtf8Mark))
+        return DecodeUtf8Strict(bytes.substr(kUtf8Mark.size())).value_or(QString());
+    if (StartsWith(bytes, kUtf16LeMark))
+        return DecodeUtf16(bytes.substr(kUtf16LeMark.size()), false);
+    if (StartsWith(bytes, kUtf16BeMark))
+        return DecodeUtf16(bytes.substr(kUtf16BeMark.size()), true);
+    // In code page 936 a zero byte is always NUL (never the second byte of a pair), so the text
+    // can be cut before decoding.
+    if (const void* nul = std::memchr(bytes.data(), 0, bytes.size()))
+        bytes = bytes.substr(0, static_cast<size_t>(static_cast<const char*>(nul) - bytes.data()));
+    return DecodeAnsi(bytes);
+}
+
+[[noreturn]] void ThrowFileError(const char* format, const QString& path, int errorNumber) {
+    throw Exception(QString::fromLatin1(format).arg(path, ErrnoMessageText(errorNumber)));
+}
+
+class FileDescriptor final {
+public:
+    explicit FileDescriptor(int descriptor) : descriptor_(descriptor) {}
+    ~FileDescriptor() {
+        if (descriptor_ >= 0)
+            ::close(descriptor_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int get() const { return descriptor_; }
+
+private:
+    int descriptor_;
+};
+
+} // namespace
+
+QString DecodeListingText(const QByteArray& bytes) {
+    QString text = DecodeWithoutNul(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
+    const qsizetype nul = text.indexOf(QChar(u'\0'));
+    if (nul >= 0)
+        text.truncate(nul);
+    return text;
+}
+
+QStringList SplitListingLines(QStringView text) {
+    QStringList lines;
+    const QChar* units = text.data();
+    const qsizetype size = text.size();
+    qsizetype lineStart = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t unit = units[i].unicode();
+        if (unit != u'\r' && unit != u'\n')
+            continue;
+        lines.append(text.sliced(lineStart, i - lineStart).toString());
+        if (unit == u'\r' && i + 1 < size && units[i + 1] == u'\n')
+            ++i;
+        lineStart = i + 1;
+    }
+    if (lineStart < size)
+        lines.append(text.sliced(lineStart).toString());
+    return lines;
+}
+
+QStringList DecodeListing(const QByteArray& bytes) {
+    return SplitListingLines(DecodeListingText(bytes));
+}
+
+QByteArray ReadListingFile(const QString& path) {
+    // O_NONBLOCK keeps a FIFO from blocking the open; such a file is refused just below.
+    const FileDescriptor file(::open(EncodeFileName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (file.get() < 0)
+        ThrowFileError("Cannot open file \"%1\". %2", path, errno);
+    struct stat status {};
+    if (::fstat(file.get(), &status) != 0)
+        ThrowFileError("Cannot open file \"%1\". %2", path, errno);
+    // A directory, device or FIFO could fail, block or never end; only plain files are listings.
+    if (!S_ISREG(status.st_mode))
+        throw Exception(QStringLiteral("Cannot open file \"%1\". Not a regular file").arg(path));
+
+    QByteArray bytes;
+    // The size is a hint: files whose size is not known in advance (or that grow) are read to
+    // their end all the same.
+    qsizetype capacity = static_cast<qsizetype>(status.st_size) + 1;
+    bytes.resize(capacity);
+    qsizetype filled = 0;
+    for (;;) {
+        if (filled == capacity) {
+            capacity = capacity * 2;
+            bytes.resize(capacity);
+        }
+        const ssize_t count =
+            ::read(file.get(), bytes.data() + filled, static_cast<size_t>(capacity - filled));
+        if (count == 0)
+            break;
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            ThrowFileError("Cannot read file \"%1\". %2", path, errno);
+        }
+        filled += count;
+    }
+    bytes.truncate(filled);
+    return bytes;
+}
+
+QStringList LoadListingLines(const QString& path) {
+    // The raw bytes go before the split, so a large file is not held three times at once.
+    const QString text = DecodeListingText(ReadListingFile(path));
+    return SplitListingLines(text);
+}

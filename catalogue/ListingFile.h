@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+// A listing file's text. The first bytes choose the encoding: EF BB BF is UTF-8 (decoded strictly:
+// anything ill-formed gives no text at all), FF FE is UTF-16 little-endian, FE FF big-endian (an odd
+// last byte is dropped); without a mark the bytes are code page 936. The mark is not part of the
+// text, and a NUL ends it.
+QString DecodeListingText(const QByteArray& bytes);
+
+// Lines of a text: CR LF, a lone LF and a lone CR each end one line (LF CR ends two); a break at
+// the very end adds no empty line.
+QStringList SplitListingLines(QStringView text);
+
+// DecodeListingText, then SplitListingLines.
+QStringList DecodeListing(const QByteArray& bytes);
+
+// Reads the whole file at `path` (a path as the catalogue walk gives it, see EncodeFileName) and
+// decodes it. Throws Exception when the file is missing, is not a regular file or cannot be read;
+// nothing is returned half-read.
+QStringList LoadListingLines(const QString& path);
+
+// The file's bytes, read at once; same failures as LoadListingLines.
+QByteArray ReadListingFile(const QString& path);
