@@ -1,6 +1,7 @@
 #include "archive/ItemPaths.h"
 
 #include "platform/CodePage.h"
+#include "platform/FileDescriptor.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -51,23 +52,6 @@ QByteArray OriginalBytes(const QString& reported) {
     }
     return bytes;
 }
-
-class UniqueFd final {
-public:
-    UniqueFd() = default;
-    ~UniqueFd() { Reset(-1); }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    void Reset(int fd) {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_ = -1;
-};
 
 bool IsSymbolicLinkAt(int dirFd, const char* name) {
     struct stat status {};
@@ -128,7 +112,7 @@ QStringList ContainedPathComponents(const QString& itemPath) {
 ItemFileResult CreateItemFileBelow(int rootFd, const QStringList& components) {
     if (components.isEmpty())
         return Skip();
-    UniqueFd folder;
+    FileDescriptor folder;
     int folderFd = rootFd;
     for (qsizetype i = 0; i + 1 < components.size(); ++i) {
         const QByteArray name = QFile::encodeName(components[i]);

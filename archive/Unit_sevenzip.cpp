@@ -3,6 +3,7 @@
 #include "archive/ItemPaths.h"
 #include "archive/T7zInArchive.h"
 #include "platform/Exception.h"
+#include "platform/FileDescriptor.h"
 #include "platform/SystemMessage.h"
 
 #include <QDir>
@@ -31,21 +32,6 @@ QString FindResourcePath(const QString& name, const QString& type) {
     }
     return {};
 }
-
-class FileDescriptor final {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 void CheckLibraryResult(HRESULT code) {
     if (code < 0)

@@ -4,6 +4,7 @@
 #include "catalogue/Utf8.h"
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
+#include "platform/FileDescriptor.h"
 #include "platform/SystemMessage.h"
 
 #include <cerrno>
@@ -51,22 +52,6 @@ QString DecodeWithoutNul(std::string_view bytes) {
 [[noreturn]] void ThrowFileError(const char* format, const QString& path, int errorNumber) {
     throw Exception(QString::fromLatin1(format).arg(path, ErrnoMessageText(errorNumber)));
 }
-
-class FileDescriptor final {
-public:
-    explicit FileDescriptor(int descriptor) : descriptor_(descriptor) {}
-    ~FileDescriptor() {
-        if (descriptor_ >= 0)
-            ::close(descriptor_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return descriptor_; }
-
-private:
-    int descriptor_;
-};
 
 } // namespace
 

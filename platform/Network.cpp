@@ -1,5 +1,7 @@
 #include "platform/Network.h"
 
+#include "platform/FileDescriptor.h"
+
 #include <QUrl>
 
 #include <cerrno>
@@ -30,23 +32,8 @@ bool SystemReportsConnection() {
 
 namespace {
 
-class Socket final {
-public:
-    explicit Socket(int fd) : fd_(fd) {}
-    ~Socket() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 bool ConnectWithin(const addrinfo& address, std::chrono::steady_clock::time_point deadline) {
-    Socket socket(::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+    FileDescriptor socket(::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
                            address.ai_protocol));
     if (socket.get() < 0)
         return false;

@@ -1,6 +1,7 @@
 #include "tests/archive/ArchiveTestSupport.h"
 
 #include "archive/Unit_sevenzip.h"
+#include "platform/Exception.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -66,4 +67,13 @@ QStringList TreeBelow(const QString& folder) {
     }
     entries.sort();
     return entries;
+}
+
+QString MessageOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Exception& error) {
+        return error.Message();
+    }
+    return QStringLiteral("<no error>");
 }

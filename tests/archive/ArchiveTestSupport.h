@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
+
 // A temporary folder that is the working directory while the object lives, holding "7z.dll"
 // written from the executable's resources, as start-up writes it.
 class LibraryWorkingFolder final {
@@ -31,3 +33,6 @@ void WriteWholeFile(const QString& path, const QByteArray& bytes);
 
 // Every file below a folder, as paths relative to it, sorted; folders end with "/".
 QStringList TreeBelow(const QString& folder);
+
+// The message of the error that the action raises, or "<no error>".
+QString MessageOf(const std::function<void()>& action);

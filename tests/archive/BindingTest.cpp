@@ -13,15 +13,6 @@
 
 namespace {
 
-QString MessageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& error) {
-        return error.Message();
-    }
-    return QStringLiteral("<no error>");
-}
-
 QByteArray LibraryResource() {
     QFile file(QStringLiteral(":/rsrc/DLL/7Z"));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();

@@ -19,15 +19,6 @@
 
 namespace {
 
-QString MessageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& error) {
-        return error.Message();
-    }
-    return QStringLiteral("<no error>");
-}
-
 // The extraction step as the update runs it.
 void ExtractPackage(const QString& package, const QString& folder) {
     I7zInArchivePtr archive = MakeInArchive(CLSID_CFormatZip);

@@ -1,5 +1,7 @@
 #include "platform/InstanceGuard.h"
 
+#include "tests/support/ScopedEnvironment.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -50,30 +52,6 @@ public:
 
 private:
     QProcess process_;
-};
-
-class ScopedVariable final {
-public:
-    ScopedVariable(const char* name, const std::optional<QByteArray>& value) : name_(name) {
-        if (qEnvironmentVariableIsSet(name))
-            old_ = qgetenv(name);
-        if (value)
-            qputenv(name, *value);
-        else
-            qunsetenv(name);
-    }
-    ~ScopedVariable() {
-        if (old_)
-            qputenv(name_, *old_);
-        else
-            qunsetenv(name_);
-    }
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-
-private:
-    const char* name_;
-    std::optional<QByteArray> old_;
 };
 
 TEST(InstanceGuard, AnotherProcessHoldingTheGuardIsReported) {

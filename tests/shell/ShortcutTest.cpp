@@ -1,6 +1,7 @@
 #include "shell/Unit_Shortcuts.h"
 
 #include "platform/SpecialFolders.h"
+#include "tests/support/ScopedEnvironment.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -18,28 +19,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Sets an environment variable for the life of the object and puts the old value back.
-class ScopedVariable final {
-public:
-    ScopedVariable(const char* name, const QString& value) : name_(name) {
-        if (qEnvironmentVariableIsSet(name))
-            old_ = qgetenv(name);
-        qputenv(name, QFile::encodeName(value));
-    }
-    ~ScopedVariable() {
-        if (old_)
-            qputenv(name_, *old_);
-        else
-            qunsetenv(name_);
-    }
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-
-private:
-    const char* name_;
-    std::optional<QByteArray> old_;
-};
 
 bool WriteFile(const QString& path, const QByteArray& content, QFile::Permissions permissions = {}) {
     QFile file(path);
@@ -109,8 +88,8 @@ protected:
     QString programs_ = root_.path() + QStringLiteral("/programs");
     QString links_ = root_.path() + QStringLiteral("/links");
     QString target_;
-    ScopedVariable homeVariable_{"HOME", home_};
-    ScopedVariable configVariable_{"XDG_CONFIG_HOME", home_ + QStringLiteral("/.config")};
+    ScopedVariable homeVariable_{"HOME", QFile::encodeName(home_)};
+    ScopedVariable configVariable_{"XDG_CONFIG_HOME", QFile::encodeName(home_ + QStringLiteral("/.config"))};
 };
 
 TEST_F(ShortcutTest, DesktopFolderFollowsTheEnvironmentOfTheMoment) {
@@ -119,7 +98,7 @@ TEST_F(ShortcutTest, DesktopFolderFollowsTheEnvironmentOfTheMoment) {
     EXPECT_EQ(DesktopFolder(), home_ + QStringLiteral("/桌面"));
     const QString otherConfig = root_.path() + QStringLiteral("/empty-config");
     ASSERT_TRUE(QDir().mkpath(otherConfig));
-    ScopedVariable noUserDirs("XDG_CONFIG_HOME", otherConfig);
+    ScopedVariable noUserDirs("XDG_CONFIG_HOME", QFile::encodeName(otherConfig));
     EXPECT_EQ(DesktopFolder(), home_ + QStringLiteral("/Desktop"));
 }
 
