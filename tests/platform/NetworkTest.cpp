@@ -1,5 +1,7 @@
 #include "platform/Network.h"
 
+#include "tests/support/UnresolvableHost.h"
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -65,7 +67,7 @@ TEST(ProbeConnection, ConnectsOnlyWhereSomeoneListens) {
         {listening.address(), true},
         {QStringLiteral("http://localhost:%1/download/showtime.zip").arg(listening.port()), true},
         {bound.address(), false},
-        {QStringLiteral("http://pelnavi-probe.invalid:%1/").arg(listening.port()), false},
+        {QStringLiteral("http://%1:%2/").arg(UnresolvableHost()).arg(listening.port()), false},
         {QStringLiteral("not an address"), false},
         {QString(), false},
     };

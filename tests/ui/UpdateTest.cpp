@@ -1,6 +1,7 @@
 // The whole update chain on the real window: real timers, the real library, a scripted server on
 // the loopback address. One test per way an update can end.
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/UnresolvableHost.h"
 #include "tests/support/ZipWriter.h"
 #include "tests/ui/WindowFixture.h"
 
@@ -176,7 +177,7 @@ TEST_F(UpdateTest, EarlyWaysOutReportTheirLineAndFetchNothing) {
          {kWaiting, QStringLiteral("您要下载的文件已经存在!")}},
         {"the host name cannot be resolved",
          [](const QString&, TForm1& window) {
-             window.Edit_Url->setText(QStringLiteral("http://no-such-host.invalid/download/showtime.zip"));
+             window.Edit_Url->setText(QStringLiteral("http://%1/download/showtime.zip").arg(UnresolvableHost()));
          },
          {kWaiting}},
     };

@@ -3,6 +3,7 @@
 #include "update/IdHTTP.h"
 
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/UnresolvableHost.h"
 
 #include <gtest/gtest.h>
 
@@ -436,7 +437,7 @@ TEST_F(ClientTest, UnreachableAddresses) {
     EXPECT_EQ(refused.errorCode, ECONNREFUSED);
 
     EXPECT_EQ(Fetch(QStringLiteral("https://127.0.0.1:%1/").arg(server.Port())).failure, Failure::Tls);
-    EXPECT_EQ(Fetch(QStringLiteral("http://no-such-host.invalid/")).failure, Failure::Socket);
+    EXPECT_EQ(Fetch(QStringLiteral("http://%1/").arg(UnresolvableHost())).failure, Failure::Socket);
     EXPECT_EQ(Fetch(QStringLiteral("relative.zip")).failure, Failure::Other);
     EXPECT_EQ(server.AcceptedConnections(), 0);
     EXPECT_TRUE(trace.empty());
