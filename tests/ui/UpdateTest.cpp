@@ -286,3 +286,40 @@ TEST_F(UpdateTest, AStartWithUpRunsTheWholeChain) {
 }
 
 } // namespace
+
+namespace {
+
+bool LibraryIsLoaded() {
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("/7z.dll");
+}
+
+using ExtractionStepTest = WindowFixture;
+
+TEST_F(ExtractionStepTest, APackageInTheDataFolderIsUnpackedAndTheListRebuilt) {
+    WriteDataFile(QStringLiteral("zorq.zip"), SamplePackage());
+    TForm1& window = Start({QStringLiteral("x")});
+    StatusLog log(window);
+    window.Button_URAR->click();
+    EXPECT_EQ(log.lines, (QStringList{kExtracting, kDone}));
+    EXPECT_EQ(MemoLines(window.TVListBox), QStringList{kDone});
+    EXPECT_EQ(ListTexts(window.TVList), (QStringList{"ZORQ-1 中央", "ZORQ-5 体育"}));
+    EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("地方频道/hunan卫视.txt")),
+              EncodeGbk(QStringLiteral("20:00 快乐大本营\r\n")));
+    EXPECT_FALSE(LibraryIsLoaded()) << "the library is loaded only while the step runs";
+    // Both the package and the library file can be replaced at once.
+    EXPECT_TRUE(QFile::remove(DataFolder() + QStringLiteral("zorq.zip")));
+    EXPECT_TRUE(QFile::remove(WorkingFolder() + QStringLiteral("7z.dll")));
+}
+
+TEST_F(ExtractionStepTest, AMissingPackageStopsAfterTheFirstLine) {
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), "x");
+    TForm1& window = Start();
+    ASSERT_EQ(window.TVList->count(), 1);
+    window.Button_URAR->click();
+    EXPECT_EQ(MemoLines(window.TVListBox), QStringList{kExtracting});
+    EXPECT_EQ(window.TVList->count(), 1) << "no rescan";
+    EXPECT_FALSE(LibraryIsLoaded());
+}
+
+} // namespace
