@@ -20,7 +20,8 @@ QString DefaultLockPath(const QString& name) {
 } // namespace
 
 InstanceGuard::InstanceGuard(const QString& name, const QString& lockFolder)
-    : path_(lockFolder.isEmpty() ? DefaultLockPath(name) : lockFolder + u'/' + name + QStringLiteral(".lock")) {
+    : path_(lockFolder.isEmpty() ? DefaultLockPath(name)
+                                 : lockFolder + u'/' + name + QStringLiteral(".lock")) {
     // Never through a link: in the shared /tmp someone else could plant one to make us create or
     // open a file of their choosing.
     fd_ = ::open(QFile::encodeName(path_).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);

@@ -33,8 +33,8 @@ bool SystemReportsConnection() {
 namespace {
 
 bool ConnectWithin(const addrinfo& address, std::chrono::steady_clock::time_point deadline) {
-    FileDescriptor socket(::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                           address.ai_protocol));
+    FileDescriptor socket(
+        ::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, address.ai_protocol));
     if (socket.get() < 0)
         return false;
     if (::connect(socket.get(), address.ai_addr, address.ai_addrlen) == 0)

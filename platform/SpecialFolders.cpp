@@ -2,4 +2,6 @@
 
 #include <QStandardPaths>
 
-QString DesktopFolder() { return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation); }
+QString DesktopFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+}

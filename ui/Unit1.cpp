@@ -64,12 +64,17 @@ constexpr Placement kLayout[] = {
 
 const char* const kClassItems[] = {"所有频道", "央视频道", "地方频道", "数字频道", "境外频道"};
 
+// clang-format off
 const char* const kChangeLog[] = {
-    "1.32.2011916", "1.修正了个别杀毒软件主动防御导致无法更新的问题",
-    "1.31.2011913", "1.修正了频道名称错误",
-    "1.30.2011912", "1.重新设计了网络更新模块",
+    "1.32.2011916",
+    "1.修正了个别杀毒软件主动防御导致无法更新的问题",
+    "1.31.2011913",
+    "1.修正了频道名称错误",
+    "1.30.2011912",
+    "1.重新设计了网络更新模块",
     "2.修正了所有已知问题",
 };
+// clang-format on
 
 QString EnvironmentOr(const char* name, const QString& fallback) {
     const char* value = std::getenv(name);
@@ -82,8 +87,7 @@ QFont WindowFont(int pixelSize) {
     return font;
 }
 
-template <typename Widget>
-Widget* Make(QWidget* parent, const char* name) {
+template <typename Widget> Widget* Make(QWidget* parent, const char* name) {
     auto* widget = new Widget(parent);
     widget->setObjectName(QString::fromLatin1(name));
     return widget;
@@ -116,7 +120,9 @@ QIcon WindowIcon() {
 
 } // namespace
 
-QString WelcomeLine() { return QStringLiteral("欢迎使用Pelnavi系统，欢迎加入官方QQ交流群：20110916"); }
+QString WelcomeLine() {
+    return QStringLiteral("欢迎使用Pelnavi系统，欢迎加入官方QQ交流群：20110916");
+}
 
 void TImage::mouseReleaseEvent(QMouseEvent* event) {
     QLabel::mouseReleaseEvent(event);
@@ -130,7 +136,9 @@ TForm1::TForm1(const TStartup& startup, QWidget* parent)
       startup_(startup) {
     // The catalogue scan started by the creation handler reaches the controls through Form1.
     Form1 = this;
-    OpenAddress = [](const QString& address) { QDesktopServices::openUrl(QUrl(address, QUrl::TolerantMode)); };
+    OpenAddress = [](const QString& address) {
+        QDesktopServices::openUrl(QUrl(address, QUrl::TolerantMode));
+    };
     OnlineTest = [] { return SystemReportsConnection(); };
     NetworkProbe = [](const QString& address) { return ProbeConnection(address); };
     ShowNotice = [](const QString& title, const QString& text) {
@@ -288,8 +296,12 @@ void TForm1::BindEvents() {
     connect(Button_UpDate, &QPushButton::clicked, this, &TForm1::Button_UpDateClick);
     connect(Button_Download, &QPushButton::clicked, this, &TForm1::Button_DownloadClick);
     connect(Button_URAR, &QPushButton::clicked, this, &TForm1::Button_URARClick);
-    IdHTTP1.OnWorkBegin = [this](TIdHTTP& sender, TWorkMode mode, int64_t max) { IdHTTP1WorkBegin(sender, mode, max); };
-    IdHTTP1.OnWork = [this](TIdHTTP& sender, TWorkMode mode, int64_t count) { IdHTTP1Work(sender, mode, count); };
+    IdHTTP1.OnWorkBegin = [this](TIdHTTP& sender, TWorkMode mode, int64_t max) {
+        IdHTTP1WorkBegin(sender, mode, max);
+    };
+    IdHTTP1.OnWork = [this](TIdHTTP& sender, TWorkMode mode, int64_t count) {
+        IdHTTP1Work(sender, mode, count);
+    };
     IdHTTP1.OnWorkEnd = [this](TIdHTTP& sender, TWorkMode mode) { IdHTTP1WorkEnd(sender, mode); };
     Timer_Load->OnTimer = [this](TTimer&) { Timer_LoadTimer(); };
     connect(Button_R, &QPushButton::clicked, this, &TForm1::Button_RClick);
@@ -300,11 +312,26 @@ void TForm1::BindEvents() {
 void TForm1::SetTabOrder() {
     // The focus cycle of the reference layout, worker controls included.
     // A page control takes the focus through its tab bar; both stand together in the chain.
-    const QList<QWidget*> order = {Button3,         PageControl1,   PageControl1->tabBar(), TVList,
-                                   TVListBox,       ComboBox_Class, Memo1,                  LoadData,
-                                   filepathList,    TVFilepathList, Button1,                Button_UpDate,
-                                   PageControl2,    PageControl2->tabBar(), Edit_Url,       Edit_SaveFile,
-                                   Button_Download, Button_URAR,    Button_R,               Edit_Ver,
+    const QList<QWidget*> order = {Button3,
+                                   PageControl1,
+                                   PageControl1->tabBar(),
+                                   TVList,
+                                   TVListBox,
+                                   ComboBox_Class,
+                                   Memo1,
+                                   LoadData,
+                                   filepathList,
+                                   TVFilepathList,
+                                   Button1,
+                                   Button_UpDate,
+                                   PageControl2,
+                                   PageControl2->tabBar(),
+                                   Edit_Url,
+                                   Edit_SaveFile,
+                                   Button_Download,
+                                   Button_URAR,
+                                   Button_R,
+                                   Edit_Ver,
                                    Button2};
     for (qsizetype i = 0; i + 1 < order.size(); ++i)
         QWidget::setTabOrder(order[i], order[i + 1]);
@@ -323,7 +350,8 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::ShowCreationError(const QString& message) {
-    QMessageBox box(QMessageBox::Critical, QString::fromUtf8(kApplicationTitle), message + u'.', QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Critical, QString::fromUtf8(kApplicationTitle), message + u'.',
+                    QMessageBox::Ok);
     box.exec();
 }
 
@@ -349,15 +377,25 @@ void TForm1::FormCreate() {
     }
 }
 
-void TForm1::Button3Click() { close(); }
+void TForm1::Button3Click() {
+    close();
+}
 
-void TForm1::OpenHomePage() { OpenAddress(kSite + QStringLiteral("/?qq=zorq") + Edit_Ver->text()); }
+void TForm1::OpenHomePage() {
+    OpenAddress(kSite + QStringLiteral("/?qq=zorq") + Edit_Ver->text());
+}
 
-void TForm1::Button2Click() { OpenHomePage(); }
+void TForm1::Button2Click() {
+    OpenHomePage();
+}
 
-void TForm1::Image1Click() { OpenHomePage(); }
+void TForm1::Image1Click() {
+    OpenHomePage();
+}
 
-void TForm1::Button1Click() { OpenAddress(kSite + QStringLiteral("/Data/Pelnavi/?qq=zorq") + Edit_Ver->text()); }
+void TForm1::Button1Click() {
+    OpenAddress(kSite + QStringLiteral("/Data/Pelnavi/?qq=zorq") + Edit_Ver->text());
+}
 
 void ReportStatus(const QString& text) {
     Form1->SBPanel0->setText(text);

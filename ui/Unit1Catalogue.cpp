@@ -69,7 +69,9 @@ void TForm1::LoadDataClick() {
     }
 }
 
-void TForm1::ComboBox_ClassChange() { LoadData->click(); }
+void TForm1::ComboBox_ClassChange() {
+    LoadData->click();
+}
 
 void TForm1::TVListClick() {
     try {

@@ -12,14 +12,18 @@
 
 #include <chrono>
 #include <cstdint>
-#include <thread>
 #include <sys/stat.h>
+#include <thread>
 
 namespace {
 
-QString DataFolder() { return AppPath + QString::fromUtf16(kDataFolderName) + u'/'; }
+QString DataFolder() {
+    return AppPath + QString::fromUtf16(kDataFolderName) + u'/';
+}
 
-void ProcessPendingMessages() { QCoreApplication::processEvents(); }
+void ProcessPendingMessages() {
+    QCoreApplication::processEvents();
+}
 
 // A body is a whole package when it is not empty and as long as its response announced.
 bool IsWholePackage(const QByteArray& body, const ResponseHead& response) {
@@ -27,7 +31,9 @@ bool IsWholePackage(const QByteArray& body, const ResponseHead& response) {
     return !body.isEmpty() && (framing.kind != BodyFraming::Kind::Length || body.size() >= framing.length);
 }
 
-int32_t Low32Signed(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
+int32_t Low32Signed(int64_t value) {
+    return static_cast<int32_t>(static_cast<uint32_t>(value));
+}
 
 // Sets a flag for as long as a step runs, also when it leaves early.
 class RunningFlag final {
@@ -59,7 +65,9 @@ void TForm1::Timer1Timer() {
     Timer1->SetEnabled(false);
 }
 
-bool TForm1::IsOnline() { return OnlineTest(); }
+bool TForm1::IsOnline() {
+    return OnlineTest();
+}
 
 void TForm1::Button_UpDateClick() {
     if (!IsOnline()) {
@@ -107,7 +115,9 @@ void TForm1::IdHTTP1WorkBegin(TIdHTTP&, TWorkMode, int64_t AWorkCountMax) {
     ReportStatus(QStringLiteral("正在下载数据包..."));
 }
 
-void TForm1::IdHTTP1Work(TIdHTTP&, TWorkMode, int64_t AWorkCount) { ProgressBar1->SetPosition(Low32Signed(AWorkCount)); }
+void TForm1::IdHTTP1Work(TIdHTTP&, TWorkMode, int64_t AWorkCount) {
+    ProgressBar1->SetPosition(Low32Signed(AWorkCount));
+}
 
 void TForm1::IdHTTP1WorkEnd(TIdHTTP&, TWorkMode) {
     ReportStatus(QStringLiteral("数据包下载完成."));

@@ -2,8 +2,8 @@
 
 #include <QDateTime>
 
-#include <chrono>
 #include <arpa/inet.h>
+#include <chrono>
 #include <limits>
 
 namespace {
@@ -73,7 +73,8 @@ std::optional<ParsedCookie> ParseCookie(const QByteArray& text) {
 bool IsIpAddress(const QString& host) {
     const QByteArray text = host.toLatin1();
     unsigned char address[16];
-    return ::inet_pton(AF_INET, text.constData(), address) == 1 || ::inet_pton(AF_INET6, text.constData(), address) == 1;
+    return ::inet_pton(AF_INET, text.constData(), address) == 1 ||
+           ::inet_pton(AF_INET6, text.constData(), address) == 1;
 }
 
 // RFC 2965 treats a host name without dots as if it ended in ".local".
@@ -214,7 +215,9 @@ bool ShouldSend(const Cookie& cookie, const HttpAddress& address) {
     return !cookie.FromSetCookie2 || !cookie.PortGiven || cookie.Ports.contains(address.Port);
 }
 
-QByteArray Quoted(const QString& text) { return '"' + text.toLatin1() + '"'; }
+QByteArray Quoted(const QString& text) {
+    return '"' + text.toLatin1() + '"';
+}
 
 // RFC 2109 section 4.3.4 and RFC 2965 section 3.3.4; a cookie without Version goes out bare.
 QByteArray CookieLine(const Cookie& cookie) {
@@ -282,7 +285,8 @@ CookieStore::CookieStore(Clock clock) : clock_(std::move(clock)) {}
 int64_t CookieStore::Now() const {
     if (clock_)
         return clock_();
-    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 
@@ -328,7 +332,8 @@ void CookieStore::TakeFrom(const HttpHeaderList& headers, const HttpAddress& add
 
 void CookieStore::DropExpired() {
     const int64_t now = Now();
-    std::erase_if(cookies_, [now](const Cookie& cookie) { return cookie.ExpiresAt && *cookie.ExpiresAt <= now; });
+    std::erase_if(cookies_,
+                  [now](const Cookie& cookie) { return cookie.ExpiresAt && *cookie.ExpiresAt <= now; });
 }
 
 QList<QByteArray> CookieStore::RequestLines(const HttpAddress& address) {

@@ -16,16 +16,16 @@
 struct Cookie final {
     QByteArray Name;
     QByteArray Value;
-    QString Domain;               // lower case; starts with "." when it came from a Domain attribute
+    QString Domain; // lower case; starts with "." when it came from a Domain attribute
     bool DomainGiven = false;
     QString Path;
     bool PathGiven = false;
     std::optional<int64_t> ExpiresAt; // seconds since the epoch (UTC); none: kept until the program ends
     bool Secure = false;
-    int Version = 0;              // 0: a Netscape-style cookie without Version
-    bool FromSetCookie2 = false;  // stored by RFC 2965 rules, sent on a "Cookie2" line
+    int Version = 0;             // 0: a Netscape-style cookie without Version
+    bool FromSetCookie2 = false; // stored by RFC 2965 rules, sent on a "Cookie2" line
     bool PortGiven = false;
-    QByteArray PortText;          // the Port attribute's list as written (RFC 2965)
+    QByteArray PortText; // the Port attribute's list as written (RFC 2965)
     QList<int> Ports;
 };
 

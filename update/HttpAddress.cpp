@@ -97,7 +97,9 @@ int DefaultPort(const QString& protocol) {
     return protocol.compare(u"https", Qt::CaseInsensitive) == 0 ? 443 : 80;
 }
 
-bool HttpAddress::IsHttps() const { return Protocol.compare(u"https", Qt::CaseInsensitive) == 0; }
+bool HttpAddress::IsHttps() const {
+    return Protocol.compare(u"https", Qt::CaseInsensitive) == 0;
+}
 
 QByteArray HttpAddress::RequestTarget() const {
     QByteArray target;

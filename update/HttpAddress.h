@@ -8,13 +8,13 @@
 // One request address, split into the parts the request is built from. Nothing is percent-encoded
 // or decoded when splitting; the fragment is dropped.
 struct HttpAddress final {
-    QString Protocol;     // as written, e.g. "http"
-    QString Host;         // without the brackets of an IPv6 literal
+    QString Protocol; // as written, e.g. "http"
+    QString Host;     // without the brackets of an IPv6 literal
     bool HostIsIPv6 = false;
     int Port = 80;
-    QString Path;         // up to and including the last "/"
-    QString Document;     // the rest of the path
-    QString Query;        // everything after the first "?", without it
+    QString Path;     // up to and including the last "/"
+    QString Document; // the rest of the path
+    QString Query;    // everything after the first "?", without it
 
     bool IsHttps() const;
     // The host as sent and resolved: names outside US-ASCII in their IDNA form.

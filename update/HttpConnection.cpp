@@ -18,7 +18,9 @@ std::chrono::milliseconds IdleSlice() {
                                                         : DefaultSlice;
 }
 
-std::chrono::milliseconds ConnectStep() { return std::min(IdleSlice(), LongestConnectStep); }
+std::chrono::milliseconds ConnectStep() {
+    return std::min(IdleSlice(), LongestConnectStep);
+}
 
 void PumpWhenIdle() {
     if (TIdAntiFreeze* freeze = TIdAntiFreeze::Instance())
@@ -31,7 +33,9 @@ void PumpAfterData() {
         freeze->DoProcess();
 }
 
-void PumpAfterBlock() { PumpWhenIdle(); }
+void PumpAfterBlock() {
+    PumpWhenIdle();
+}
 
 } // namespace AntiFreeze
 

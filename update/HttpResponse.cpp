@@ -16,7 +16,9 @@ QByteArray ValueOf(const QByteArray& line) {
     return colon < 0 ? QByteArray() : line.mid(colon + 1).trimmed();
 }
 
-bool SameName(const QByteArray& a, const QByteArray& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+bool SameName(const QByteArray& a, const QByteArray& b) {
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
 
 bool IsDecimal(const QByteArray& text) {
     if (text.isEmpty())

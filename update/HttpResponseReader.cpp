@@ -319,7 +319,8 @@ void ResponseReader::ReadBody(const BodyFraming& framing, QByteArray* sink, Http
 
 void ResponseReader::ReadCounted(int64_t length, QByteArray* sink, const TransferHooks& hooks) {
     if (sink != nullptr)
-        sink->reserve(sink->size() + static_cast<qsizetype>(std::min<int64_t>(length, HttpLimits::MaxUpFrontReserve)));
+        sink->reserve(sink->size() +
+                      static_cast<qsizetype>(std::min<int64_t>(length, HttpLimits::MaxUpFrontReserve)));
     int64_t total = TakePending(static_cast<qsizetype>(std::min<int64_t>(length, PendingSize())), sink);
     if (total > 0) {
         Call(hooks.work, total);
@@ -327,7 +328,8 @@ void ResponseReader::ReadCounted(int64_t length, QByteArray* sink, const Transfe
             Call(hooks.pump);
     }
     while (total < length) {
-        const qsizetype want = static_cast<qsizetype>(std::min<int64_t>(HttpLimits::ReceiveBlock, length - total));
+        const qsizetype want =
+            static_cast<qsizetype>(std::min<int64_t>(HttpLimits::ReceiveBlock, length - total));
         const qsizetype got = ReceiveBlock(sink, want);
         if (got > 0) {
             total += got;
@@ -392,7 +394,8 @@ void ResponseReader::ReadChunked(QByteArray* sink, HttpHeaderList& headers, cons
         }
         const int64_t payload = decoder.PayloadWanted();
         if (payload > 0) {
-            const qsizetype want = static_cast<qsizetype>(std::min<int64_t>(HttpLimits::ReceiveBlock, payload));
+            const qsizetype want =
+                static_cast<qsizetype>(std::min<int64_t>(HttpLimits::ReceiveBlock, payload));
             while (PendingSize() < want && ReceiveIntoPending(want - PendingSize()) > 0) {
             }
         } else {

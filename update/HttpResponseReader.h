@@ -11,9 +11,9 @@
 
 // Limits of what the client accepts from a server.
 namespace HttpLimits {
-inline constexpr qsizetype MaxLineLength = 16384;           // status, header, chunk-size line
-inline constexpr qsizetype MaxHeaderBlock = 1024 * 1024;     // all header (or trailer) lines
-inline constexpr qsizetype ReceiveBlock = 32768;             // unit of body intake and of progress
+inline constexpr qsizetype MaxLineLength = 16384;                // status, header, chunk-size line
+inline constexpr qsizetype MaxHeaderBlock = 1024 * 1024;         // all header (or trailer) lines
+inline constexpr qsizetype ReceiveBlock = 32768;                 // unit of body intake and of progress
 inline constexpr qsizetype MaxUpFrontReserve = 64 * 1024 * 1024; // an announced length is not trusted further
 } // namespace HttpLimits
 
@@ -98,7 +98,8 @@ public:
     // Trailers of a chunked body are added to `headers`. Begin and end events fire around it,
     // the end also on failure. Throws ConnectionClosedError when the server closes before a
     // chunked body is complete; a graceful close short of an announced length ends the body.
-    void ReadBody(const BodyFraming& framing, QByteArray* sink, HttpHeaderList& headers, const TransferHooks& hooks);
+    void ReadBody(const BodyFraming& framing, QByteArray* sink, HttpHeaderList& headers,
+                  const TransferHooks& hooks);
 
     // True when a body byte is pending or arrives within `limit`.
     bool BodyArrivesWithin(std::chrono::milliseconds limit);

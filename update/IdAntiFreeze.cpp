@@ -20,7 +20,9 @@ TIdAntiFreeze::~TIdAntiFreeze() {
     liveInstance.compare_exchange_strong(expected, nullptr);
 }
 
-TIdAntiFreeze* TIdAntiFreeze::Instance() { return liveInstance.load(); }
+TIdAntiFreeze* TIdAntiFreeze::Instance() {
+    return liveInstance.load();
+}
 
 void TIdAntiFreeze::DoProcess() {
     // Pumping from another thread would run window code off the GUI thread.

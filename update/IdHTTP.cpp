@@ -16,7 +16,9 @@ constexpr std::chrono::milliseconds UnexpectedBodyWait{100};
 TIdHTTP::TIdHTTP() = default;
 TIdHTTP::~TIdHTTP() = default;
 
-bool TIdHTTP::Connected() const { return connection_ != nullptr; }
+bool TIdHTTP::Connected() const {
+    return connection_ != nullptr;
+}
 
 void TIdHTTP::Disconnect() {
     connection_.reset();
@@ -95,7 +97,8 @@ void TIdHTTP::FailWithErrorPage(ResponseHead& head, bool onlyIfItArrives) {
     if (!onlyIfItArrives || BodyArrivesWithin(head, UnexpectedBodyWait))
         ReadBody(head, &page);
     FinishResponse(head);
-    throw HttpProtocolError(head.StatusCode, QString::fromLatin1(head.StatusLine), DecodeBodyText(page, head.Headers));
+    throw HttpProtocolError(head.StatusCode, QString::fromLatin1(head.StatusLine),
+                            DecodeBodyText(page, head.Headers));
 }
 
 ResponseHead TIdHTTP::Exchange(const HttpAddress& address) {
@@ -130,7 +133,8 @@ void TIdHTTP::PrepareConnection(const HttpAddress& address) {
     if (connection_ && !connection_->DrainAndCheckOpen())
         Disconnect();
     if (!connection_) {
-        const auto limit = ConnectTimeout > 0 ? std::chrono::milliseconds(ConnectTimeout) : DefaultConnectLimit;
+        const auto limit =
+            ConnectTimeout > 0 ? std::chrono::milliseconds(ConnectTimeout) : DefaultConnectLimit;
         TcpSocket socket = TcpSocket::Connect(host, address.Port, address.HostIsIPv6, limit,
                                               AntiFreeze::ConnectStep(), AntiFreeze::PumpWhenIdle);
         connection_ = std::make_unique<HttpConnection>(std::move(socket), host, address.Port);

@@ -27,7 +27,8 @@ void SavePackage(const QByteArray& package, const QString& folder, const QString
     QSaveFile file(folder + fileName);
     file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly))
-        throw Exception(QStringLiteral("Cannot create file \"%1\". %2").arg(file.fileName(), file.errorString()));
+        throw Exception(
+            QStringLiteral("Cannot create file \"%1\". %2").arg(file.fileName(), file.errorString()));
     if (file.write(package) != package.size() || !file.commit())
         throw Exception(QStringLiteral("Error writing \"%1\". %2").arg(file.fileName(), file.errorString()));
 }

@@ -17,7 +17,9 @@
 
 namespace {
 
-[[noreturn]] void ThrowErrno(int error) { throw SocketError(error, ErrnoMessageText(error)); }
+[[noreturn]] void ThrowErrno(int error) {
+    throw SocketError(error, ErrnoMessageText(error));
+}
 
 class AddressList final {
 public:
@@ -117,8 +119,8 @@ TcpSocket TcpSocket::Connect(const QByteArray& host, int port, bool ipv6, std::c
                              std::chrono::milliseconds step, const std::function<void()>& afterStep) {
     const AddressList addresses(host, port, ipv6);
     const addrinfo& address = addresses.First();
-    TcpSocket socket(::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                              address.ai_protocol));
+    TcpSocket socket(
+        ::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, address.ai_protocol));
     if (!socket.IsOpen())
         ThrowErrno(errno);
 

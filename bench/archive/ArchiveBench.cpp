@@ -6,8 +6,8 @@
 #include "tests/support/ZipWriter.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 

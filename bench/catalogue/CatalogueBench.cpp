@@ -190,7 +190,7 @@ int main(int argc, char** argv) {
     window.TVList->addItem(ChannelDisplayName(u"大文件.txt"_qs));
     window.TVList->setCurrentRow(0);
     const double showMs = BestOf([&] { window.TVListClick(); }, [&] { window.TVListBox->clear(); });
-    std::printf("  %-40s %8.1f ms  (%.2fx iconv; %d lines in the memo)\n", "TVListClick: loaded and shown", showMs,
-                showMs / iconvMs, window.TVListBox->blockCount());
+    std::printf("  %-40s %8.1f ms  (%.2fx iconv; %d lines in the memo)\n", "TVListClick: loaded and shown",
+                showMs, showMs / iconvMs, window.TVListBox->blockCount());
     return 0;
 }

@@ -14,19 +14,21 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <chrono>
 #include <cstdio>
+#include <netinet/in.h>
 #include <optional>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
+double Seconds(Clock::duration duration) {
+    return std::chrono::duration<double>(duration).count();
+}
 
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -34,8 +36,9 @@ double Median(std::vector<double> values) {
 }
 
 QByteArray LargeResponse(qsizetype size) {
-    QByteArray response = "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nContent-Length: " +
-                          QByteArray::number(size) + "\r\n\r\n";
+    QByteArray response =
+        "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nContent-Length: " + QByteArray::number(size) +
+        "\r\n\r\n";
     const qsizetype head = response.size();
     response.resize(head + size);
     for (qsizetype i = 0; i < size; ++i)
@@ -89,7 +92,8 @@ std::optional<double> BareReceiveRound(uint16_t port, qsizetype responseSize) {
     const auto started = Clock::now();
     qsizetype total = 0;
     while (total < responseSize) {
-        const ssize_t received = ::recv(fd, buffer.data() + total, std::min<qsizetype>(32768, responseSize - total), 0);
+        const ssize_t received =
+            ::recv(fd, buffer.data() + total, std::min<qsizetype>(32768, responseSize - total), 0);
         if (received <= 0)
             break;
         total += received;
@@ -138,7 +142,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     // Into /dev/null as asked, and into a file on tmpfs, where curl keeps the body as the client does.
-    const QString inMemoryFile = QStringLiteral("/dev/shm/pelnavi_http_bench_%1").arg(QCoreApplication::applicationPid());
+    const QString inMemoryFile =
+        QStringLiteral("/dev/shm/pelnavi_http_bench_%1").arg(QCoreApplication::applicationPid());
     double curlRate = 0;
     for (const QString& output : {QStringLiteral("/dev/null"), inMemoryFile}) {
         std::vector<double> curlTimes;

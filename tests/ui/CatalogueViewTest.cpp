@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QTest>
 
-
 namespace {
 
 QStringList ListTexts(const QListWidget* list) {
@@ -14,7 +13,6 @@ QStringList ListTexts(const QListWidget* list) {
         texts << list->item(i)->text();
     return texts;
 }
-
 
 QByteArray Utf16LeWithMark(const QString& text) {
     QByteArray bytes("\xFF\xFE", 2);
@@ -46,7 +44,8 @@ TEST_F(CatalogueViewTest, PlainStartListsTheNationalClassUnderDisplayNames) {
     ASSERT_EQ(window.TVFilepathList->count(), window.TVList->count());
     for (int i = 0; i < window.TVList->count(); ++i) {
         const QString path = window.TVFilepathList->item(i)->text();
-        EXPECT_EQ(window.TVList->item(i)->text(), path.endsWith(u"A.TXT") ? QStringLiteral("a") : QStringLiteral("ZORQ-1 中央"));
+        EXPECT_EQ(window.TVList->item(i)->text(),
+                  path.endsWith(u"A.TXT") ? QStringLiteral("a") : QStringLiteral("ZORQ-1 中央"));
         EXPECT_TRUE(path.startsWith(DataFolder() + QStringLiteral("央视频道/")));
     }
 }
@@ -63,7 +62,8 @@ TEST_F(CatalogueViewTest, AllChannelsWalksTheWholeDataFolderBreadthFirst) {
               (QStringList{DataFolder() + "top.txt", DataFolder() + "央视频道/02.txt",
                            DataFolder() + "央视频道/sub/deep/03.txt"}));
     EXPECT_EQ(ListTexts(window.filepathList),
-              (QStringList{DataFolder() + "央视频道/", DataFolder() + "央视频道/sub/", DataFolder() + "央视频道/sub/deep/"}));
+              (QStringList{DataFolder() + "央视频道/", DataFolder() + "央视频道/sub/",
+                           DataFolder() + "央视频道/sub/deep/"}));
     EXPECT_EQ(window.SBPanel0->text(), QStringLiteral("共3个频道 ") + WelcomeLine());
 
     window.TVListBox->setPlainText(QStringLiteral("old listing"));
@@ -82,7 +82,8 @@ TEST_F(CatalogueViewTest, ARescanAskedForDuringTheScanPumpLeavesOneScanInTheList
     ASSERT_EQ(window.TVList->count(), 1);
     // The class changes while the rescan below lets the window take its messages.
     QMetaObject::invokeMethod(
-        window.ComboBox_Class, [&window] { window.ComboBox_Class->setCurrentIndex(0); }, Qt::QueuedConnection);
+        window.ComboBox_Class, [&window] { window.ComboBox_Class->setCurrentIndex(0); },
+        Qt::QueuedConnection);
     window.LoadData->click();
     EXPECT_EQ(window.TVList->count(), 3);
     EXPECT_EQ(window.TVFilepathList->count(), 3);
@@ -99,8 +100,10 @@ TEST_F(CatalogueViewTest, AListingLooksTheSameInEveryEncoding) {
     for (int row = 0; row < 3; ++row) {
         SCOPED_TRACE(row);
         SelectChannel(window, row);
-        EXPECT_EQ(MemoLines(window.TVListBox),
-                  QStringList{QStringLiteral("【") + window.TVList->item(row)->text() + QStringLiteral("】")} + kScheduleLines);
+        EXPECT_EQ(
+            MemoLines(window.TVListBox),
+            QStringList{QStringLiteral("【") + window.TVList->item(row)->text() + QStringLiteral("】")} +
+                kScheduleLines);
     }
 }
 

@@ -45,13 +45,14 @@ TEST_F(StartupTest, OnlyTheUpSwitchInAnyCaseStartsAnUpdate) {
         int statusLines;
     };
     const Case cases[] = {
-        {{"-up"}, 1},  {{"-UP"}, 1},  {{"-Up"}, 1},         {{"/up"}, 0},
-        {{"up"}, 0},   {{"--up"}, 0}, {{"-up", "-up"}, 2},  {{"x", "-uP"}, 1},
+        {{"-up"}, 1}, {{"-UP"}, 1},  {{"-Up"}, 1},        {{"/up"}, 0},
+        {{"up"}, 0},  {{"--up"}, 0}, {{"-up", "-up"}, 2}, {{"x", "-uP"}, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.join(u' ').toStdString());
         TForm1& window = Start(c.arguments);
-        EXPECT_EQ(MemoLines(window.TVListBox), QStringList(c.statusLines, QStringLiteral("请稍后正在更新数据.")));
+        EXPECT_EQ(MemoLines(window.TVListBox),
+                  QStringList(c.statusLines, QStringLiteral("请稍后正在更新数据.")));
         EXPECT_EQ(window.Timer1->Enabled(), c.statusLines > 0);
         // With any argument there is no scan and no shortcut.
         EXPECT_EQ(window.SBPanel0->text(),
@@ -69,7 +70,8 @@ TEST_F(StartupTest, ALibraryFileThatCannotBeWrittenIsShownAndSkipsTheRestOfTheSt
     ASSERT_TRUE(box.seen);
     EXPECT_EQ(box.title, QStringLiteral("Pelnavi系统"));
     EXPECT_EQ(box.icon, QMessageBox::Critical);
-    EXPECT_EQ(box.text, QStringLiteral("Cannot create file \"%1\". Is a directory.").arg(WorkingFolder() + "7z.dll"));
+    EXPECT_EQ(box.text,
+              QStringLiteral("Cannot create file \"%1\". Is a directory.").arg(WorkingFolder() + "7z.dll"));
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Pelnavi系统1.32.2011916"));
     EXPECT_TRUE(QFileInfo(DataFolder()).isDir());
     EXPECT_FALSE(window.Timer1->Enabled());

@@ -5,11 +5,11 @@
 #include "tests/support/ZipWriter.h"
 #include "tests/ui/WindowFixture.h"
 
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QRegularExpression>
-#include <QEventLoop>
 #include <QTimer>
 
 #include <chrono>
@@ -27,18 +27,23 @@ const QString kDone = QStringLiteral("数据更新完成.");
 QByteArray SamplePackage() {
     ZipWriter zip;
     zip.AddDirectory(EncodeGbk(QStringLiteral("央视频道")));
-    zip.AddFile(EncodeGbk(QStringLiteral("央视频道/01.txt")), EncodeGbk(QStringLiteral("06:00 朝闻天下\r\n")));
-    zip.AddFile(EncodeGbk(QStringLiteral("央视频道/05.txt")), EncodeGbk(QStringLiteral("07:00 体育晨报\r\n")));
-    zip.AddFile(EncodeGbk(QStringLiteral("地方频道/hunan卫视.txt")), EncodeGbk(QStringLiteral("20:00 快乐大本营\r\n")));
+    zip.AddFile(EncodeGbk(QStringLiteral("央视频道/01.txt")),
+                EncodeGbk(QStringLiteral("06:00 朝闻天下\r\n")));
+    zip.AddFile(EncodeGbk(QStringLiteral("央视频道/05.txt")),
+                EncodeGbk(QStringLiteral("07:00 体育晨报\r\n")));
+    zip.AddFile(EncodeGbk(QStringLiteral("地方频道/hunan卫视.txt")),
+                EncodeGbk(QStringLiteral("20:00 快乐大本营\r\n")));
     return zip.Bytes();
 }
 
 QByteArray OkHead(qsizetype length) {
-    return "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nContent-Length: " + QByteArray::number(length) +
-           "\r\n\r\n";
+    return "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nContent-Length: " +
+           QByteArray::number(length) + "\r\n\r\n";
 }
 
-QByteArray Ok(const QByteArray& body) { return OkHead(body.size()) + body; }
+QByteArray Ok(const QByteArray& body) {
+    return OkHead(body.size()) + body;
+}
 
 QByteArray ReadAll(const QString& path) {
     QFile file(path);
@@ -77,7 +82,8 @@ protected:
 
     // Waits until the chain has run out: no step running and neither timer armed.
     bool WaitForTheEnd(TForm1& window, int timeoutMs = 30000) {
-        return WaitUntil([&] { return !window.Timer1->Enabled() && !window.Timer_Load->Enabled(); }, timeoutMs);
+        return WaitUntil([&] { return !window.Timer1->Enabled() && !window.Timer_Load->Enabled(); },
+                         timeoutMs);
     }
 
     StatusLog& log() { return *log_; }
@@ -98,13 +104,15 @@ TEST_F(UpdateTest, ASuccessfulUpdateRebuildsTheListFromTheNewPackage) {
     };
 
     window.Button_R->click();
-    ASSERT_TRUE(WaitUntil([&] { return log().lines.contains(kDone); }, 30000)) << log().lines.join(u'|').toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return log().lines.contains(kDone); }, 30000))
+        << log().lines.join(u'|').toStdString();
     EXPECT_EQ(log().lines, (QStringList{kWaiting, kDownloading, kDownloaded, kExtracting, kDone}));
     EXPECT_EQ(MemoLines(window.TVListBox), QStringList{kDone}) << "the rescan wiped the earlier lines";
     EXPECT_EQ(window.SBPanel0->text(), kDone);
     EXPECT_EQ(ListTexts(window.TVList), (QStringList{"ZORQ-1 中央", "ZORQ-5 体育"}))
         << "the class folder's GBK name arrived as Chinese";
-    EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("zorq.zip")), package) << "the package stays in the data folder";
+    EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("zorq.zip")), package)
+        << "the package stays in the data folder";
     EXPECT_EQ(savedWhenExtractionBegan, package) << "the extraction never starts before the package is saved";
     EXPECT_EQ(window.ProgressBar1->Max(), package.size());
     EXPECT_EQ(window.ProgressBar1->Position(), package.size());
@@ -177,7 +185,8 @@ TEST_F(UpdateTest, EarlyWaysOutReportTheirLineAndFetchNothing) {
          {kWaiting, QStringLiteral("您要下载的文件已经存在!")}},
         {"the host name cannot be resolved",
          [](const QString&, TForm1& window) {
-             window.Edit_Url->setText(QStringLiteral("http://%1/download/showtime.zip").arg(UnresolvableHost()));
+             window.Edit_Url->setText(
+                 QStringLiteral("http://%1/download/showtime.zip").arg(UnresolvableHost()));
          },
          {kWaiting}},
     };
@@ -200,15 +209,17 @@ TEST_F(UpdateTest, EarlyWaysOutReportTheirLineAndFetchNothing) {
 TEST_F(UpdateTest, AnErrorPageIsReportedButNeitherSavedNorExtracted) {
     WriteDataFile(QStringLiteral("zorq.zip"), SamplePackage()); // an earlier update's package
     const QByteArray page = "<html><body>404 没有找到</body></html>";
-    LoopbackServer server({Script{LoopbackServer::ReadRequest(),
-                                  LoopbackServer::Send("HTTP/1.1 404 Not Found\r\nContent-Length: " +
-                                                       QByteArray::number(page.size()) + "\r\n\r\n" + page)}});
+    LoopbackServer server(
+        {Script{LoopbackServer::ReadRequest(),
+                LoopbackServer::Send("HTTP/1.1 404 Not Found\r\nContent-Length: " +
+                                     QByteArray::number(page.size()) + "\r\n\r\n" + page)}});
     TForm1& window = StartAgainst(server);
     window.Button_R->click();
     ASSERT_TRUE(WaitUntil([&] { return log().lines.contains(kDownloaded); }, 30000));
     ASSERT_TRUE(WaitForTheEnd(window));
     EXPECT_EQ(log().lines, (QStringList{kWaiting, kDownloading, kDownloaded}));
-    EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("zorq.zip")), SamplePackage()) << "the earlier package is kept";
+    EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("zorq.zip")), SamplePackage())
+        << "the earlier package is kept";
     EXPECT_EQ(window.TVList->count(), 0) << "nothing was extracted or rescanned";
 }
 
@@ -216,7 +227,8 @@ TEST_F(UpdateTest, AShortOrEmptyBodyKeepsTheEarlierPackage) {
     const QByteArray package = SamplePackage();
     const Script scripts[] = {
         // The server closes after half the announced package.
-        {LoopbackServer::ReadRequest(), LoopbackServer::Send(OkHead(package.size()) + package.left(package.size() / 2)),
+        {LoopbackServer::ReadRequest(),
+         LoopbackServer::Send(OkHead(package.size()) + package.left(package.size() / 2)),
          LoopbackServer::Close()},
         {LoopbackServer::ReadRequest(), LoopbackServer::Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n")},
     };
@@ -267,7 +279,8 @@ TEST_F(UpdateTest, ASecondPressDuringTheDownloadOnlyAddsItsStatusLine) {
     });
     presser.start(50);
     window.Button_R->click();
-    ASSERT_TRUE(WaitUntil([&] { return log().lines.contains(kDone); }, 40000)) << log().lines.join(u'|').toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return log().lines.contains(kDone); }, 40000))
+        << log().lines.join(u'|').toStdString();
     ASSERT_TRUE(WaitForTheEnd(window));
     EXPECT_TRUE(pressedAgain);
     EXPECT_EQ(log().lines, (QStringList{kWaiting, kDownloading, kWaiting, kDownloaded, kExtracting, kDone}));
@@ -280,7 +293,8 @@ TEST_F(UpdateTest, AStartWithUpRunsTheWholeChain) {
     TForm1& window = StartAgainst(server, {QStringLiteral("-up")});
     EXPECT_EQ(MemoLines(window.TVListBox), QStringList{kWaiting});
     EXPECT_EQ(window.TVList->count(), 0) << "the list stays empty until the update's rescan";
-    ASSERT_TRUE(WaitUntil([&] { return log().lines.contains(kDone); }, 30000)) << log().lines.join(u'|').toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return log().lines.contains(kDone); }, 30000))
+        << log().lines.join(u'|').toStdString();
     EXPECT_EQ(MemoLines(window.TVListBox), QStringList{kDone});
     EXPECT_EQ(window.TVList->count(), 2);
 }

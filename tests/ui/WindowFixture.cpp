@@ -44,7 +44,8 @@ void WindowFixture::SetUp() {
     previousHome_ = Environment("HOME");
     previousConfig_ = Environment("XDG_CONFIG_HOME");
     ::setenv("HOME", QFile::encodeName(root_.path() + QStringLiteral("/home")).constData(), 1);
-    ::setenv("XDG_CONFIG_HOME", QFile::encodeName(root_.path() + QStringLiteral("/home/.config")).constData(), 1);
+    ::setenv("XDG_CONFIG_HOME", QFile::encodeName(root_.path() + QStringLiteral("/home/.config")).constData(),
+             1);
     ASSERT_TRUE(QDir::setCurrent(WorkingFolder()));
 }
 

@@ -4,9 +4,9 @@
 #include "ui/Unit1.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <QElapsedTimer>
 
 #include <functional>
 
@@ -66,8 +66,7 @@ private:
 };
 
 // Processes events until the condition holds or the time is up; returns the condition.
-template <typename Condition>
-bool WaitUntil(Condition condition, int timeoutMs = 10000);
+template <typename Condition> bool WaitUntil(Condition condition, int timeoutMs = 10000);
 
 // Answers the next modal box that opens: records its title and text and presses its default button.
 struct ModalBoxRecord {
@@ -82,8 +81,7 @@ void AnswerNextModalBox(ModalBoxRecord& record);
 #include <QElapsedTimer>
 #include <QThread>
 
-template <typename Condition>
-bool WaitUntil(Condition condition, int timeoutMs) {
+template <typename Condition> bool WaitUntil(Condition condition, int timeoutMs) {
     QElapsedTimer clock;
     clock.start();
     while (!condition()) {

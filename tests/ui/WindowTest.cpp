@@ -1,5 +1,6 @@
 #include "tests/ui/WindowFixture.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -168,6 +169,33 @@ TEST_F(WindowTest, FocusStartsOnExitAndTabVisitsTheWorkerControls) {
         visited << FocusName(QApplication::focusWidget());
     }
     EXPECT_EQ(visited, expected);
+}
+
+TEST_F(WindowTest, AScreenReaderFindsEveryVisibleControlByName) {
+    TForm1& window = Start({QStringLiteral("x")});
+    window.show();
+    const struct {
+        QWidget* widget;
+        QAccessible::Role role;
+        const char* name;
+    } controls[] = {
+        {window.Button2, QAccessible::Button, "官方网站"},     {window.Button_R, QAccessible::Button, "更新电视节目"},
+        {window.Button1, QAccessible::Button, "在线版"},       {window.Button3, QAccessible::Button, "退出"},
+        {window.TVList, QAccessible::List, "频道列表"},       {window.TVListBox, QAccessible::EditableText, "节目单"},
+        {window.ComboBox_Class, QAccessible::ComboBox, "央视频道"}, {window.ProgressBar1, QAccessible::ProgressBar, "下载进度"},
+        {window.Image1, QAccessible::Graphic, "Pelnavi系统"},  {window.Label5, QAccessible::StaticText, "Ver"},
+    };
+    for (const auto& control : controls) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control.widget);
+        ASSERT_NE(accessible, nullptr) << control.name;
+        EXPECT_EQ(accessible->role(), control.role) << control.name;
+        EXPECT_EQ(accessible->text(QAccessible::Name), QString::fromUtf8(control.name));
+    }
+    // The status line and the listing are read out as text.
+    ReportStatus(QStringLiteral("数据更新完成."));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(window.SBPanel0)->text(QAccessible::Name), QStringLiteral("数据更新完成."));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(window.TVListBox)->textInterface()->text(0, 6),
+              QStringLiteral("数据更新完成"));
 }
 
 TEST_F(WindowTest, ExitButtonClosesTheWindow) {
