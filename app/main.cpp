@@ -21,16 +21,21 @@ void ForwardSignal(int) {
 }
 
 // A desktop session that ends (SIGTERM) or a Ctrl+C closes the window like its close box does, so
-// the program still ends with exit code 0.
-void CloseWindowOnTermination(TForm1& window, QSocketNotifier*& notifier) {
+// the program still ends with exit code 0. The handlers are in place before the window exists; a
+// signal that comes meanwhile waits in the pipe until the message loop runs.
+bool ForwardTerminationSignals() {
     if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
+        return false;
     struct sigaction action {};
     action.sa_handler = ForwardSignal;
     ::sigemptyset(&action.sa_mask);
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
-    notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &window);
+    return true;
+}
+
+void CloseOnForwardedSignal(TForm1& window) {
+    auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &window);
     QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
         char byte;
         while (::read(gSignalPipe[0], &byte, 1) > 0) {
@@ -59,9 +64,10 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
 
+    const bool forwarding = ForwardTerminationSignals();
     TForm1 window(TStartup{ExecutablePath(), arguments});
-    QSocketNotifier* notifier = nullptr;
-    CloseWindowOnTermination(window, notifier);
+    if (forwarding)
+        CloseOnForwardedSignal(window);
     window.show();
     QApplication::exec();
     return 0;
