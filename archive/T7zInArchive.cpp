@@ -115,6 +115,8 @@ void T7zInArchive::OpenArchiveStream(IInStream* stream) {
         CheckArchiveResult(E_POINTER);
     const TComPtr<IArchiveOpenCallback> callback(static_cast<IArchiveOpenCallback*>(this));
     const TComPtr<IInArchive> handler = ReadInArchive();
+    // The handler takes the stream's current position as the archive's start.
+    CheckArchiveResult(stream->Seek(0, 0, nullptr));
     FPendingError = nullptr;
     const HRESULT code = handler->Open(stream, &kMaxCheckStartPosition, callback.Get());
     if (FPendingError)
@@ -183,10 +185,12 @@ bool T7zInArchive::ItemIsFolder(uint32_t index) {
 // ---- Extraction
 
 void T7zInArchive::RunExtract(const uint32_t* indices, uint32_t count, bool test) {
-    IInArchive& handler = Handler();
+    // A counted reference: a callback that closes the archive must not free the handler under its
+    // own running Extract.
+    const TComPtr<IInArchive> handler(&Handler());
     FPendingError = nullptr;
     const HRESULT code =
-        handler.Extract(indices, count, test ? 1 : 0, static_cast<IArchiveExtractCallback*>(this));
+        handler->Extract(indices, count, test ? 1 : 0, static_cast<IArchiveExtractCallback*>(this));
     if (FPendingError)
         std::rethrow_exception(std::exchange(FPendingError, nullptr));
     CheckArchiveResult(code);

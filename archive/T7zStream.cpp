@@ -98,9 +98,10 @@ int TMemoryStream::Write(const void* data, size_t size, size_t& done) {
     done = 0;
     if (size == 0)
         return 0;
-    const int64_t end = FPosition + static_cast<int64_t>(size);
-    if (end > std::numeric_limits<qsizetype>::max() / 2)
+    constexpr int64_t kLargest = std::numeric_limits<qsizetype>::max() / 2;
+    if (size > static_cast<size_t>(kLargest) || FPosition > kLargest - static_cast<int64_t>(size))
         return EFBIG;
+    const int64_t end = FPosition + static_cast<int64_t>(size);
     if (end > FBytes.size())
         FBytes.resize(end, '\0');
     std::memcpy(FBytes.data() + FPosition, data, size);
@@ -111,7 +112,7 @@ int TMemoryStream::Write(const void* data, size_t size, size_t& done) {
 
 int TMemoryStream::Seek(int64_t offset, Origin origin, int64_t& position) {
     const int64_t base = origin == FromBeginning ? 0 : origin == FromCurrent ? FPosition : FBytes.size();
-    if (offset < -base)
+    if (offset < -base || offset > std::numeric_limits<int64_t>::max() - base)
         return EINVAL;
     FPosition = base + offset;
     position = FPosition;

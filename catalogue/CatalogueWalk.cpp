@@ -54,14 +54,6 @@ struct QueuedFolder {
     bool identified;  // whether its FolderId is already in the visited set
 };
 
-bool EndsInTxt(std::string_view name) {
-    if (name.size() < 3)
-        return false;
-    const auto lowered = [](char c) { return c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c; };
-    const char* end = name.data() + name.size();
-    return lowered(end[-3]) == 't' && lowered(end[-2]) == 'x' && lowered(end[-1]) == 't';
-}
-
 class Walk final {
 public:
     explicit Walk(CatalogueSink& sink) : sink_(sink) {}
@@ -116,7 +108,7 @@ private:
                 return;
             }
         }
-        if (EndsInTxt(name))
+        if (IsListingFileName(name))
             AddListing(folder, name);
     }
 
@@ -144,14 +136,12 @@ private:
 
 } // namespace
 
-bool IsListingFileName(const QString& name) {
-    if (name.size() < 3)
+bool IsListingFileName(std::string_view fileName) {
+    if (fileName.size() < 3)
         return false;
-    const auto lowered = [](QChar c) {
-        return c >= u'A' && c <= u'Z' ? char16_t(c.unicode() + 32) : c.unicode();
-    };
-    const qsizetype n = name.size();
-    return lowered(name[n - 3]) == u't' && lowered(name[n - 2]) == u'x' && lowered(name[n - 1]) == u't';
+    const auto lowered = [](char c) { return c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c; };
+    const char* end = fileName.data() + fileName.size();
+    return lowered(end[-3]) == 't' && lowered(end[-2]) == 'x' && lowered(end[-1]) == 't';
 }
 
 void WalkCatalogue(const QString& folder, CatalogueSink& sink) {

@@ -2,8 +2,11 @@
 
 #include <QString>
 
-// A listing file's name, with A to Z lowered, ends in "txt"; no dot is needed.
-bool IsListingFileName(const QString& name);
+#include <string_view>
+
+// A listing file's name, with A to Z lowered, ends in "txt"; no dot is needed. Judged on the name as
+// the file system spells it, so a name that is not valid UTF-8 is judged all the same.
+bool IsListingFileName(std::string_view fileName);
 
 // Receives what the walk finds, in the order found.
 class CatalogueSink {

@@ -13,19 +13,24 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-bool SystemReportsConnection() {
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0)
-        return false;
-    bool connected = false;
-    for (const ifaddrs* entry = list; entry != nullptr && !connected; entry = entry->ifa_next) {
+bool AnyInterfaceConnected(const ifaddrs* interfaces) {
+    for (const ifaddrs* entry = interfaces; entry != nullptr; entry = entry->ifa_next) {
         if (entry->ifa_addr == nullptr)
             continue;
         const int family = entry->ifa_addr->sa_family;
         const unsigned flags = entry->ifa_flags;
-        connected = (family == AF_INET || family == AF_INET6) && (flags & IFF_LOOPBACK) == 0 &&
-                    (flags & IFF_UP) != 0 && (flags & IFF_RUNNING) != 0;
+        if ((family == AF_INET || family == AF_INET6) && (flags & IFF_LOOPBACK) == 0 &&
+            (flags & IFF_UP) != 0 && (flags & IFF_RUNNING) != 0)
+            return true;
     }
+    return false;
+}
+
+bool SystemReportsConnection() {
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return false;
+    const bool connected = AnyInterfaceConnected(list);
     ::freeifaddrs(list);
     return connected;
 }

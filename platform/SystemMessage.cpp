@@ -9,7 +9,7 @@ struct FixedText {
     const char* text;
 };
 
-// Texts of the common codes, as the reference system words them.
+// Texts of the common codes, worded as Windows words them.
 constexpr FixedText kFixedTexts[] = {
     {0x00000001u, "Incorrect function."},
     {0x80004001u, "Not implemented"},

@@ -8,9 +8,9 @@ TProgressBar::TProgressBar(QWidget* parent) : QProgressBar(parent) {
 }
 
 void TProgressBar::SetMax(int max) {
-    max_ = max;
-    if (min_ > max_)
-        min_ = max_;
+    // The minimum stays where it is; a maximum below it (the low bits of a huge length) leaves an
+    // empty range.
+    max_ = std::max(max, min_);
     position_ = std::clamp(position_, min_, max_);
     Show();
 }

@@ -2,8 +2,8 @@
 
 #include <QProgressBar>
 
-// A progress bar with the reference rules: a position outside the range is clipped into it (Qt
-// would ignore it), and a range of 0..0 shows an empty bar (Qt would show a busy animation).
+// A progress bar with the rules of a Windows progress bar: a position outside the range is clipped into it
+// (Qt would ignore it), and a range of 0..0 shows an empty bar (Qt would show a busy animation).
 class TProgressBar final : public QProgressBar {
     Q_OBJECT
 public:

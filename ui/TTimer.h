@@ -5,7 +5,7 @@
 
 #include <functional>
 
-// A window timer with the reference rules: arming an armed timer changes nothing and does not
+// A timer with the rules of a Windows window timer: arming an armed timer changes nothing and does not
 // restart its period; disarming stops it; the handler runs on every period until disarmed. A tick
 // is a queued event, so it reaches the handler only when the GUI thread takes events.
 class TTimer final : public QObject {

@@ -25,7 +25,6 @@ QString AppPath;
 
 namespace {
 
-const QString kVersion = QStringLiteral("1.32.2011916");
 const QString kSite = QStringLiteral("http://www.pelnavi.example");
 const QString kDefaultPackageAddress = QStringLiteral("http://download.zorq.example/download/showtime.zip");
 const QString kDefaultProbeAddress = QStringLiteral("http://www.example.com/");
@@ -106,11 +105,6 @@ QString AsciiLower(QString text) {
     return text;
 }
 
-void CreateDataFolder() {
-    // The result is not looked at: an existing folder and a failure are both passed over.
-    ::mkdir(QFile::encodeName(AppPath + QString::fromUtf16(kDataFolderName)).constData(), 0777);
-}
-
 QIcon WindowIcon() {
     QIcon icon;
     for (int size : {16, 24, 32, 48, 64, 128})
@@ -119,6 +113,14 @@ QIcon WindowIcon() {
 }
 
 } // namespace
+
+QString DataFolder() {
+    return AppPath + QString::fromUtf16(kDataFolderName) + u'/';
+}
+
+void CreateDataFolder() {
+    ::mkdir(QFile::encodeName(DataFolder()).constData(), 0777);
+}
 
 QString WelcomeLine() {
     return QStringLiteral("欢迎使用Pelnavi系统，欢迎加入官方QQ交流群：20110916");
@@ -283,8 +285,8 @@ void TForm1::CreateControls() {
 void TForm1::BindEvents() {
     connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
     connect(LoadData, &QPushButton::clicked, this, &TForm1::LoadDataClick);
-    // A click or a keyboard move of the selection shows the listing; a programmatic change (such as
-    // a rescan clearing the list) does not.
+    // A click or a keyboard move of the selection shows the listing. A rescan that clears the list
+    // while it has the focus calls the handler with no entry selected, which changes nothing.
     connect(TVList, &QListWidget::itemPressed, this, [this] { TVListClick(); });
     connect(TVList, &QListWidget::currentRowChanged, this, [this] {
         if (TVList->hasFocus() && QApplication::mouseButtons() == Qt::NoButton)
@@ -310,7 +312,7 @@ void TForm1::BindEvents() {
 }
 
 void TForm1::SetTabOrder() {
-    // The focus cycle of the reference layout, worker controls included.
+    // The focus cycle, worker controls included, in the order the keyboard user expects.
     // A page control takes the focus through its tab bar; both stand together in the chain.
     const QList<QWidget*> order = {Button3,
                                    PageControl1,

@@ -37,7 +37,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 };
 
-// The program's one window. Controls keep the names of the reference layout; the worker controls
+// The program's one window. Controls keep the names the handlers use; the worker controls
 // lie outside the 624-pixel client area, where the user never sees them.
 class TForm1 final : public QWidget {
     Q_OBJECT
@@ -121,7 +121,7 @@ private:
     // Ticks that arrive while the step their timer started is still running are ignored.
     bool downloadStepRunning_ = false;
     bool extractStepRunning_ = false;
-    bool fetchRunning_ = false;
+    bool downloadRunning_ = false;
     bool transferEnded_ = false;
     int scanGeneration_ = 0;
 };
@@ -129,6 +129,11 @@ private:
 // Module-level state of the window's module.
 extern TForm1* Form1;
 extern QString AppPath;
+
+// The data folder, AppPath + "ZORQListTemp/", and its creation (an existing folder or a failure
+// are both passed over).
+QString DataFolder();
+void CreateDataFolder();
 
 // Sets the status panel's text and appends it as a new last line of the listing memo.
 void ReportStatus(const QString& text);

@@ -61,9 +61,8 @@ void TForm1::LoadDataClick() {
         // class now selected; walking again here would add a second scan's entries to them.
         if (generation != scanGeneration_)
             return;
-        const QString dataFolder = AppPath + QString::fromUtf16(kDataFolderName) + u'/';
         const QString selectedClass = ComboBox_Class->currentText();
-        ScanCatalogue(selectedClass == u"所有频道" ? dataFolder : dataFolder + selectedClass);
+        ScanCatalogue(selectedClass == u"所有频道" ? DataFolder() : DataFolder() + selectedClass);
     } catch (...) {
         // The lists keep what was added; the status text stays as it was.
     }
@@ -80,7 +79,6 @@ void TForm1::TVListClick() {
             throw Exception(QStringLiteral("List index out of bounds (%1)").arg(index));
         QStringList lines = LoadListingLines(TVFilepathList->item(index)->text());
         // Only now, with the whole file read, is the memo touched.
-        TVListBox->clear();
         lines.prepend(QStringLiteral("【") + TVList->item(index)->text() + QStringLiteral("】"));
         TVListBox->setPlainText(lines.join(u'\n'));
     } catch (...) {

@@ -8,27 +8,15 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QFile>
 
 #include <chrono>
 #include <cstdint>
-#include <sys/stat.h>
 #include <thread>
 
 namespace {
 
-QString DataFolder() {
-    return AppPath + QString::fromUtf16(kDataFolderName) + u'/';
-}
-
 void ProcessPendingMessages() {
     QCoreApplication::processEvents();
-}
-
-// A body is a whole package when it is not empty and as long as its response announced.
-bool IsWholePackage(const QByteArray& body, const ResponseHead& response) {
-    const BodyFraming framing = FramingOf(response.Headers);
-    return !body.isEmpty() && (framing.kind != BodyFraming::Kind::Length || body.size() >= framing.length);
 }
 
 int32_t Low32Signed(int64_t value) {
@@ -50,7 +38,7 @@ private:
 } // namespace
 
 void TForm1::Button_RClick() {
-    ::mkdir(QFile::encodeName(DataFolder()).constData(), 0777);
+    CreateDataFolder();
     ReportStatus(QStringLiteral("请稍后正在更新数据."));
     Timer1->SetEnabled(true);
 }
@@ -78,6 +66,11 @@ void TForm1::Button_UpDateClick() {
 }
 
 void TForm1::Button_DownloadClick() {
+    // The client serves one fetch at a time; a download asked for from a pump point of the running
+    // one (a key on a worker button) would only disturb its bookkeeping.
+    if (downloadRunning_)
+        return;
+    RunningFlag running(downloadRunning_);
     ProcessPendingMessages();
     if (!NetworkProbe(ProbeAddress)) {
         ReportStatus(QStringLiteral("网络未连接!"));
@@ -95,9 +88,7 @@ void TForm1::Button_DownloadClick() {
         // The transfer's end arms the extraction only once the package is safely saved: a failed fetch
         // or save must not re-extract an older package and report it as a finished update.
         transferEnded_ = false;
-        fetchRunning_ = true;
         IdHTTP1.Get(address, buffer);
-        fetchRunning_ = false;
         // An empty or cut-short body is no package: saving it would only destroy the one an
         // earlier update left.
         if (!IsWholePackage(buffer, IdHTTP1.Response()))
@@ -106,7 +97,7 @@ void TForm1::Button_DownloadClick() {
         if (transferEnded_)
             Timer_Load->SetEnabled(true);
     } catch (...) {
-        fetchRunning_ = false;
+        // The user learns the outcome from the status texts alone.
     }
 }
 
@@ -121,10 +112,7 @@ void TForm1::IdHTTP1Work(TIdHTTP&, TWorkMode, int64_t AWorkCount) {
 
 void TForm1::IdHTTP1WorkEnd(TIdHTTP&, TWorkMode) {
     ReportStatus(QStringLiteral("数据包下载完成."));
-    if (fetchRunning_)
-        transferEnded_ = true;
-    else
-        Timer_Load->SetEnabled(true);
+    transferEnded_ = true; // the download arms the extraction once the package is saved
 }
 
 void TForm1::Timer_LoadTimer() {
@@ -153,6 +141,6 @@ void TForm1::Button_URARClick() {
     } catch (...) {
         // The user learns the outcome from the status texts alone.
     }
-    // Only now are the package closed and the library unloaded.
-    archive = I7zInArchivePtr();
+    // The archive reference goes only here, on the way out: the package stays open and the library
+    // loaded through the pause, the rescan and the last status line.
 }

@@ -5,12 +5,15 @@
 #include <QByteArray>
 #include <QList>
 
+inline constexpr char kDefaultAccept[] = "text/html, */*";
+inline constexpr char kDefaultUserAgent[] = "Mozilla/3.0 (compatible; Indy Library)";
+
 // The header values a GET request carries besides Host and cookies.
 struct RequestHeaderValues final {
     QByteArray HttpVersion = "1.1";
-    QByteArray Accept = "text/html, */*";
+    QByteArray Accept = kDefaultAccept;
     QByteArray AcceptEncoding = "identity";
-    QByteArray UserAgent = "Mozilla/3.0 (compatible; Indy Library)";
+    QByteArray UserAgent = kDefaultUserAgent;
 };
 
 // The whole request as one block of US-ASCII text, lines ending in CR LF: request line, Host,

@@ -2,6 +2,7 @@
 
 #include "update/CookieStore.h"
 #include "update/HttpAddress.h"
+#include "update/HttpRequest.h"
 #include "update/HttpResponse.h"
 
 #include <QByteArray>
@@ -21,8 +22,8 @@ enum TIdHTTPProtocolVersion { pv1_0, pv1_1 };
 
 // What the client sends besides the address and the cookies.
 struct TIdHTTPRequest final {
-    QString Accept = QStringLiteral("text/html, */*");
-    QString UserAgent = QStringLiteral("Mozilla/3.0 (compatible; Indy Library)");
+    QString Accept = QString::fromLatin1(kDefaultAccept);
+    QString UserAgent = QString::fromLatin1(kDefaultUserAgent);
 };
 
 // The HTTP/1.1 client of the window (IdHTTP1). Single-threaded on the calling (GUI) thread; it

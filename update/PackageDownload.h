@@ -1,5 +1,7 @@
 #pragma once
 
+#include "update/HttpResponse.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -14,7 +16,11 @@ QString PackageRequestAddress(const QString& packageAddress, const QDateTime& lo
 // can be reached.
 bool PackageFileExists(const QString& fileName);
 
+// A body is a whole package when it is not empty and as long as its response announced.
+bool IsWholePackage(const QByteArray& body, const ResponseHead& response);
+
 // Writes the whole package to folder + name. The bytes go to a temporary file in the same folder that
 // replaces the package only when all of them are on disk, so a failed save never destroys the package
-// an earlier update left. A name that would leave the folder is refused. Throws Exception on failure.
+// an earlier update left. A name that would leave the folder, and a link or anything but a plain file
+// standing at the name, are refused. Throws Exception on failure.
 void SavePackage(const QByteArray& package, const QString& folder, const QString& fileName);

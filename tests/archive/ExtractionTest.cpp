@@ -337,6 +337,27 @@ QString EncryptedPackage(const LibraryWorkingFolder& folder) {
 
 } // namespace
 
+TEST(InArchive, OpensACallersStreamFromItsStartWhereverItStands) {
+    const LibraryWorkingFolder folder;
+    ZipWriter zip;
+    zip.AddFile(QByteArray("one.txt"), "one");
+    TMemoryStream package;
+    size_t written = 0;
+    const QByteArray bytes = zip.Bytes();
+    ASSERT_EQ(package.Write(bytes.constData(), static_cast<size_t>(bytes.size()), written), 0);
+    // The stream stands at its end, as right after it was written; a reopen finds it there too.
+    I7zInArchivePtr archive = MakeInArchive(CLSID_CFormatZip);
+    const TComPtr<IInStream> stream(new T7zStream(&package, soReference));
+    for (int open = 0; open < 2; ++open) {
+        archive->OpenArchiveStream(stream.Get());
+        EXPECT_EQ(archive->ItemCount(), 1u);
+        TMemoryStream one;
+        archive->ExtractOneItem(0, &one, false);
+        EXPECT_EQ(one.Bytes(), "one");
+    }
+    archive->CloseArchive();
+}
+
 TEST(Passwords, AreTakenFromTheSetPasswordOrAskedForOnce) {
     const struct {
         const char* what;

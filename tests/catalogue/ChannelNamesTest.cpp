@@ -60,9 +60,11 @@ TEST(IsListingFileName, LowersOnlyAsciiAndNeedsNoDot) {
         {u".txt", true},  {u"xt", false},       {u"", false},         {u"schedule.txt.bak", false},
         {u"a.TxT", true}, {u"a.ｔｘｔ", false}, {u"a.txt ", false},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(IsListingFileName(QString::fromUtf16(c.name)), c.listing)
-            << QString::fromUtf16(c.name).toStdString();
+    for (const auto& c : cases) {
+        const QByteArray name = QString::fromUtf16(c.name).toUtf8();
+        EXPECT_EQ(IsListingFileName(std::string_view(name.constData(), static_cast<size_t>(name.size()))), c.listing)
+            << name.toStdString();
+    }
 }
 
 } // namespace

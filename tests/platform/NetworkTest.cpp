@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netpacket/packet.h>
 #include <chrono>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -88,10 +91,42 @@ TEST(ProbeConnection, GivesUpOnASilentHostAtTheLimit) {
     ::close(queued);
 }
 
-TEST(SystemReportsConnection, GivesTheSameAnswerTwice) {
-    // No expectation about this machine's network; run twice so the sanitizers see the interface
-    // list released each time.
-    EXPECT_EQ(SystemReportsConnection(), SystemReportsConnection());
+TEST(AnyInterfaceConnected, NeedsAnAddressedInterfaceOtherThanLoopbackThatIsUpAndRunning) {
+    sockaddr ipv4{};
+    ipv4.sa_family = AF_INET;
+    sockaddr ipv6{};
+    ipv6.sa_family = AF_INET6;
+    sockaddr packet{};
+    packet.sa_family = AF_PACKET;
+    const unsigned upAndRunning = IFF_UP | IFF_RUNNING;
+    const struct {
+        const char* name;
+        sockaddr* address;
+        unsigned flags;
+        bool connected;
+    } cases[] = {
+        {"eth0 with IPv4", &ipv4, upAndRunning, true},
+        {"eth0 with IPv6", &ipv6, upAndRunning, true},
+        {"loopback", &ipv4, upAndRunning | IFF_LOOPBACK, false},
+        {"down", &ipv4, IFF_RUNNING, false},
+        {"up, no carrier", &ipv4, IFF_UP, false},
+        {"link layer only", &packet, upAndRunning, false},
+        {"no address", nullptr, upAndRunning, false},
+    };
+    for (const auto& c : cases) {
+        ifaddrs entry{};
+        entry.ifa_name = const_cast<char*>(c.name);
+        entry.ifa_addr = c.address;
+        entry.ifa_flags = c.flags;
+        EXPECT_EQ(AnyInterfaceConnected(&entry), c.connected) << c.name;
+        // Behind a loopback entry the answer is the same.
+        ifaddrs loopback{};
+        loopback.ifa_addr = &ipv4;
+        loopback.ifa_flags = upAndRunning | IFF_LOOPBACK;
+        loopback.ifa_next = &entry;
+        EXPECT_EQ(AnyInterfaceConnected(&loopback), c.connected) << c.name;
+    }
+    EXPECT_FALSE(AnyInterfaceConnected(nullptr));
 }
 
 } // namespace

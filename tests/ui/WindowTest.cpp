@@ -245,6 +245,8 @@ TEST(ProgressBarTest, PositionIsClippedAndAnEmptyRangeShowsNothing) {
         {INT_MIN, 50, 100, 50},  {INT_MIN, 150, 100, 100}, {INT_MIN, -5, 100, 0},
         {40, INT_MIN, 40, 0},    {0, INT_MIN, 0, 0},       {INT_MIN, 7, 0, 0},
         {1000, 999, 1000, 999},  {10, INT_MIN, 10, 10},
+        // The low bits of a huge length read as negative: the minimum stays 0.
+        {-5, INT_MIN, 0, 0},     {100, 50, 100, 50},
     };
     TProgressBar bar;
     for (const Step& step : steps) {

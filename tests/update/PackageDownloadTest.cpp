@@ -60,6 +60,40 @@ TEST(SavePackageTest, ReplacesThePackageOnlyWhenTheNewOneIsWhole) {
     EXPECT_FALSE(QFile::exists(dir.path() + "/../outside.zip"));
     EXPECT_THROW(SavePackage("x", folder + "missing/", QStringLiteral("zorq.zip")), Exception);
     EXPECT_EQ(ReadAll(folder + "zorq.zip"), QByteArray("new"));
+
+    // A link at the package's name would carry the bytes out of the folder.
+    QTemporaryDir elsewhere;
+    const QString outside = elsewhere.path() + QStringLiteral("/victim");
+    QFile victim(outside);
+    ASSERT_TRUE(victim.open(QIODevice::WriteOnly));
+    victim.write("keep me");
+    victim.close();
+    ASSERT_TRUE(QFile::link(outside, folder + "linked.zip"));
+    EXPECT_THROW(SavePackage("x", folder, QStringLiteral("linked.zip")), Exception);
+    EXPECT_EQ(ReadAll(outside), QByteArray("keep me"));
+}
+
+TEST(IsWholePackageTest, EmptyAndCutShortBodiesAreNoPackage) {
+    const struct {
+        const char* headers;
+        QByteArray body;
+        bool whole;
+    } cases[] = {
+        {"Content-Length: 5", "12345", true},
+        {"Content-Length: 5", "1234", false},
+        {"Content-Length: 0", "", false},
+        {"Transfer-Encoding: chunked", "12345", true},
+        {"", "until the server closed", true},
+        {"", "", false},
+    };
+    for (const auto& c : cases) {
+        ResponseHead head;
+        head.StatusLine = "HTTP/1.1 200 OK";
+        head.StatusCode = 200;
+        if (c.headers[0] != '\0')
+            head.Headers.AddLine(c.headers);
+        EXPECT_EQ(IsWholePackage(c.body, head), c.whole) << c.headers << " / " << c.body.toStdString();
+    }
 }
 
 } // namespace
