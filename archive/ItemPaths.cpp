@@ -17,39 +17,21 @@ constexpr char32_t kFirstEscapedByte = 0xEF80;
 constexpr char32_t kLastEscapedByte = 0xEFFF;
 constexpr char32_t kEscapeBase = 0xEF00;
 
-void AppendUtf8(QByteArray& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// The bytes the library decoded: escaped bytes come back as themselves, the rest as UTF-8.
+// The bytes the library decoded: escaped bytes come back as themselves, the rest as UTF-8 (the
+// escapes lie in the BMP, so a run between two of them never splits a surrogate pair).
 QByteArray OriginalBytes(const QString& reported) {
     QByteArray bytes;
-    bytes.reserve(reported.size() * 3);
-    for (qsizetype i = 0; i < reported.size(); ++i) {
-        char32_t c = reported[i].unicode();
-        if (QChar::isHighSurrogate(c) && i + 1 < reported.size() && reported[i + 1].isLowSurrogate()) {
-            c = QChar::surrogateToUcs4(reported[i], reported[i + 1]);
-            ++i;
-        }
-        if (c >= kFirstEscapedByte && c <= kLastEscapedByte)
-            bytes += static_cast<char>(c - kEscapeBase);
-        else
-            AppendUtf8(bytes, c);
+    const QStringView text(reported);
+    qsizetype runStart = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < kFirstEscapedByte || c > kLastEscapedByte)
+            continue;
+        bytes += text.sliced(runStart, i - runStart).toUtf8();
+        bytes += static_cast<char>(c - kEscapeBase);
+        runStart = i + 1;
     }
+    bytes += text.sliced(runStart).toUtf8();
     return bytes;
 }
 

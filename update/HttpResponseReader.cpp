@@ -19,6 +19,22 @@ void CheckOpenLine(const QByteArray& partial) {
         throw LineTooLongError();
 }
 
+// Gathers the bytes up to the next LF into partial; true when the line is complete (its LF taken
+// from the data but not kept). A line still open is checked against the limit as it grows.
+bool GatherLine(const char* data, qsizetype size, qsizetype& used, QByteArray& partial) {
+    const char* start = data + used;
+    const auto* lf = static_cast<const char*>(std::memchr(start, '\n', size - used));
+    if (lf == nullptr) {
+        partial.append(start, size - used);
+        used = size;
+        CheckOpenLine(partial);
+        return false;
+    }
+    partial.append(start, lf - start);
+    used += lf - start + 1;
+    return true;
+}
+
 void Call(const std::function<void()>& hook) {
     if (hook)
         hook();
@@ -52,18 +68,11 @@ int HexDigit(char c) {
 qsizetype ResponseHeadParser::Feed(const char* data, qsizetype size) {
     qsizetype used = 0;
     while (!done_ && used < size) {
-        const char* start = data + used;
-        const auto* lf = static_cast<const char*>(std::memchr(start, '\n', size - used));
-        if (lf == nullptr) {
-            partial_.append(start, size - used);
-            used = size;
-            CheckOpenLine(partial_);
+        if (!GatherLine(data, size, used, partial_)) {
             if (blockBytes_ + partial_.size() > HttpLimits::MaxHeaderBlock)
                 throw LineTooLongError();
             break;
         }
-        partial_.append(start, lf - start);
-        used += lf - start + 1;
         blockBytes_ += partial_.size() + 1;
         TakeLine(std::exchange(partial_, QByteArray()));
     }
@@ -113,16 +122,8 @@ int64_t ChunkedDecoder::ChunkSizeOf(const QByteArray& line) {
 }
 
 bool ChunkedDecoder::TakeLine(const char* data, qsizetype size, qsizetype& used, QByteArray& line) {
-    const char* start = data + used;
-    const auto* lf = static_cast<const char*>(std::memchr(start, '\n', size - used));
-    if (lf == nullptr) {
-        partial_.append(start, size - used);
-        used = size;
-        CheckOpenLine(partial_);
+    if (!GatherLine(data, size, used, partial_))
         return false;
-    }
-    partial_.append(start, lf - start);
-    used += lf - start + 1;
     line = std::exchange(partial_, QByteArray());
     StripCarriageReturn(line);
     if (line.size() > HttpLimits::MaxLineLength)

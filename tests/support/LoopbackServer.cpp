@@ -180,6 +180,19 @@ bool LoopbackServer::RunStep(int& fd, QByteArray& input, const Step& step) {
         }
         return true;
     };
+    // Waits for data and takes what came; false when the client closed, the read failed or the
+    // server stops.
+    const auto receiveSome = [&](QByteArray& into) {
+        if (!WaitFor(fd, POLLIN, std::chrono::milliseconds(Forever)))
+            return false;
+        char buffer[4096];
+        const ssize_t rc = ::recv(fd, buffer, sizeof buffer, 0);
+        if (rc == 0 || (rc < 0 && errno != EAGAIN && errno != EINTR))
+            return false;
+        if (rc > 0)
+            into.append(buffer, rc);
+        return true;
+    };
     switch (step.kind) {
     case Step::Kind::ReadRequest:
         for (;;) {
@@ -190,14 +203,8 @@ bool LoopbackServer::RunStep(int& fd, QByteArray& input, const Step& step) {
                 input.remove(0, end + 4);
                 return true;
             }
-            if (!WaitFor(fd, POLLIN, std::chrono::milliseconds(Forever)))
+            if (!receiveSome(input))
                 return false;
-            char buffer[4096];
-            const ssize_t rc = ::recv(fd, buffer, sizeof buffer, 0);
-            if (rc == 0 || (rc < 0 && errno != EAGAIN && errno != EINTR))
-                return false;
-            if (rc > 0)
-                input.append(buffer, rc);
         }
     case Step::Kind::Send:
         return sendAll(step.bytes.constData(), step.bytes.size());
@@ -215,12 +222,8 @@ bool LoopbackServer::RunStep(int& fd, QByteArray& input, const Step& step) {
         WaitFor(-1, 0, step.pause);
         return !Stopping();
     case Step::Kind::Stall:
-        for (;;) {
-            if (!WaitFor(fd, POLLIN, std::chrono::milliseconds(Forever)))
-                return false;
-            char buffer[4096];
-            const ssize_t rc = ::recv(fd, buffer, sizeof buffer, 0);
-            if (rc == 0 || (rc < 0 && errno != EAGAIN && errno != EINTR))
+        for (QByteArray dropped;; dropped.clear()) {
+            if (!receiveSome(dropped))
                 return false;
         }
     case Step::Kind::Close:
