@@ -147,3 +147,18 @@ bool IsListingFileName(std::string_view fileName) {
 void WalkCatalogue(const QString& folder, CatalogueSink& sink) {
     Walk(sink).Run(folder);
 }
+
+void CatalogueCollector::FolderFound(const QString& folderPathWithSlash) {
+    entries_.folders.append(folderPathWithSlash);
+}
+
+void CatalogueCollector::ListingFound(const QString& filePath, const QString& displayName) {
+    entries_.listingPaths.append(filePath);
+    entries_.displayNames.append(displayName);
+}
+
+CatalogueEntries CollectCatalogue(const QString& folder) {
+    CatalogueCollector collector;
+    WalkCatalogue(folder, collector);
+    return collector.TakeEntries();
+}

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <string_view>
+#include <utility>
 
 // A listing file's name, with A to Z lowered, ends in "txt"; no dot is needed. Judged on the name as
 // the file system spells it, so a name that is not valid UTF-8 is judged all the same.
@@ -26,3 +28,28 @@ public:
 // UTF-8 are kept with DecodeFileName, so EncodeFileName gives back the same bytes. Exceptions
 // thrown by the sink end the walk and reach the caller.
 void WalkCatalogue(const QString& folder, CatalogueSink& sink);
+
+// What a walk found, in walk order.
+struct CatalogueEntries {
+    QStringList folders;      // every folder below the walked one, each path ending in "/"
+    QStringList listingPaths; // the full path of every listing file
+    QStringList displayNames; // the display name of the listing at the same index of listingPaths
+};
+
+// A sink that keeps what the walk finds. Paths and display names are added in one step, so they stay
+// index-aligned even when the walk ends with an exception; Entries() then holds what came before it.
+class CatalogueCollector final : public CatalogueSink {
+public:
+    void FolderFound(const QString& folderPathWithSlash) override;
+    void ListingFound(const QString& filePath, const QString& displayName) override;
+
+    const CatalogueEntries& Entries() const { return entries_; }
+    CatalogueEntries TakeEntries() { return std::move(entries_); }
+
+private:
+    CatalogueEntries entries_;
+};
+
+// The scan as a value: walks the tree below `folder` as WalkCatalogue does and returns what it found.
+// For programs and pages that list channels without the window. Exceptions reach the caller.
+CatalogueEntries CollectCatalogue(const QString& folder);

@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <climits>
+#include <sys/stat.h>
 #include <unistd.h>
 
 QString ExecutablePath() {
@@ -16,4 +17,12 @@ QString ExecutablePath() {
 QString DirectoryWithDelimiter(const QString& path) {
     const qsizetype slash = path.lastIndexOf(u'/');
     return slash < 0 ? QString() : path.left(slash + 1);
+}
+
+QString DataFolderPath(const QString& appPath) {
+    return appPath + QString::fromUtf16(kDataFolderName) + u'/';
+}
+
+void CreateDataFolder(const QString& dataFolder) {
+    ::mkdir(QFile::encodeName(dataFolder).constData(), 0777);
 }

@@ -1,6 +1,7 @@
 #include "ui/Unit1.h"
 
 #include "archive/Unit_sevenzip.h"
+#include "catalogue/CatalogueClasses.h"
 #include "platform/AppPaths.h"
 #include "platform/Exception.h"
 #include "platform/Network.h"
@@ -18,7 +19,6 @@
 #include <QUrl>
 
 #include <cstdlib>
-#include <sys/stat.h>
 
 TForm1* Form1 = nullptr;
 QString AppPath;
@@ -60,8 +60,6 @@ constexpr Placement kLayout[] = {
     {"Button_Download", 80, 104, 75, 25, "下载数据包"},
     {"Button_URAR", 161, 105, 75, 25, "Button_URAR"},
 };
-
-const char* const kClassItems[] = {"所有频道", "央视频道", "地方频道", "数字频道", "境外频道"};
 
 // clang-format off
 const char* const kChangeLog[] = {
@@ -115,11 +113,7 @@ QIcon WindowIcon() {
 } // namespace
 
 QString DataFolder() {
-    return AppPath + QString::fromUtf16(kDataFolderName) + u'/';
-}
-
-void CreateDataFolder() {
-    ::mkdir(QFile::encodeName(DataFolder()).constData(), 0777);
+    return DataFolderPath(AppPath);
 }
 
 QString WelcomeLine() {
@@ -212,8 +206,7 @@ void TForm1::CreateControls() {
     TVListBox->setAccessibleName(QStringLiteral("节目单"));
     ComboBox_Class = Make<QComboBox>(TabSheet1, "ComboBox_Class");
     ComboBox_Class->setEditable(false);
-    for (const char* item : kClassItems)
-        ComboBox_Class->addItem(QString::fromUtf8(item));
+    ComboBox_Class->addItems(CatalogueClassItems());
     ComboBox_Class->setCurrentIndex(1);
     ComboBox_Class->setFont(WindowFont(16));
     QPalette classColours = ComboBox_Class->palette();
@@ -360,7 +353,7 @@ void TForm1::ShowCreationError(const QString& message) {
 void TForm1::FormCreate() {
     AppPath = DirectoryWithDelimiter(startup_.ExecutablePath);
     setWindowTitle(windowTitle() + Edit_Ver->text());
-    CreateDataFolder();
+    CreateDataFolder(DataFolder());
     ExtractResourceToFile(QStringLiteral("7z"), QStringLiteral("dll"), QStringLiteral("7z.dll"));
     if (!startup_.Arguments.isEmpty()) {
         for (const QString& argument : startup_.Arguments) {

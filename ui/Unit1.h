@@ -130,10 +130,8 @@ private:
 extern TForm1* Form1;
 extern QString AppPath;
 
-// The data folder, AppPath + "ZORQListTemp/", and its creation (an existing folder or a failure
-// are both passed over).
+// The data folder of this program: DataFolderPath(AppPath).
 QString DataFolder();
-void CreateDataFolder();
 
 // Sets the status panel's text and appends it as a new last line of the listing memo.
 void ReportStatus(const QString& text);

@@ -1,49 +1,34 @@
 // The window's catalogue handlers: the rescan and the schedule view.
 #include "ui/Unit1.h"
 
+#include "catalogue/CatalogueClasses.h"
 #include "catalogue/CatalogueWalk.h"
 #include "catalogue/ListingFile.h"
-#include "platform/AppPaths.h"
 #include "platform/Exception.h"
 
 #include <QCoreApplication>
 
 namespace {
 
-// Collects the entries of a walk, path and display name in the same step so they stay
-// index-aligned, and hands them to the window's lists in one go: adding them one by one would make
-// the lists, not the walk, the slow part of a large scan.
-class WindowListsSink final : public CatalogueSink {
-public:
-    void FolderFound(const QString& folderPath) override { folders_ << folderPath; }
-    void ListingFound(const QString& filePath, const QString& displayName) override {
-        paths_ << filePath;
-        names_ << displayName;
-    }
-
-    void AppendTo(TForm1& form) const {
-        form.filepathList->addItems(folders_);
-        form.TVFilepathList->addItems(paths_);
-        form.TVList->addItems(names_);
-    }
-
-private:
-    QStringList folders_;
-    QStringList paths_;
-    QStringList names_;
-};
+// The lists are filled in one go: adding entries one by one would make the lists, not the walk, the
+// slow part of a large scan.
+void AppendTo(TForm1& form, const CatalogueEntries& entries) {
+    form.filepathList->addItems(entries.folders);
+    form.TVFilepathList->addItems(entries.listingPaths);
+    form.TVList->addItems(entries.displayNames);
+}
 
 } // namespace
 
 void ScanCatalogue(const QString& folder) {
-    WindowListsSink sink;
+    CatalogueCollector collector;
     try {
-        WalkCatalogue(folder, sink);
+        WalkCatalogue(folder, collector);
     } catch (...) {
-        sink.AppendTo(*Form1); // the lists keep what was found before the failure
+        AppendTo(*Form1, collector.Entries()); // the lists keep what was found before the failure
         throw;
     }
-    sink.AppendTo(*Form1);
+    AppendTo(*Form1, collector.Entries());
     // The count goes to the panel alone; it is not echoed into the memo.
     Form1->SBPanel0->setText(QStringLiteral("共") + QString::number(Form1->TVList->count()) +
                              QStringLiteral("个频道 ") + WelcomeLine());
@@ -61,8 +46,7 @@ void TForm1::LoadDataClick() {
         // class now selected; walking again here would add a second scan's entries to them.
         if (generation != scanGeneration_)
             return;
-        const QString selectedClass = ComboBox_Class->currentText();
-        ScanCatalogue(selectedClass == u"所有频道" ? DataFolder() : DataFolder() + selectedClass);
+        ScanCatalogue(ClassFolder(DataFolder(), ComboBox_Class->currentText()));
     } catch (...) {
         // The lists keep what was added; the status text stays as it was.
     }

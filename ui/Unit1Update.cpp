@@ -38,7 +38,7 @@ private:
 } // namespace
 
 void TForm1::Button_RClick() {
-    CreateDataFolder();
+    CreateDataFolder(DataFolder());
     ReportStatus(QStringLiteral("请稍后正在更新数据."));
     Timer1->SetEnabled(true);
 }
