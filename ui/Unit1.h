@@ -4,6 +4,7 @@
 #include "ui/TTimer.h"
 #include "update/IdAntiFreeze.h"
 #include "update/IdHTTP.h"
+#include "update/UpdateFailure.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -135,6 +136,10 @@ QString DataFolder();
 
 // Sets the status panel's text and appends it as a new last line of the listing memo.
 void ReportStatus(const QString& text);
+
+// Reports the final line of an update that did not succeed (update/UpdateFailure.h) through
+// ReportStatus; statusCode counts for UpdateFailure::ErrorStatus only.
+void ReportUpdateFailure(UpdateFailure failure, int statusCode = 0);
 
 // The catalogue scan: walks the folder and appends to Form1's three catalogue lists.
 void ScanCatalogue(const QString& folder);

@@ -4,7 +4,9 @@
 
 #include "archive/Unit_sevenzip.h"
 #include "platform/AppPaths.h"
+#include "update/HttpErrors.h"
 #include "update/PackageDownload.h"
+#include "update/UpdateFailure.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -35,7 +37,15 @@ private:
     bool& flag_;
 };
 
+bool IsSuccessStatus(int statusCode) {
+    return statusCode >= 200 && statusCode < 300;
+}
+
 } // namespace
+
+void ReportUpdateFailure(UpdateFailure failure, int statusCode) {
+    ReportStatus(UpdateFailureLine(failure, statusCode));
+}
 
 void TForm1::Button_RClick() {
     CreateDataFolder(DataFolder());
@@ -89,16 +99,35 @@ void TForm1::Button_DownloadClick() {
         // or save must not re-extract an older package and report it as a finished update.
         transferEnded_ = false;
         IdHTTP1.Get(address, buffer);
-        // An empty or cut-short body is no package: saving it would only destroy the one an
-        // earlier update left.
-        if (!IsWholePackage(buffer, IdHTTP1.Response()))
-            return;
-        SavePackage(buffer, DataFolder(), Edit_SaveFile->text());
-        if (transferEnded_)
-            Timer_Load->SetEnabled(true);
+    } catch (const HttpProtocolError& error) {
+        ReportUpdateFailure(UpdateFailure::ErrorStatus, error.ErrorCode());
+        return;
     } catch (...) {
-        // The user learns the outcome from the status texts alone.
+        // A failure after a success status broke off the package's body; any earlier one means the
+        // server was never properly reached.
+        ReportUpdateFailure(IsSuccessStatus(IdHTTP1.ResponseCode()) ? UpdateFailure::IncompletePackage
+                                                                    : UpdateFailure::NoConnection);
+        return;
     }
+    const ResponseHead& response = IdHTTP1.Response();
+    if (JudgeResponse(response.StatusCode, response.Headers.Value("Location")) == ResponseVerdict::Redirect) {
+        ReportUpdateFailure(UpdateFailure::ErrorStatus, response.StatusCode); // the redirects gave up
+        return;
+    }
+    // An empty or cut-short body is no package: saving it would only destroy the one an earlier
+    // update left.
+    if (!IsWholePackage(buffer, response)) {
+        ReportUpdateFailure(UpdateFailure::IncompletePackage);
+        return;
+    }
+    try {
+        SavePackage(buffer, DataFolder(), Edit_SaveFile->text());
+    } catch (...) {
+        ReportUpdateFailure(UpdateFailure::CannotSave);
+        return;
+    }
+    if (transferEnded_)
+        Timer_Load->SetEnabled(true);
 }
 
 void TForm1::IdHTTP1WorkBegin(TIdHTTP&, TWorkMode, int64_t AWorkCountMax) {
@@ -139,7 +168,7 @@ void TForm1::Button_URARClick() {
         ReportStatus(QStringLiteral("数据更新完成."));
         ProcessPendingMessages();
     } catch (...) {
-        // The user learns the outcome from the status texts alone.
+        ReportUpdateFailure(UpdateFailure::CannotUnpack);
     }
     // The archive reference goes only here, on the way out: the package stays open and the library
     // loaded through the pause, the rescan and the last status line.

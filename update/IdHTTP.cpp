@@ -37,6 +37,9 @@ void TIdHTTP::Get(const QString& address, QByteArray& buffer) {
     } clearBusy{busy_};
 
     const qsizetype start = buffer.size();
+    // Until this fetch reads a status line, there is no last response: a caller can tell a fetch that
+    // broke off in a body from one that never got an answer.
+    lastResponse_ = ResponseHead();
     try {
         Fetch(address, buffer, start);
     } catch (const HttpProtocolError&) {

@@ -58,7 +58,8 @@ public:
     // InvalidAddressError) is thrown. A nested call while a fetch runs is refused.
     void Get(const QString& address, QByteArray& buffer);
 
-    // The last response's status code, status line and headers (trailers included).
+    // The status code, status line and headers (trailers included) of the last response of the last
+    // fetch; code -1 and no headers when that fetch read no status line.
     int ResponseCode() const { return lastResponse_.StatusCode; }
     const ResponseHead& Response() const { return lastResponse_; }
     // Null until cookies are allowed and the first response has come.

@@ -24,6 +24,14 @@ const QString kDownloading = QStringLiteral("正在下载数据包...");
 const QString kDownloaded = QStringLiteral("数据包下载完成.");
 const QString kExtracting = QStringLiteral("正在释放文件.");
 const QString kDone = QStringLiteral("数据更新完成.");
+const QString kNoConnection = QStringLiteral("更新失败：无法连接服务器");
+const QString kIncomplete = QStringLiteral("更新失败：数据包不完整");
+const QString kCannotSave = QStringLiteral("更新失败：无法保存数据包");
+const QString kCannotUnpack = QStringLiteral("更新失败：数据包无法解压");
+
+QString ErrorStatusLine(int code) {
+    return QStringLiteral("更新失败：服务器返回错误 %1").arg(code);
+}
 
 QByteArray SamplePackage() {
     ZipWriter zip;
@@ -173,6 +181,7 @@ TEST_F(UpdateTest, TicksWhileTheNoticeIsOpenOpenNoSecondNotice) {
     EXPECT_EQ(notices, 1);
 }
 
+// These lines say what happened already: no failure line follows them.
 TEST_F(UpdateTest, EarlyWaysOutReportTheirLineAndFetchNothing) {
     struct Case {
         const char* name;
@@ -189,12 +198,6 @@ TEST_F(UpdateTest, EarlyWaysOutReportTheirLineAndFetchNothing) {
              ASSERT_TRUE(file.open(QIODevice::WriteOnly));
          },
          {kWaiting, QStringLiteral("您要下载的文件已经存在!")}},
-        {"the host name cannot be resolved",
-         [](const QString&, TForm1& window) {
-             window.Edit_Url->setText(
-                 QStringLiteral("http://%1/download/showtime.zip").arg(UnresolvableHost()));
-         },
-         {kWaiting}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -223,7 +226,7 @@ TEST_F(UpdateTest, AnErrorPageIsReportedButNeitherSavedNorExtracted) {
     window.Button_R->click();
     ASSERT_TRUE(WaitUntil([&] { return log().lines.contains(kDownloaded); }, 30000));
     ASSERT_TRUE(WaitForTheEnd(window));
-    EXPECT_EQ(log().lines, (QStringList{kWaiting, kDownloading, kDownloaded}));
+    EXPECT_EQ(log().lines, (QStringList{kWaiting, kDownloading, kDownloaded, ErrorStatusLine(404)}));
     EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("zorq.zip")), SamplePackage())
         << "the earlier package is kept";
     EXPECT_EQ(window.TVList->count(), 0) << "nothing was extracted or rescanned";
@@ -250,6 +253,91 @@ TEST_F(UpdateTest, AShortOrEmptyBodyKeepsTheEarlierPackage) {
     }
 }
 
+TEST_F(UpdateTest, EveryFailedWayOutEndsWithItsFailureLine) {
+    const QByteArray package = SamplePackage();
+    const QByteArray page = "<html><body>没有找到</body></html>";
+    Script fifteenRedirects;
+    for (int i = 0; i < 15; ++i) {
+        fifteenRedirects.push_back(LoopbackServer::ReadRequest());
+        fifteenRedirects.push_back(LoopbackServer::Send(
+            "HTTP/1.1 302 Found\r\nLocation: /download/showtime.zip\r\nContent-Length: 0\r\n\r\n"));
+    }
+    const auto pointAt = [](QString address) {
+        return [address](TForm1& window, const QString&) { window.Edit_Url->setText(address); };
+    };
+    struct Case {
+        const char* name;
+        Script script; // of the package server's one connection
+        std::function<void(TForm1&, const QString& dataFolder)> arrange;
+        QStringList lines; // after the waiting line
+    };
+    const Case cases[] = {
+        {"the host name cannot be resolved",
+         {},
+         pointAt(QStringLiteral("http://%1/download/showtime.zip").arg(UnresolvableHost())),
+         {kNoConnection}},
+        {"the connection is refused",
+         {},
+         pointAt(QStringLiteral("http://127.0.0.1:1/showtime.zip")),
+         {kNoConnection}},
+        {"an https address",
+         {},
+         pointAt(QStringLiteral("https://127.0.0.1:1/showtime.zip")),
+         {kNoConnection}},
+        {"the server closes before the status line",
+         {LoopbackServer::ReadRequest(), LoopbackServer::Close()},
+         nullptr,
+         {kNoConnection}},
+        {"an error page",
+         {LoopbackServer::ReadRequest(),
+          LoopbackServer::Send("HTTP/1.1 404 Not Found\r\nContent-Length: " +
+                               QByteArray::number(page.size()) + "\r\n\r\n" + page)},
+         nullptr,
+         {kDownloading, kDownloaded, ErrorStatusLine(404)}},
+        {"an error status without a body",
+         {LoopbackServer::ReadRequest(),
+          LoopbackServer::Send("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n\r\n")},
+         nullptr,
+         {ErrorStatusLine(503)}},
+        {"redirects until the client gives up", fifteenRedirects, nullptr, {ErrorStatusLine(302)}},
+        {"an empty body",
+         {LoopbackServer::ReadRequest(), LoopbackServer::Send(OkHead(0))},
+         nullptr,
+         {kIncomplete}},
+        {"a body cut short",
+         {LoopbackServer::ReadRequest(), LoopbackServer::Send(OkHead(package.size()) + package.left(100)),
+          LoopbackServer::Close()},
+         nullptr,
+         {kDownloading, kDownloaded, kIncomplete}},
+        {"a link stands at the package's name",
+         {LoopbackServer::ReadRequest(), LoopbackServer::Send(Ok(package))},
+         [](TForm1&, const QString& dataFolder) {
+             ASSERT_TRUE(QFile::link(dataFolder + QStringLiteral("elsewhere.zip"),
+                                     dataFolder + QStringLiteral("zorq.zip")));
+         },
+         {kDownloading, kDownloaded, kCannotSave}},
+        {"the package is no archive",
+         {LoopbackServer::ReadRequest(), LoopbackServer::Send(Ok("an HTML page, not a package"))},
+         nullptr,
+         {kDownloading, kDownloaded, kExtracting, kCannotUnpack}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoopbackServer server({c.script});
+        TForm1& window = StartAgainst(server);
+        if (c.arrange)
+            c.arrange(window, DataFolder());
+        window.Button_R->click();
+        ASSERT_TRUE(WaitUntil([&] { return window.Timer1->Enabled(); }, 1000));
+        ASSERT_TRUE(WaitForTheEnd(window));
+        const QStringList expected = QStringList{kWaiting} + c.lines;
+        EXPECT_EQ(log().lines, expected);
+        EXPECT_EQ(MemoLines(window.TVListBox), expected);
+        EXPECT_EQ(window.SBPanel0->text(), expected.last());
+        QFile::remove(DataFolder() + QStringLiteral("zorq.zip"));
+    }
+}
+
 TEST_F(UpdateTest, APackageThatIsNoArchiveStopsAfterTheExtractionLine) {
     WriteDataFile(QStringLiteral("央视频道/01.txt"), "06:00 朝闻天下\r\n");
     const QByteArray notAnArchive = "this is an HTML page, not a package";
@@ -259,9 +347,10 @@ TEST_F(UpdateTest, APackageThatIsNoArchiveStopsAfterTheExtractionLine) {
     window.Button_R->click();
     ASSERT_TRUE(WaitUntil([&] { return log().lines.contains(kExtracting); }, 30000));
     ASSERT_TRUE(WaitForTheEnd(window));
-    EXPECT_EQ(MemoLines(window.TVListBox), (QStringList{kWaiting, kDownloading, kDownloaded, kExtracting}))
+    EXPECT_EQ(MemoLines(window.TVListBox),
+              (QStringList{kWaiting, kDownloading, kDownloaded, kExtracting, kCannotUnpack}))
         << "no rescan wiped the memo";
-    EXPECT_EQ(window.SBPanel0->text(), kExtracting);
+    EXPECT_EQ(window.SBPanel0->text(), kCannotUnpack);
     EXPECT_EQ(window.TVList->count(), 1);
     EXPECT_FALSE(LibraryIsLoaded()) << "the library was let go with the step";
 }
@@ -298,8 +387,9 @@ TEST_F(UpdateTest, ADownloadAskedForDuringTheDownloadChangesNothing) {
     const QByteArray page = "<html><body>404</body></html>";
     const QByteArray response =
         "HTTP/1.1 404 Not Found\r\nContent-Length: " + QByteArray::number(page.size()) + "\r\n\r\n" + page;
-    LoopbackServer server({Script{LoopbackServer::ReadRequest(), LoopbackServer::Send(response.left(response.size() - 5)),
-                                  LoopbackServer::Sleep(1000ms), LoopbackServer::Send(response.right(5))}});
+    LoopbackServer server(
+        {Script{LoopbackServer::ReadRequest(), LoopbackServer::Send(response.left(response.size() - 5)),
+                LoopbackServer::Sleep(1000ms), LoopbackServer::Send(response.right(5))}});
     TForm1& window = StartAgainst(server);
     bool pressed = false;
     log().onLine = [&](const QString& line) {
@@ -313,7 +403,7 @@ TEST_F(UpdateTest, ADownloadAskedForDuringTheDownloadChangesNothing) {
     ASSERT_TRUE(WaitUntil([&] { return log().lines.contains(kDownloaded); }, 30000));
     ASSERT_TRUE(WaitForTheEnd(window));
     EXPECT_TRUE(pressed);
-    EXPECT_EQ(log().lines, (QStringList{kWaiting, kDownloading, kDownloaded}));
+    EXPECT_EQ(log().lines, (QStringList{kWaiting, kDownloading, kDownloaded, ErrorStatusLine(404)}));
     EXPECT_EQ(server.Requests().size(), 1u);
     QTest::qWait(3500); // no extraction of the earlier package follows
     EXPECT_FALSE(log().lines.contains(kExtracting));
@@ -349,12 +439,12 @@ TEST_F(ExtractionStepTest, APackageInTheDataFolderIsUnpackedAndTheListRebuilt) {
     EXPECT_FALSE(LibraryIsLoaded()) << "the library is loaded only while the step runs";
 }
 
-TEST_F(ExtractionStepTest, AMissingPackageStopsAfterTheFirstLine) {
+TEST_F(ExtractionStepTest, AMissingPackageStopsWithTheUnpackFailure) {
     WriteDataFile(QStringLiteral("央视频道/01.txt"), "x");
     TForm1& window = Start();
     ASSERT_EQ(window.TVList->count(), 1);
     window.Button_URAR->click();
-    EXPECT_EQ(MemoLines(window.TVListBox), QStringList{kExtracting});
+    EXPECT_EQ(MemoLines(window.TVListBox), (QStringList{kExtracting, kCannotUnpack}));
     EXPECT_EQ(window.TVList->count(), 1) << "no rescan";
     EXPECT_FALSE(LibraryIsLoaded());
 }

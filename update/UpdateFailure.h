@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+// The ways an update can end other than in success. Each gets one final status line, so that a
+// failed update can be told from one that is still running.
+enum class UpdateFailure {
+    NoConnection,      // no connection to the server: resolution, refused, time-out, not "http"
+    ErrorStatus,       // an error status, or a redirect chain that gives up
+    IncompletePackage, // an empty body, or one cut short of its announced length
+    CannotSave,        // the package cannot be written into the data folder
+    CannotUnpack,      // the saved package cannot be opened or unpacked
+};
+
+inline constexpr char16_t kNoConnectionLine[] = u"更新失败：无法连接服务器";
+inline constexpr char16_t kErrorStatusLine[] = u"更新失败：服务器返回错误 "; // followed by the status code
+inline constexpr char16_t kIncompletePackageLine[] = u"更新失败：数据包不完整";
+inline constexpr char16_t kCannotSaveLine[] = u"更新失败：无法保存数据包";
+inline constexpr char16_t kCannotUnpackLine[] = u"更新失败：数据包无法解压";
+
+// The final status line of a failed update; statusCode counts for ErrorStatus only.
+QString UpdateFailureLine(UpdateFailure failure, int statusCode = 0);
