@@ -1,0 +1,284 @@
+#include "catalogue/Schedule.h"
+
+#include <array>
+#include <cstdlib>
+
+namespace {
+
+constexpr char16_t kFullWidthColon = u'：';
+
+struct Heading {
+    int year = 0; // 0: none written
+    int month = 0;
+    int day = 0;     // 0 with month 0: no date written
+    int weekday = 0; // 1 (Monday) to 7, 0: none written
+};
+
+// Reads one to `maxDigits` ASCII digits at `pos`.
+std::optional<int> ReadNumber(QStringView text, qsizetype& pos, int minDigits, int maxDigits) {
+    int value = 0;
+    int digits = 0;
+    while (pos < text.size() && digits < maxDigits && text[pos] >= u'0' && text[pos] <= u'9') {
+        value = value * 10 + (text[pos].unicode() - u'0');
+        ++pos;
+        ++digits;
+    }
+    if (digits < minDigits)
+        return std::nullopt;
+    return value;
+}
+
+bool Take(QStringView text, qsizetype& pos, QStringView word) {
+    if (!text.sliced(pos).startsWith(word))
+        return false;
+    pos += word.size();
+    return true;
+}
+
+void SkipBlanks(QStringView text, qsizetype& pos) {
+    while (pos < text.size() && text[pos].isSpace())
+        ++pos;
+}
+
+bool IsTimeColon(QChar c) {
+    return c == u':' || c == kFullWidthColon;
+}
+
+// "HH:MM title" or "HH:MM:SS title" (either colon); the title must not be empty.
+std::optional<std::pair<QTime, QStringView>> ParseProgrammeLine(QStringView line) {
+    qsizetype pos = 0;
+    const auto hour = ReadNumber(line, pos, 1, 2);
+    if (!hour || pos >= line.size() || !IsTimeColon(line[pos]))
+        return std::nullopt;
+    ++pos;
+    const auto minute = ReadNumber(line, pos, 2, 2);
+    if (!minute)
+        return std::nullopt;
+    int second = 0;
+    if (pos + 1 < line.size() && IsTimeColon(line[pos]) && line[pos + 1].isDigit()) {
+        ++pos;
+        const auto seconds = ReadNumber(line, pos, 2, 2);
+        if (!seconds)
+            return std::nullopt;
+        second = *seconds;
+    }
+    // "19:000" or "19:00:5" is not a time followed by a title.
+    if (pos < line.size() && line[pos] >= u'0' && line[pos] <= u'9')
+        return std::nullopt;
+    const QTime time(*hour, *minute, second);
+    const QStringView title = line.sliced(pos).trimmed();
+    if (!time.isValid() || title.isEmpty())
+        return std::nullopt;
+    return std::pair{time, title};
+}
+
+int ReadWeekday(QStringView text, qsizetype& pos) {
+    static constexpr std::array<char16_t, 8> kNames = {u'一', u'二', u'三', u'四',
+                                                       u'五', u'六', u'日', u'天'};
+    qsizetype at = pos;
+    if (!Take(text, at, u"星期") && !Take(text, at, u"周"))
+        return 0;
+    if (at >= text.size())
+        return 0;
+    for (std::size_t i = 0; i < kNames.size(); ++i) {
+        if (text[at] == QChar(kNames[i])) {
+            pos = at + 1;
+            return i < 7 ? static_cast<int>(i) + 1 : 7;
+        }
+    }
+    return 0;
+}
+
+// "2026-12-10" (also with "/" or "."), "2026年12月10日", "12月10日"; "日" may be "号".
+bool ReadDate(QStringView text, qsizetype& pos, Heading& heading) {
+    qsizetype at = pos;
+    const auto first = ReadNumber(text, at, 1, 4);
+    if (!first)
+        return false;
+    if (at - pos == 4 && at < text.size() && (text[at] == u'-' || text[at] == u'/' || text[at] == u'.')) {
+        const QChar separator = text[at++];
+        const auto month = ReadNumber(text, at, 1, 2);
+        if (!month || at >= text.size() || text[at] != separator)
+            return false;
+        ++at;
+        const auto day = ReadNumber(text, at, 1, 2);
+        if (!day)
+            return false;
+        heading = {*first, *month, *day, 0};
+        pos = at;
+        return true;
+    }
+    int year = 0;
+    int month = *first;
+    if (at - pos == 4) {
+        if (!Take(text, at, u"年"))
+            return false;
+        year = *first;
+        const auto written = ReadNumber(text, at, 1, 2);
+        if (!written)
+            return false;
+        month = *written;
+    } else if (at - pos > 2) {
+        return false;
+    }
+    if (!Take(text, at, u"月"))
+        return false;
+    const auto day = ReadNumber(text, at, 1, 2);
+    if (!day || !(Take(text, at, u"日") || Take(text, at, u"号")))
+        return false;
+    heading = {year, month, *day, 0};
+    pos = at;
+    return true;
+}
+
+std::optional<Heading> ParseHeading(QStringView line) {
+    Heading heading;
+    qsizetype pos = 0;
+    const bool dated = ReadDate(line, pos, heading);
+    SkipBlanks(line, pos);
+    heading.weekday = ReadWeekday(line, pos);
+    SkipBlanks(line, pos);
+    if (pos != line.size() || (!dated && heading.weekday == 0))
+        return std::nullopt;
+    if (dated && (heading.month < 1 || heading.month > 12 || heading.day < 1 || heading.day > 31))
+        return std::nullopt;
+    if (heading.year != 0 && !QDate(heading.year, heading.month, heading.day).isValid())
+        return std::nullopt;
+    return heading;
+}
+
+// The date of a year-less heading: of the years around the anchor, the one nearest to it.
+QDate NearestDate(int month, int day, const QDate& anchor) {
+    QDate best;
+    for (int year = anchor.year() - 1; year <= anchor.year() + 1; ++year) {
+        const QDate candidate(year, month, day);
+        if (candidate.isValid() &&
+            (!best.isValid() || std::abs(anchor.daysTo(candidate)) < std::abs(anchor.daysTo(best))))
+            best = candidate;
+    }
+    return best;
+}
+
+QDate ResolveDate(const Heading& heading, const QDate& previous, const QDate& anchor) {
+    if (heading.year != 0)
+        return QDate(heading.year, heading.month, heading.day);
+    if (heading.month != 0) {
+        const QDate& near = previous.isValid() ? previous : anchor;
+        return near.isValid() ? NearestDate(heading.month, heading.day, near) : QDate();
+    }
+    // A weekday alone: the next such day after the day before.
+    if (!previous.isValid())
+        return {};
+    QDate date = previous.addDays(1);
+    while (date.dayOfWeek() != heading.weekday)
+        date = date.addDays(1);
+    return date;
+}
+
+struct ParsedDay {
+    ScheduleDay day;
+    std::optional<Heading> heading; // empty for the implicit day before any heading
+};
+
+void DateTheDays(QList<ParsedDay>& parsed, const QDate& fallbackDate) {
+    QDate anchor = fallbackDate;
+    for (const ParsedDay& entry : parsed) {
+        if (entry.heading && entry.heading->year != 0) {
+            anchor = QDate(entry.heading->year, entry.heading->month, entry.heading->day);
+            break;
+        }
+    }
+    QDate previous;
+    for (ParsedDay& entry : parsed) {
+        entry.day.date = entry.heading ? ResolveDate(*entry.heading, previous, anchor) : fallbackDate;
+        if (entry.day.date.isValid())
+            previous = entry.day.date;
+    }
+}
+
+void TimeTheProgrammes(ScheduleDay& day) {
+    if (!day.date.isValid())
+        return;
+    QDate date = day.date;
+    QTime last;
+    for (Programme& programme : day.programmes) {
+        if (last.isValid() && programme.time < last)
+            date = date.addDays(1);
+        last = programme.time;
+        programme.start = QDateTime(date, programme.time);
+    }
+}
+
+void LinkStops(QList<ScheduleDay>& days) {
+    for (qsizetype d = 0; d < days.size(); ++d) {
+        QList<Programme>& programmes = days[d].programmes;
+        for (qsizetype i = 0; i + 1 < programmes.size(); ++i) {
+            if (programmes[i].start.isValid())
+                programmes[i].stop = programmes[i + 1].start;
+        }
+        if (programmes.isEmpty() || d + 1 >= days.size())
+            continue;
+        Programme& last = programmes.last();
+        const ScheduleDay& following = days[d + 1];
+        if (last.start.isValid() && following.date.isValid() && following.date == days[d].date.addDays(1) &&
+            !following.programmes.isEmpty() && following.programmes.first().start > last.start)
+            last.stop = following.programmes.first().start;
+    }
+}
+
+} // namespace
+
+Schedule ParseSchedule(const QStringList& lines, const QDate& fallbackDate) {
+    Schedule schedule;
+    QList<ParsedDay> parsed;
+    for (const QString& raw : lines) {
+        const QStringView line = QStringView(raw).trimmed();
+        if (line.isEmpty())
+            continue;
+        if (const auto heading = ParseHeading(line)) {
+            parsed.append({ScheduleDay{{}, line.toString(), {}, {}}, heading});
+            continue;
+        }
+        const auto programme = ParseProgrammeLine(line);
+        if (parsed.isEmpty()) {
+            if (!programme) {
+                schedule.preamble.append(line.toString());
+                continue;
+            }
+            parsed.append(ParsedDay{});
+        }
+        ScheduleDay& day = parsed.last().day;
+        if (programme)
+            day.programmes.append({programme->first, {}, std::nullopt, programme->second.toString()});
+        else
+            day.notes.append(line.toString());
+    }
+    DateTheDays(parsed, fallbackDate);
+    schedule.days.reserve(parsed.size());
+    for (ParsedDay& entry : parsed) {
+        TimeTheProgrammes(entry.day);
+        schedule.days.append(std::move(entry.day));
+    }
+    LinkStops(schedule.days);
+    return schedule;
+}
+
+OnAir FindOnAir(const Schedule& schedule, const QDateTime& at) {
+    OnAir found;
+    for (const ScheduleDay& day : schedule.days) {
+        for (const Programme& programme : day.programmes) {
+            if (!programme.start.isValid())
+                continue;
+            if (programme.start > at) {
+                if (found.next == nullptr || programme.start < found.next->start)
+                    found.next = &programme;
+                continue;
+            }
+            const QDateTime end =
+                programme.stop ? *programme.stop : QDateTime(programme.start.date().addDays(1), QTime(0, 0));
+            if (at < end && (found.current == nullptr || programme.start >= found.current->start))
+                found.current = &programme;
+        }
+    }
+    return found;
+}

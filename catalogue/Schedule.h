@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QDate>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTime>
+
+#include <optional>
+
+// The schedule model: a listing's lines (as LoadListingLines gives them) read as days and
+// programmes. It only reads; what the schedule view shows is still the file's own lines.
+//
+// A listing is a title, then per day a heading and the day's programme lines:
+//
+//     ZORQ-1 中央 一周节目预告
+//
+//     2026-12-10 星期四
+//     06:00 朝闻天下
+//     09:00 电视剧：山海情长(12)
+//
+// Day headings: "2026-12-10 星期四", "2026年12月10日", "12月10日 星期四" and "星期四" alone (the
+// next such weekday after the day before), with or without blanks; "周四" for "星期四".
+// Programme lines: "HH:MM title", "HH:MM:SS title", also with the full-width colon "：" and a
+// one-digit hour. Any other line that is not blank is a note of its day.
+
+struct Programme {
+    // The time as the line writes it.
+    QTime time;
+    // Local date-time; invalid when the programme's day has no known date.
+    QDateTime start;
+    // Where the next programme starts: the next one of the day, or for the last of a day the
+    // first of the next listed day when that is the following date. Empty when unknown.
+    std::optional<QDateTime> stop;
+    QString title;
+};
+
+struct ScheduleDay {
+    // Invalid when no date could be worked out (a weekday alone before any dated day, a listing
+    // without headings and no fallback date).
+    QDate date;
+    // The heading as written; empty for the implicit day of lines before any heading.
+    QString heading;
+    QList<Programme> programmes;
+    // The day's other lines, trimmed, in file order.
+    QStringList notes;
+};
+
+struct Schedule {
+    // Lines before the first heading that are neither blank nor programmes (the title line).
+    QStringList preamble;
+    QList<ScheduleDay> days;
+};
+
+// Parses a listing. `fallbackDate` dates a listing that has programmes before any heading (such
+// a listing becomes one implicit day) and gives the year of headings without one when no heading
+// in the listing carries a year; without it those days stay undated.
+//
+// Years: a heading without a year takes the year that puts it nearest to the dated day before it
+// (the listing's first dated day for headings before that), so "12月31日" then "1月1日" rolls over
+// at New Year. Within a day, a time earlier than the one before it is after midnight: it starts
+// on the following date (listings often run a day on to 01:00 or 02:00).
+Schedule ParseSchedule(const QStringList& lines, const QDate& fallbackDate = {});
+
+// What runs at a moment: the programme on air (started at or before `at`, and `at` before its
+// stop; a programme without a stop counts as on air until the midnight after its start) and the
+// next programme to start after `at`. Pointers into `schedule`; null when there is none.
+struct OnAir {
+    const Programme* current = nullptr;
+    const Programme* next = nullptr;
+};
+OnAir FindOnAir(const Schedule& schedule, const QDateTime& at);
