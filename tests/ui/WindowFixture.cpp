@@ -6,7 +6,6 @@
 #include <QTimer>
 
 #include <cstdlib>
-#include <iconv.h>
 #include <unistd.h>
 
 namespace {
@@ -92,20 +91,6 @@ void AnswerNextModalBox(ModalBoxRecord& record) {
         poll->deleteLater();
     });
     poll->start();
-}
-
-QByteArray EncodeGbk(const QString& text) {
-    QByteArray utf8 = text.toUtf8();
-    QByteArray out(utf8.size() * 2 + 4, '\0');
-    iconv_t converter = ::iconv_open("GBK", "UTF-8");
-    char* in = utf8.data();
-    size_t inLeft = static_cast<size_t>(utf8.size());
-    char* to = out.data();
-    size_t outLeft = static_cast<size_t>(out.size());
-    ::iconv(converter, &in, &inLeft, &to, &outLeft);
-    ::iconv_close(converter);
-    out.truncate(out.size() - static_cast<qsizetype>(outLeft));
-    return out;
 }
 
 StatusLog::StatusLog(TForm1& window) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tests/support/EncodeGbk.h"
 #include "tests/support/QtPrinters.h"
 #include "ui/Unit1.h"
 
@@ -45,9 +46,6 @@ private:
 
 // The lines of a memo, as its Lines property would list them.
 QStringList MemoLines(const QPlainTextEdit* memo);
-
-// Text in code page 936, as a Chinese system stores it.
-QByteArray EncodeGbk(const QString& text);
 
 // Every status line the window logs into its memo, with the time it arrived (from the recorder's
 // creation), also the lines that a later rescan wipes from the memo.

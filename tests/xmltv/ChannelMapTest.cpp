@@ -1,0 +1,125 @@
+#include "xmltv/ChannelMap.h"
+
+#include "tests/support/QtPrinters.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QString U(const char16_t* text) {
+    return QString::fromUtf16(text);
+}
+
+TEST(ChannelMap, RulesInOrder) {
+    const ChannelMap map = ChannelMap::Parse(U(u"\xFEFF# comment\r\n"
+                                               u"\n"
+                                               u"cctv5\t央视频道\t05.txt\r\n"
+                                               u"/^CCTV-?1$/\t央视频道\t01\n"
+                                               u"卫视\t地方频道\n"
+                                               u"  # indented comment\n"
+                                               u"坏\t../境外频道\n"
+                                               u"坏\t境外频道\tsub/x.txt\n"
+                                               u"坏\t\n"
+                                               u"/[/\t数字频道\n"
+                                               u"\t数字频道\n"
+                                               u"体育\t数字频道\tsports.txt\textra\n"
+                                               u"体育\t数字频道\n"));
+    EXPECT_EQ(map.RuleCount(), 4);
+    const struct {
+        const char16_t* id;
+        QStringList names;
+        const char16_t* folder;
+        const char16_t* file;
+    } cases[] = {
+        {u"cctv5.cn", {U(u"体育频道")}, u"央视频道", u"05.txt"},             // by id
+        {u"x1", {U(u"Sports"), U(u"CCTV-1")}, u"央视频道", u"01.txt"},       // any display name; ".txt" added
+        {u"x2", {U(u"CCTV-12")}, u"数字频道", u"CCTV-12.txt"},               // the expression is anchored
+        {u"x3", {U(u"安徽卫视"), U(u"体育")}, u"地方频道", u"安徽卫视.txt"}, // first rule wins
+        {u"x4", {U(u"坏")}, u"数字频道", u"坏.txt"},                         // unsafe rules were left out
+        {u"x5", {U(u"体育新闻")}, u"数字频道", u"体育新闻.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(U(c.id).toStdString());
+        const ChannelPlace place = map.Place(U(c.id), c.names);
+        EXPECT_EQ(place.classFolder, U(c.folder));
+        EXPECT_EQ(place.fileName, U(c.file));
+    }
+}
+
+TEST(ChannelMap, DefaultRules) {
+    const ChannelMap map = ChannelMap::Parse(DefaultChannelMapText());
+    const struct {
+        const char16_t* name;
+        const char16_t* folder;
+        const char16_t* file;
+    } cases[] = {
+        {u"ZORQ-1 中央", u"央视频道", u"01.txt"},
+        {u"ZORQ-10 科教", u"央视频道", u"10.txt"},
+        {u"ZORQ-9 纪录(英)", u"央视频道", u"09(英).txt"},
+        {u"ZORQ-9 纪录", u"央视频道", u"09.txt"},
+        {u"ZORQ-4 中文国际(欧)", u"央视频道", u"04(欧洲).txt"},
+        {u"ZORQ-13 ZORQ-13 新闻", u"央视频道", u"13.txt"},
+        {u"ZORQ-14 ZORQ-少儿台", u"央视频道", u"14.txt"},
+        {u"ZORQ-NEWS", u"境外频道", u"news.txt"},
+        {u"ZORQ-高清台", u"数字频道", u"高清.txt"},
+        {u"安徽卫视", u"地方频道", u"安徽卫视.txt"},
+        {u"凤凰卫视中文台", u"境外频道", u"凤凰卫视中文台.txt"},
+        {u"TVB 香港台", u"境外频道", u"TVB 香港台.txt"},
+        {u"风云足球", u"数字频道", u"风云足球.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(U(c.name).toStdString());
+        const ChannelPlace place = map.Place(u"id"_qs, {U(c.name)});
+        EXPECT_EQ(place.classFolder, U(c.folder));
+        EXPECT_EQ(place.fileName, U(c.file));
+    }
+}
+
+TEST(ChannelMap, LoadWritesTheDefaultFileOnceAndKeepsTheUsersFile) {
+    QTemporaryDir folder;
+    const QString path = folder.filePath("channel-classes.txt");
+    EXPECT_EQ(LoadChannelMap(folder.path()).Place(u"id"_qs, {U(u"安徽卫视")}).classFolder, U(u"地方频道"));
+    QFile written(path);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(written.readAll()), DefaultChannelMapText());
+    written.close();
+
+    QFile edited(path);
+    ASSERT_TRUE(edited.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    edited.write(U(u"卫视\t境外频道\n").toUtf8());
+    edited.close();
+    EXPECT_EQ(LoadChannelMap(folder.path()).Place(u"id"_qs, {U(u"安徽卫视")}).classFolder, U(u"境外频道"));
+}
+
+TEST(ListingFileNameFor, NamesFromTheChannel) {
+    const QString long80 = QString(80, QChar(u'长'));
+    const struct {
+        const char16_t* id;
+        QStringList names;
+        QString file;
+    } cases[] = {
+        {u"a", {U(u"CCTV1"), U(u"中央一台")}, U(u"中央一台.txt")},
+        {u"a", {U(u"CCTV1"), U(u"CCTV-1")}, U(u"CCTV1.txt")},
+        {u"cctv1.cn", {}, U(u"cctv1.cn.txt")},
+        {u"a", {U(u"../../etc/passwd")}, U(u"_._.._etc_passwd.txt")},
+        {u"a", {U(u"新闻\t频道\x01")}, U(u"新闻_频道_.txt")},
+        {u"a", {long80}, QString(38, QChar(u'长')) + u".txt"_qs}, // 38 × 3 bytes + 4 ≤ 120
+        // A character of four bytes that does not fit goes whole, not half.
+        {u"a",
+         {U(u"电") + QString(112, QChar(u'x')) + U(u"\U0001F4FA")},
+         U(u"电") + QString(112, QChar(u'x')) + u".txt"_qs},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file.toStdString());
+        const QString name = ListingFileNameFor(U(c.id), c.names);
+        EXPECT_EQ(name, c.file);
+        EXPECT_LE(name.toUtf8().size(), 120);
+        EXPECT_TRUE(IsPlainName(name));
+    }
+}
+
+} // namespace

@@ -1,0 +1,235 @@
+#include "xmltv/XmltvImport.h"
+
+#include "catalogue/ListingFile.h"
+#include "platform/Exception.h"
+#include "tests/support/EncodeGbk.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/xmltv/Gzip.h"
+
+#include <QBuffer>
+#include <QDirIterator>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QString U(const char16_t* text) {
+    return QString::fromUtf16(text);
+}
+
+QByteArray ReadFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    file.write(bytes);
+}
+
+// Every file below a folder, as paths relative to it, sorted.
+QStringList FilesBelow(const QString& folder) {
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files.append(QDir(folder).relativeFilePath(it.next()));
+    files.sort();
+    return files;
+}
+
+QList<ImportedListing> Import(const QByteArray& feed, const QString& dataFolder,
+                              qint64 limit = kMaxFeedBytes) {
+    QBuffer buffer;
+    buffer.setData(feed);
+    buffer.open(QIODevice::ReadOnly);
+    return ImportXmltvFeed(buffer, dataFolder, limit);
+}
+
+// Two channels; programmes out of order, a second language, a sub-title, seconds, a title with a
+// line break and a "/", a programme of a channel never declared, one without a start.
+const char16_t kFeed[] =
+    u"<tv generator-info-name=\"test\">\n"
+    u"  <channel id=\"cctv1.cn\"><display-name lang=\"en\">CCTV-1</display-name>"
+    u"<display-name lang=\"zh\">ZORQ-1 中央</display-name></channel>\n"
+    u"  <channel id=\"ahtv.cn\"><display-name>安徽卫视</display-name><icon src=\"x.png\"/></channel>\n"
+    u"  <programme start=\"20261211060000 +0800\" stop=\"20261211090000 +0800\" channel=\"cctv1.cn\">"
+    u"<title lang=\"en\">Morning News</title><title lang=\"zh\">朝闻天下</title></programme>\n"
+    u"  <programme start=\"20261210190000 +0800\" channel=\"cctv1.cn\"><title>新闻联播</title>"
+    u"<desc>每日新闻</desc></programme>\n"
+    u"  <programme start=\"20261210193015 +0800\" channel=\"cctv1.cn\"><title>电视剧</title>"
+    u"<sub-title>山海情长(12)</sub-title></programme>\n"
+    u"  <programme start=\"202612102300 +0000\" "
+    u"channel=\"cctv1.cn\"><title>晚间\n新闻\tA/B</title></programme>\n"
+    u"  <programme start=\"20261210190000 +0800\" channel=\"nobody\"><title>无主节目</title></programme>\n"
+    u"  <programme channel=\"ahtv.cn\"><title>没有开始时间</title></programme>\n"
+    u"</tv>\n";
+
+const char16_t kCctv1Text[] = u"ZORQ-1 中央 一周节目预告\r\n"
+                              u"\r\n"
+                              u"2026-12-10 星期四\r\n"
+                              u"19:00 新闻联播\r\n"
+                              u"19:30:15 电视剧：山海情长(12)\r\n"
+                              u"23:00 晚间 新闻 A/B\r\n"
+                              u"\r\n"
+                              u"2026-12-11 星期五\r\n"
+                              u"06:00 朝闻天下\r\n";
+
+QByteArray Cctv1Listing() {
+    return "\xEF\xBB\xBF" + U(kCctv1Text).toUtf8();
+}
+
+TEST(ImportXmltvFeed, WritesListingsInThePackagesShape) {
+    QTemporaryDir root;
+    const QString data = root.filePath("ZORQListTemp");
+    const QList<ImportedListing> listings = Import(U(kFeed).toUtf8(), data);
+    ASSERT_EQ(listings.size(), 2);
+    EXPECT_EQ(listings[0].classFolder, U(u"央视频道"));
+    EXPECT_EQ(listings[0].fileName, U(u"01.txt"));
+    EXPECT_EQ(listings[1].classFolder, U(u"地方频道"));
+    EXPECT_EQ(listings[1].fileName, U(u"安徽卫视.txt"));
+    EXPECT_EQ(ReadFile(data + U(u"/央视频道/01.txt")), Cctv1Listing());
+    EXPECT_EQ(DecodeListing(ReadFile(data + U(u"/地方频道/安徽卫视.txt"))),
+              (QStringList{U(u"安徽卫视 一周节目预告"), {}}));
+    EXPECT_EQ(FilesBelow(data),
+              (QStringList{U(u"channel-classes.txt"), U(u"地方频道/安徽卫视.txt"), U(u"央视频道/01.txt")}));
+}
+
+TEST(ImportXmltvFeed, EncodingsAndCompression) {
+    const QString body = U(kFeed);
+    const QString declared = u"<?xml version=\"1.0\" encoding=\"%1\"?>\n"_qs;
+    QByteArray utf16("\xFF\xFE");
+    const QString withDeclaration = declared.arg(u"UTF-16") + body;
+    for (QChar unit : withDeclaration)
+        utf16.append(static_cast<char>(unit.unicode() & 0xFF)).append(static_cast<char>(unit.unicode() >> 8));
+    const struct {
+        const char* what;
+        QByteArray bytes;
+    } cases[] = {
+        {"UTF-8 with its declaration and mark", "\xEF\xBB\xBF" + (declared.arg(u"UTF-8") + body).toUtf8()},
+        {"GBK with its declaration", EncodeGbk(declared.arg(u"GBK") + body)},
+        {"GB2312 with its declaration, gzip", Gzip(EncodeGbk(declared.arg(u"gb2312") + body))},
+        {"UTF-16 with its mark", utf16},
+        {"gzip", Gzip(body.toUtf8())},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir root;
+        ASSERT_NO_THROW(Import(c.bytes, root.path()));
+        EXPECT_EQ(ReadFile(root.filePath(U(u"央视频道/01.txt"))), Cctv1Listing());
+    }
+}
+
+TEST(ImportXmltvFeed, GbkCharactersSplitBetweenReads) {
+    // One byte at a time through a sequential device: every two-byte character arrives in halves.
+    class Trickle final : public QIODevice {
+    public:
+        explicit Trickle(QByteArray bytes) : bytes_(std::move(bytes)) { open(QIODevice::ReadOnly); }
+        bool isSequential() const override { return true; }
+        qint64 bytesAvailable() const override { return bytes_.size() - at_ + QIODevice::bytesAvailable(); }
+
+    protected:
+        qint64 readData(char* data, qint64 size) override {
+            if (at_ >= bytes_.size() || size == 0)
+                return at_ >= bytes_.size() ? -1 : 0;
+            *data = bytes_[at_++];
+            return 1;
+        }
+        qint64 writeData(const char*, qint64) override { return -1; }
+
+    private:
+        QByteArray bytes_;
+        qsizetype at_ = 0;
+    };
+    Trickle feed(EncodeGbk(u"<?xml version=\"1.0\" encoding=\"GBK\"?>\n"_qs + U(kFeed)));
+    QTemporaryDir root;
+    ImportXmltvFeed(feed, root.path());
+    EXPECT_EQ(ReadFile(root.filePath(U(u"央视频道/01.txt"))), Cctv1Listing());
+}
+
+QByteArray BillionLaughs() {
+    QByteArray doc = "<?xml version=\"1.0\"?>\n<!DOCTYPE tv [\n<!ENTITY lol0 \"lol\">\n";
+    for (int i = 1; i < 10; ++i) {
+        doc += "<!ENTITY lol" + QByteArray::number(i) + " \"";
+        for (int j = 0; j < 10; ++j)
+            doc += "&lol" + QByteArray::number(i - 1) + ";";
+        doc += "\">\n";
+    }
+    return doc + "]>\n<tv><channel id=\"c\"><display-name>&lol9;</display-name></channel></tv>\n";
+}
+
+// Whitespace inside <tv>, many gigabytes of it once inflated, from a few megabytes.
+QByteArray GzipBomb(qint64 inflatedBytes) {
+    const qint64 memberBytes = qint64(64) << 20;
+    const QByteArray member = Gzip(QByteArray(memberBytes, ' '), 9);
+    QByteArray bomb = Gzip("<tv>");
+    for (qint64 done = 0; done < inflatedBytes; done += memberBytes)
+        bomb += member;
+    return bomb;
+}
+
+TEST(ImportXmltvFeed, HostileFeedsChangeNothing) {
+    const QByteArray whole = U(kFeed).toUtf8();
+    const struct {
+        const char* what;
+        QByteArray bytes;
+        qint64 limit;
+    } cases[] = {
+        {"billion laughs", BillionLaughs(), kMaxFeedBytes},
+        {"gzip bomb", GzipBomb(qint64(10) << 30), qint64(8) << 20},
+        {"cut in the middle", whole.first(whole.size() / 2), kMaxFeedBytes},
+        {"gzip cut in the middle", Gzip(whole).first(Gzip(whole).size() / 2), kMaxFeedBytes},
+        {"not XMLTV", "<?xml version=\"1.0\"?><rss><channel id=\"x\"/></rss>", kMaxFeedBytes},
+        {"not XML", "<tv><channel id=\"x\"></tv>", kMaxFeedBytes},
+        {"undeclared entity", "<tv><channel id=\"x\"><display-name>&nbsp;</display-name></channel></tv>",
+         kMaxFeedBytes},
+        {"empty", "", kMaxFeedBytes},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir root;
+        const QString data = root.filePath("ZORQListTemp");
+        ASSERT_TRUE(QDir().mkpath(data + U(u"/央视频道")));
+        WriteFile(data + U(u"/央视频道/01.txt"), "old listing");
+        EXPECT_THROW(Import(c.bytes, data, c.limit), Exception);
+        EXPECT_EQ(ReadFile(data + U(u"/央视频道/01.txt")), "old listing");
+        EXPECT_EQ(FilesBelow(root.path()), QStringList{U(u"ZORQListTemp/央视频道/01.txt")});
+    }
+}
+
+TEST(ImportXmltvFeed, NamesStayInsideTheDataFolder) {
+    QTemporaryDir root;
+    const QString data = root.filePath("ZORQListTemp");
+    ASSERT_TRUE(QDir().mkpath(data));
+    WriteFile(data + u"/channel-classes.txt"_qs,
+              U(u"escape\t../outside\nslash\t数字频道\ta/b.txt\n/.*/\t数字频道\n").toUtf8());
+    const QByteArray feed =
+        U(u"<tv>"
+          u"<channel id=\"escape\"><display-name>../../逃逸</display-name></channel>"
+          u"<channel id=\"slash\"><display-name>.hidden/频道</display-name></channel>"
+          u"<channel id=\"same1\"><display-name>同名</display-name></channel>"
+          u"<channel id=\"same2\"><display-name>同名</display-name></channel>"
+          u"<programme start=\"20261210080000\" channel=\"same2\"><title>第二个</title></programme>"
+          u"</tv>")
+            .toUtf8();
+    Import(feed, data);
+    EXPECT_EQ(FilesBelow(root.path()),
+              (QStringList{U(u"ZORQListTemp/channel-classes.txt"), U(u"ZORQListTemp/数字频道/_._.._逃逸.txt"),
+                           U(u"ZORQListTemp/数字频道/_hidden_频道.txt"),
+                           U(u"ZORQListTemp/数字频道/同名(2).txt"), U(u"ZORQListTemp/数字频道/同名.txt")}));
+    EXPECT_TRUE(DecodeListing(ReadFile(data + U(u"/数字频道/同名(2).txt"))).contains(U(u"08:00 第二个")));
+}
+
+TEST(ImportXmltvFeed, ClassFolderThatIsALinkIsRefused) {
+    QTemporaryDir root, elsewhere;
+    const QString data = root.filePath("ZORQListTemp");
+    ASSERT_TRUE(QDir().mkpath(data));
+    ASSERT_TRUE(QFile::link(elsewhere.path(), data + U(u"/地方频道")));
+    EXPECT_THROW(Import(U(kFeed).toUtf8(), data), Exception);
+    EXPECT_TRUE(FilesBelow(elsewhere.path()).isEmpty());
+    EXPECT_EQ(FilesBelow(data), QStringList{U(u"channel-classes.txt")});
+}
+
+} // namespace

@@ -1,0 +1,194 @@
+#include "xmltv/ChannelMap.h"
+
+#include "catalogue/CatalogueWalk.h"
+#include "catalogue/ChannelNames.h"
+#include "platform/Exception.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QSaveFile>
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcChannelMap, "pelnavi.xmltv.channelmap")
+
+constexpr qsizetype kMaxFileNameBytes = 120;
+const QString kFallbackClass = QStringLiteral("数字频道");
+
+bool HasChinese(QStringView text) {
+    for (const QChar c : text) {
+        if (c.script() == QChar::Script_Han)
+            return true;
+    }
+    return false;
+}
+
+bool Matches(QStringView candidate, const QString& substring,
+             const std::optional<QRegularExpression>& pattern) {
+    if (pattern)
+        return pattern->match(candidate).hasMatch();
+    return candidate.contains(substring);
+}
+
+} // namespace
+
+bool IsPlainName(QStringView name) {
+    if (name.isEmpty() || name == u"." || name == u"..")
+        return false;
+    for (const QChar c : name) {
+        if (c == u'/' || c.category() == QChar::Other_Control)
+            return false;
+    }
+    return true;
+}
+
+ChannelMap ChannelMap::Parse(QStringView text) {
+    ChannelMap map;
+    int lineNumber = 0;
+    for (QStringView line : text.tokenize(u'\n')) {
+        ++lineNumber;
+        if (line.endsWith(u'\r'))
+            line.chop(1);
+        if (line.startsWith(u'\xFEFF'))
+            line = line.sliced(1);
+        if (line.trimmed().isEmpty() || line.trimmed().startsWith(u'#'))
+            continue;
+        const QList<QStringView> fields = line.split(u'\t');
+        Rule rule;
+        const QStringView pattern = fields[0].trimmed();
+        rule.classFolder = fields.size() > 1 ? fields[1].trimmed().toString() : QString();
+        rule.fileName = fields.size() > 2 ? fields[2].trimmed().toString() : QString();
+        if (!rule.fileName.isEmpty() && !IsListingFileName(rule.fileName.toStdString()))
+            rule.fileName += u".txt"_qs;
+        bool usable = !pattern.isEmpty() && fields.size() <= 3 && IsPlainName(rule.classFolder) &&
+                      (rule.fileName.isEmpty() || IsPlainName(rule.fileName));
+        if (usable && pattern.size() >= 2 && pattern.startsWith(u'/') && pattern.endsWith(u'/')) {
+            rule.pattern = QRegularExpression(pattern.sliced(1, pattern.size() - 2).toString());
+            usable = rule.pattern->isValid();
+        } else {
+            rule.substring = pattern.toString();
+        }
+        if (!usable) {
+            qCWarning(lcChannelMap) << "channel map line" << lineNumber << "is not a rule, left out:" << line;
+            continue;
+        }
+        map.rules_.append(std::move(rule));
+    }
+    return map;
+}
+
+ChannelPlace ChannelMap::Place(const QString& id, const QStringList& displayNames) const {
+    for (const Rule& rule : rules_) {
+        bool matched = Matches(id, rule.substring, rule.pattern);
+        for (qsizetype i = 0; !matched && i < displayNames.size(); ++i)
+            matched = Matches(displayNames[i], rule.substring, rule.pattern);
+        if (matched)
+            return {rule.classFolder,
+                    rule.fileName.isEmpty() ? ListingFileNameFor(id, displayNames) : rule.fileName};
+    }
+    return {kFallbackClass, ListingFileNameFor(id, displayNames)};
+}
+
+QString ListingFileNameFor(const QString& id, const QStringList& displayNames) {
+    QString name;
+    for (const QString& candidate : displayNames) {
+        if (HasChinese(candidate)) {
+            name = candidate;
+            break;
+        }
+    }
+    if (name.isEmpty())
+        name = displayNames.isEmpty() || displayNames.first().trimmed().isEmpty() ? id : displayNames.first();
+    name = name.trimmed();
+    for (QChar& c : name) {
+        if (c == u'/' || c.category() == QChar::Other_Control)
+            c = u'_';
+    }
+    if (name.startsWith(u'.'))
+        name[0] = u'_';
+    if (name.isEmpty())
+        name = u"_"_qs;
+    // Cut whole characters until the name and its ending fit.
+    const qsizetype room = kMaxFileNameBytes - 4;
+    while (name.toUtf8().size() > room) {
+        name.chop(name.size() >= 2 && name.back().isLowSurrogate() ? 2 : 1);
+    }
+    return name + u".txt"_qs;
+}
+
+QString DefaultChannelMapText() {
+    QString text = QStringLiteral(
+        "# Where the channels of an XMLTV feed go: one rule a line,\n"
+        "#   pattern<TAB>class folder[<TAB>file name]\n"
+        "# The first rule whose pattern is found in the channel's id or in one of its display names\n"
+        "# wins; /…/ makes the pattern a regular expression. Without a file name the listing is\n"
+        "# named after the channel. Channels that no rule matches go to 数字频道.\n"
+        "\n"
+        "# National channels, by the names of their numbered listing files.\n");
+    const struct {
+        const char16_t* file;
+        const char16_t* folder;
+    } named[] = {
+        {u"01.txt", u"央视频道"},
+        {u"02.txt", u"央视频道"},
+        {u"03.txt", u"央视频道"},
+        {u"04(亚洲).txt", u"央视频道"},
+        {u"04(欧洲).txt", u"央视频道"},
+        {u"04(美洲).txt", u"央视频道"},
+        {u"04.txt", u"央视频道"},
+        {u"05.txt", u"央视频道"},
+        {u"06.txt", u"央视频道"},
+        {u"07.txt", u"央视频道"},
+        {u"08.txt", u"央视频道"},
+        {u"09(英).txt", u"央视频道"},
+        {u"09.txt", u"央视频道"},
+        {u"10.txt", u"央视频道"},
+        {u"11.txt", u"央视频道"},
+        {u"12.txt", u"央视频道"},
+        {u"13.txt", u"央视频道"},
+        {u"14.txt", u"央视频道"},
+        {u"15.txt", u"央视频道"},
+        {u"16.txt", u"央视频道"},
+        {u"17.txt", u"央视频道"},
+        {u"18.txt", u"央视频道"},
+        {nullptr, nullptr},
+        {u"news.txt", u"境外频道"},
+        {u"俄语.txt", u"境外频道"},
+        {u"法语.txt", u"境外频道"},
+        {u"西语.txt", u"境外频道"},
+        {u"阿语.txt", u"境外频道"},
+        {u"高清.txt", u"数字频道"},
+        {u"少儿.txt", u"数字频道"},
+        {u"音乐.txt", u"数字频道"},
+    };
+    for (const auto& entry : named) {
+        if (entry.file == nullptr) {
+            text += u"\n# Theme channels of the same names.\n"_qs;
+            continue;
+        }
+        const QString file = QString::fromUtf16(entry.file);
+        text += ChannelDisplayName(file) + u'\t' + QString::fromUtf16(entry.folder) + u'\t' + file + u'\n';
+    }
+    text += QStringLiteral("\n# Channels from abroad, then the provinces' satellite channels.\n"
+                           "凤凰\t境外频道\n香港\t境外频道\n澳门\t境外频道\n台湾\t境外频道\n国际\t境外频道\n"
+                           "卫视\t地方频道\n"
+                           "\n# Everything else.\n"
+                           "/.*/\t数字频道\n");
+    return text;
+}
+
+ChannelMap LoadChannelMap(const QString& dataFolder) {
+    const QString path = QDir(dataFolder).filePath(QString::fromUtf16(kChannelMapFileName));
+    if (!QFile::exists(path)) {
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(DefaultChannelMapText().toUtf8()) < 0 ||
+            !file.commit())
+            throw Exception(QStringLiteral("Cannot write the channel map \"%1\"").arg(path));
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Exception(
+            QStringLiteral("Cannot read the channel map \"%1\": %2").arg(path, file.errorString()));
+    return ChannelMap::Parse(QString::fromUtf8(file.readAll()));
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QList>
+#include <QRegularExpression>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// Where the channels of an XMLTV feed go in the data folder. The map is data that users edit: the
+// UTF-8 text file "channel-classes.txt" in the data folder, beside the class folders, one rule a
+// line:
+//
+//     pattern<TAB>class folder[<TAB>file name]
+//
+// The first rule whose pattern matches the channel's id or any of its display names wins. A
+// pattern matches as a substring, or as a regular expression when written /…/. Blank lines and
+// lines starting with "#" are left out; so is a rule whose folder or file name is not a plain
+// name (empty, ".", "..", a "/" or a control character in it).
+
+inline constexpr const char16_t* kChannelMapFileName = u"channel-classes.txt";
+
+struct ChannelPlace {
+    QString classFolder;
+    QString fileName;
+};
+
+class ChannelMap final {
+public:
+    static ChannelMap Parse(QStringView text);
+
+    // The class folder and listing-file name for a channel. Without a file name in the rule the
+    // file is named after the channel (ListingFileNameFor); a channel that no rule matches goes to
+    // "数字频道".
+    ChannelPlace Place(const QString& id, const QStringList& displayNames) const;
+
+    qsizetype RuleCount() const { return rules_.size(); }
+
+private:
+    struct Rule {
+        QString substring;
+        std::optional<QRegularExpression> pattern;
+        QString classFolder;
+        QString fileName;
+    };
+    QList<Rule> rules_;
+};
+
+// The file that the program writes when there is none: national channels by the names that the
+// display-name table gives their numbered files, the table's theme channels, then "凤凰", "香港",
+// "澳门", "台湾" and "国际" to "境外频道", "卫视" to "地方频道", and the rest to "数字频道".
+QString DefaultChannelMapText();
+
+// Reads the map of a data folder, first writing the default file when there is none. A file that
+// cannot be read throws Exception.
+ChannelMap LoadChannelMap(const QString& dataFolder);
+
+// The name a channel's listing file gets when no rule names it: its first display name with a
+// Chinese character in it, else its first display name, else its id; "/" and control characters
+// become "_", so does a leading "."; cut to at most 120 bytes of UTF-8 with ".txt".
+QString ListingFileNameFor(const QString& id, const QStringList& displayNames);
+
+// A single, plain component of a path: not empty, not "." or "..", no "/" and no control character.
+bool IsPlainName(QStringView name);
