@@ -7,6 +7,7 @@
 #include "platform/FileDescriptor.h"
 #include "platform/SystemMessage.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string_view>
@@ -82,11 +83,36 @@ QStringList SplitListingLines(QStringView text) {
     return lines;
 }
 
+QString ListingWithTitle(QStringView title, QStringView text) {
+    // Every line adds one LF before it, and every break of the text goes (CR LF is two units), so
+    // the result is at most one unit longer than title and text together.
+    QString result(title.size() + text.size() + 1, Qt::Uninitialized);
+    char16_t* out = reinterpret_cast<char16_t*>(result.data());
+    out = std::copy(title.utf16(), title.utf16() + title.size(), out);
+    const char16_t* in = text.utf16();
+    const char16_t* const end = in + text.size();
+    if (in != end)
+        *out++ = u'\n';
+    while (in != end) {
+        const char16_t unit = *in++;
+        if (unit != u'\r' && unit != u'\n') {
+            *out++ = unit;
+            continue;
+        }
+        if (unit == u'\r' && in != end && *in == u'\n')
+            ++in;
+        if (in != end) // a break at the very end adds no line
+            *out++ = u'\n';
+    }
+    result.truncate(out - reinterpret_cast<const char16_t*>(result.constData()));
+    return result;
+}
+
 QStringList DecodeListing(const QByteArray& bytes) {
     return SplitListingLines(DecodeListingText(bytes));
 }
 
-QByteArray ReadListingFile(const QString& path) {
+QByteArray ReadListingFile(const QString& path, qint64 sizeLimit) {
     // O_NONBLOCK keeps a FIFO from blocking the open; such a file is refused just below.
     const FileDescriptor file(::open(EncodeFileName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (file.get() < 0)
@@ -97,16 +123,23 @@ QByteArray ReadListingFile(const QString& path) {
     // A directory, device or FIFO could fail, block or never end; only plain files are listings.
     if (!S_ISREG(status.st_mode))
         throw Exception(QStringLiteral("Cannot open file \"%1\". Not a regular file").arg(path));
+    // A listing is a few kilobytes; a huge file would take the memo minutes and gigabytes.
+    if (status.st_size > sizeLimit)
+        ThrowFileError("Cannot read file \"%1\". %2", path, EFBIG);
 
     QByteArray bytes;
     // The size is a hint: files whose size is not known in advance (or that grow) are read to
     // their end all the same.
     qsizetype capacity = static_cast<qsizetype>(status.st_size) + 1;
+    const qsizetype limit = static_cast<qsizetype>(sizeLimit);
     bytes.resize(capacity);
     qsizetype filled = 0;
     for (;;) {
         if (filled == capacity) {
-            capacity = capacity * 2;
+            // Grown since the size was taken: reading one byte past the limit shows a file too large.
+            if (filled > limit)
+                ThrowFileError("Cannot read file \"%1\". %2", path, EFBIG);
+            capacity = std::min(capacity * 2, limit + 1);
             bytes.resize(capacity);
         }
         const ssize_t count =
@@ -124,8 +157,11 @@ QByteArray ReadListingFile(const QString& path) {
     return bytes;
 }
 
+QString LoadListingText(const QString& path, qint64 sizeLimit) {
+    return DecodeListingText(ReadListingFile(path, sizeLimit));
+}
+
 QStringList LoadListingLines(const QString& path) {
     // The raw bytes go before the split, so a large file is not held three times at once.
-    const QString text = DecodeListingText(ReadListingFile(path));
-    return SplitListingLines(text);
+    return SplitListingLines(LoadListingText(path));
 }

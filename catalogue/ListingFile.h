@@ -18,10 +18,21 @@ QStringList SplitListingLines(QStringView text);
 // DecodeListingText, then SplitListingLines.
 QStringList DecodeListing(const QByteArray& bytes);
 
+// What the schedule memo shows: the title line, then each line of `text` (the lines
+// SplitListingLines gives) after a LF. Built in one pass, without a list of lines.
+QString ListingWithTitle(QStringView title, QStringView text);
+
+// The largest listing file that is read (a week of one channel is about 10 KB). A larger one is
+// refused like a file that cannot be read, before it is read.
+inline constexpr qint64 kListingSizeLimit = qint64(256) << 20;
+
 // Reads the whole file at `path` (a path as the catalogue walk gives it, see EncodeFileName) and
-// decodes it. Throws Exception when the file is missing, is not a regular file or cannot be read;
-// nothing is returned half-read.
+// decodes it. Throws Exception when the file is missing, is not a regular file, is larger than
+// `sizeLimit` or cannot be read; nothing is returned half-read.
+QString LoadListingText(const QString& path, qint64 sizeLimit = kListingSizeLimit);
+
+// LoadListingText, then SplitListingLines.
 QStringList LoadListingLines(const QString& path);
 
-// The file's bytes, read at once; same failures as LoadListingLines.
-QByteArray ReadListingFile(const QString& path);
+// The file's bytes, read at once; same failures as LoadListingText.
+QByteArray ReadListingFile(const QString& path, qint64 sizeLimit = kListingSizeLimit);

@@ -3,7 +3,7 @@
 
 PELNAVI_PACKAGES=(
   cmake g++ make pkg-config
-  qt6-base-dev libgl-dev libjpeg62-turbo-dev
+  qt6-base-dev libgl-dev libjpeg62-turbo-dev libxcb1-dev
   p7zip-full zlib1g-dev
   libgtest-dev libgmock-dev
   fonts-wqy-microhei

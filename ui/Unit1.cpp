@@ -7,6 +7,7 @@
 #include "platform/Network.h"
 #include "shell/Unit_Shortcuts.h"
 #include "ui/JpegImage.h"
+#include "ui/ListBoxRows.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -196,6 +197,7 @@ void TForm1::CreateControls() {
     TVList->setSelectionMode(QAbstractItemView::SingleSelection);
     TVList->setSortingEnabled(false);
     UseTileBevel(TVList);
+    UseOneLineRows(*TVList);
     TVList->setAccessibleName(QStringLiteral("频道列表"));
     TVListBox = Make<QPlainTextEdit>(TabSheet1, "TVListBox");
     TVListBox->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -235,6 +237,8 @@ void TForm1::CreateControls() {
     LoadData = Make<QPushButton>(this, "LoadData");
     filepathList = Make<QListWidget>(this, "filepathList");
     TVFilepathList = Make<QListWidget>(this, "TVFilepathList");
+    UseOneLineRows(*filepathList);
+    UseOneLineRows(*TVFilepathList);
     Button1 = Make<QPushButton>(this, "Button1");
     Button_UpDate = Make<QPushButton>(this, "Button_UpDate");
     ProgressBar1 = Make<TProgressBar>(this, "ProgressBar1");

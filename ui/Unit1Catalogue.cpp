@@ -61,10 +61,10 @@ void TForm1::TVListClick() {
         const int index = TVList->currentRow();
         if (index < 0 || index >= TVFilepathList->count())
             throw Exception(QStringLiteral("List index out of bounds (%1)").arg(index));
-        QStringList lines = LoadListingLines(TVFilepathList->item(index)->text());
+        const QString title = QStringLiteral("【") + TVList->item(index)->text() + QStringLiteral("】");
+        const QString text = ListingWithTitle(title, LoadListingText(TVFilepathList->item(index)->text()));
         // Only now, with the whole file read, is the memo touched.
-        lines.prepend(QStringLiteral("【") + TVList->item(index)->text() + QStringLiteral("】"));
-        TVListBox->setPlainText(lines.join(u'\n'));
+        TVListBox->setPlainText(text);
     } catch (...) {
         // A listing that cannot be read leaves the memo as it was.
     }

@@ -3,6 +3,7 @@
 //
 //   catalogue_bench [listing megabytes, default 50]
 
+#include "bench/support/BenchSupport.h"
 #include "catalogue/CatalogueWalk.h"
 #include "catalogue/ChannelNames.h"
 #include "catalogue/ListingFile.h"
@@ -20,8 +21,6 @@
 #include <cstdlib>
 #include <functional>
 #include <limits>
-
-#include <iconv.h>
 
 namespace {
 
@@ -43,16 +42,6 @@ double BestOf(
         best = std::min(best, static_cast<double>(timer.nsecsElapsed()) / 1e6);
     }
     return best;
-}
-
-void RunTool(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.start(program, arguments);
-    if (!process.waitForFinished(-1) || process.exitCode() != 0) {
-        std::fprintf(stderr, "%s failed\n", qPrintable(program));
-        std::exit(1);
-    }
 }
 
 // File names like those of a schedule package: numbered national channels and pinyin local ones.
@@ -88,32 +77,6 @@ public:
     int folders = 0;
     int listings = 0;
 };
-
-QByteArray ToGbk(const QByteArray& utf8) {
-    iconv_t converter = ::iconv_open("GBK", "UTF-8");
-    QByteArray out(utf8.size(), Qt::Uninitialized); // GBK never needs more bytes than UTF-8
-    char* in = const_cast<char*>(utf8.constData());
-    char* o = out.data();
-    size_t inLeft = static_cast<size_t>(utf8.size()), outLeft = static_cast<size_t>(out.size());
-    ::iconv(converter, &in, &inLeft, &o, &outLeft);
-    ::iconv_close(converter);
-    out.truncate(out.size() - static_cast<qsizetype>(outLeft));
-    return out;
-}
-
-// A schedule in code page 936 of about the given size, with all three kinds of line break.
-QByteArray ScheduleText(qsizetype megabytes) {
-    const QByteArray day =
-        ToGbk(QStringLiteral("08:00 新闻联播\r\n08:30 天气预报\r\n09:00 电视剧：大宅门(12)\r\n"
-                             "10:45 ZORQ体育 足球 甲级联赛\r\n12:00 午间新闻\n13:05 纪录片 长江\r")
-                  .toUtf8());
-    const qsizetype target = megabytes * 1024 * 1024;
-    QByteArray text;
-    text.reserve(target + day.size());
-    while (text.size() < target)
-        text += day; // whole days only, so iconv sees no cut character
-    return text;
-}
 
 } // namespace
 
@@ -171,7 +134,7 @@ int main(int argc, char** argv) {
     {
         QFile file(listingPath);
         file.open(QIODevice::WriteOnly);
-        file.write(ScheduleText(listingMegabytes));
+        file.write(ScheduleText(listingMegabytes * 1024));
     }
     const double iconvMs = BestOf([&] {
         RunTool(u"iconv"_qs, {u"-f"_qs, u"GBK"_qs, u"-t"_qs, u"UTF-8"_qs, listingPath});

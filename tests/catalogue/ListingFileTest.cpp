@@ -76,8 +76,14 @@ TEST(DecodeListing, EncodingsAndLineBreaks) {
         {"empty lines are kept", Bytes("\r\n\r\n"sv), Lines({u"", u""})},
         {"CR CR LF", Bytes("a\r\r\nb"sv), Lines({u"a", u"", u"b"})},
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         EXPECT_EQ(DecodeListing(c.bytes), c.lines) << c.what;
+        // The memo's text holds the same lines, each after a line feed, below the title.
+        QString memo = u"【T】"_qs;
+        for (const QString& line : c.lines)
+            memo += u'\n' + line;
+        EXPECT_EQ(ListingWithTitle(u"【T】", DecodeListingText(c.bytes)), memo) << c.what;
+    }
 }
 
 TEST(DecodeListing, BinaryBytesNeverFail) {
@@ -127,6 +133,29 @@ TEST_F(ListingFileOnDisk, RefusesWhatIsNotAReadablePlainFile) {
             EXPECT_TRUE(error.Message().contains(QFile::decodeName(path))) << error.what();
         }
     }
+}
+
+TEST_F(ListingFileOnDisk, RefusesAFileOverTheSizeLimit) {
+    const QByteArray path = PathBytes("big.txt");
+    WriteRawFile(path, "0123456789");
+    EXPECT_EQ(LoadListingText(QFile::decodeName(path), 10), u"0123456789"_qs);
+    EXPECT_THROW(LoadListingText(QFile::decodeName(path), 9), Exception);
+
+    // The real limit, on a sparse file that takes no room on the disk and is never read.
+    ASSERT_EQ(::truncate(path.constData(), kListingSizeLimit + 1), 0);
+    try {
+        LoadListingText(QFile::decodeName(path));
+        ADD_FAILURE() << "loaded a file over the limit";
+    } catch (const Exception& error) {
+        EXPECT_TRUE(error.Message().contains(QFile::decodeName(path))) << error.what();
+    }
+}
+
+TEST(ListingFile, AFileLargerThanItsStatedSizeIsBoundedWhileRead) {
+    // Files of /proc state the size 0 and hold more: only the reading can find them too large.
+    const QString path = u"/proc/self/status"_qs;
+    ASSERT_FALSE(ReadListingFile(path).isEmpty());
+    EXPECT_THROW(ReadListingFile(path, 16), Exception);
 }
 
 } // namespace

@@ -1,9 +1,14 @@
 // The channel list and the schedule view on the real window.
 #include "tests/ui/WindowFixture.h"
 
+#include "catalogue/ListingFile.h"
+
 #include <QApplication>
 #include <QFile>
+#include <QScrollBar>
 #include <QTest>
+
+#include <unistd.h>
 
 namespace {
 
@@ -133,6 +138,45 @@ TEST_F(CatalogueViewTest, ArrowKeysShowEachListingAndAnUnreadableOneLeavesTheMem
     window.LoadData->click();
     EXPECT_EQ(window.TVList->currentRow(), -1);
     EXPECT_TRUE(window.TVListBox->toPlainText().isEmpty());
+}
+
+TEST_F(CatalogueViewTest, AListingOverTheSizeLimitLeavesTheMemoAsItWas) {
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), "first\n");
+    WriteDataFile(QStringLiteral("央视频道/02.txt"), "second\n");
+    TForm1& window = Start();
+    window.show();
+    ASSERT_EQ(window.TVList->count(), 2);
+    const int hugeRow = window.TVFilepathList->item(0)->text().endsWith(u"02.txt") ? 0 : 1;
+    // Sparse: the file claims the size without taking the room.
+    ASSERT_EQ(::truncate(QFile::encodeName(window.TVFilepathList->item(hugeRow)->text()).constData(),
+                         kListingSizeLimit + 1),
+              0);
+    SelectChannel(window, 1 - hugeRow);
+    const QString shown = window.TVListBox->toPlainText();
+    ASSERT_TRUE(shown.endsWith(u"first"));
+    SelectChannel(window, hugeRow);
+    EXPECT_EQ(window.TVList->currentRow(), hugeRow);
+    EXPECT_EQ(window.TVListBox->toPlainText(), shown);
+}
+
+TEST_F(CatalogueViewTest, EveryRowOfTheListsFitsItsTextAndSpansTheList) {
+    // Rows are not measured one by one; the one row size must still hold Latin and Chinese names.
+    WriteDataFile(QStringLiteral("央视频道/Beijing.txt"), "x");
+    WriteDataFile(QStringLiteral("央视频道/04(亚洲).txt"), "x");
+    WriteDataFile(QStringLiteral("央视频道/gjgjgjgjgjgjgjgjgjgjgjgjgjgjgjgjgj.txt"), "x");
+    TForm1& window = Start();
+    window.show();
+    for (QListWidget* list : {window.TVList, window.TVFilepathList}) {
+        SCOPED_TRACE(list->objectName().toStdString());
+        ASSERT_EQ(list->count(), 3);
+        for (int row = 0; row < list->count(); ++row) {
+            const QRect place = list->visualItemRect(list->item(row));
+            const QFontMetrics metrics(list->font());
+            EXPECT_GE(place.height(), metrics.boundingRect(list->item(row)->text()).height());
+            EXPECT_GE(place.width(), list->viewport()->width());
+        }
+        EXPECT_EQ(list->horizontalScrollBar()->maximum(), 0) << "no sideways scrolling, as in a list box";
+    }
 }
 
 } // namespace

@@ -1,0 +1,147 @@
+// Prints how long the program takes from its start to its window being mapped on the X server, with
+// an empty data folder and with many listings in the class shown at start, next to a minimal Qt
+// Widgets window built with the same flags. Paired runs (program, then peer), medians of each and
+// of the ratios. Needs an X server of its own (run it under `xvfb-run -a`).
+//
+//   startup_bench [listings, default 5000]
+
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <csignal>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kPairs = 11;
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+class MapWatch final {
+public:
+    MapWatch() : connection_(xcb_connect(nullptr, nullptr)) {
+        if (xcb_connection_has_error(connection_)) {
+            std::fprintf(stderr, "no X server (run under xvfb-run -a)\n");
+            std::exit(1);
+        }
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
+        const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        xcb_change_window_attributes(connection_, screen->root, XCB_CW_EVENT_MASK, &mask);
+        xcb_flush(connection_);
+    }
+    ~MapWatch() { xcb_disconnect(connection_); }
+
+    // Waits for the next top-level window to be mapped; false after 30 s without one.
+    bool WaitForMap() {
+        const auto deadline = Clock::now() + std::chrono::seconds(30);
+        while (Clock::now() < deadline) {
+            while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+                const bool mapped = (event->response_type & 0x7f) == XCB_MAP_NOTIFY &&
+                                    !reinterpret_cast<xcb_map_notify_event_t*>(event)->override_redirect;
+                std::free(event);
+                if (mapped)
+                    return true;
+            }
+            pollfd descriptor{xcb_get_file_descriptor(connection_), POLLIN, 0};
+            ::poll(&descriptor, 1, 100);
+        }
+        return false;
+    }
+
+private:
+    xcb_connection_t* connection_;
+};
+
+// Milliseconds from the start of `program` to its window mapped; the program is then ended.
+double TimeToMap(MapWatch& watch, const fs::path& program, const fs::path& workingFolder) {
+    const std::string path = program.string();
+    char* arguments[] = {const_cast<char*>(path.c_str()), nullptr};
+    fs::current_path(workingFolder);
+    const auto start = Clock::now();
+    pid_t child = 0;
+    if (::posix_spawn(&child, path.c_str(), nullptr, nullptr, arguments, environ) != 0) {
+        std::perror("posix_spawn");
+        std::exit(1);
+    }
+    const bool mapped = watch.WaitForMap();
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    ::kill(child, SIGTERM);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (!mapped) {
+        std::fprintf(stderr, "%s mapped no window\n", path.c_str());
+        std::exit(1);
+    }
+    return ms;
+}
+
+void WriteListings(const fs::path& folder, int count) {
+    fs::create_directories(folder);
+    const char* stems[] = {"01", "anhui卫视", "北京电视台", "news", "CCTV-新闻", "xiamen旅游"};
+    for (int i = 0; i < count; ++i)
+        std::ofstream(folder / (std::string(stems[i % std::size(stems)]) + std::to_string(i) + ".txt"))
+            << "08:00 新闻联播\r\n";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    const int listings = argc > 1 ? std::atoi(argv[1]) : 5000;
+
+    // A scratch home, runtime folder and program folder, so the runs meet nothing of the user's.
+    char pattern[] = "/tmp/pelnavi-startup-XXXXXX";
+    const fs::path scratch = ::mkdtemp(pattern);
+    fs::create_directories(scratch / "home");
+    fs::create_directories(scratch / "runtime");
+    fs::permissions(scratch / "runtime", fs::perms::owner_all);
+    ::setenv("HOME", (scratch / "home").c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", (scratch / "runtime").c_str(), 1);
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    const fs::path programFolder = scratch / "program";
+    fs::create_directories(programFolder);
+    const fs::path program = programFolder / "pelnavi";
+    fs::copy_file(PELNAVI_PROGRAM, program);
+    const fs::path peer = PELNAVI_MINIMAL_WINDOW;
+
+    MapWatch watch;
+    std::printf("start-up to the window mapped, medians of %d paired runs\n", kPairs);
+    std::printf("%-28s %12s %12s %8s\n", "data folder", "program ms", "peer ms", "ratio");
+    for (const int count : {0, listings}) {
+        WriteListings(programFolder / "ZORQListTemp" / "央视频道", count);
+        TimeToMap(watch, program, programFolder); // warms the caches for both
+        TimeToMap(watch, peer, programFolder);
+        std::vector<double> programs, peers, ratios;
+        for (int pair = 0; pair < kPairs; ++pair) {
+            programs.push_back(TimeToMap(watch, program, programFolder));
+            peers.push_back(TimeToMap(watch, peer, programFolder));
+            ratios.push_back(programs.back() / peers.back());
+        }
+        const std::string label = std::to_string(count) + " listings";
+        std::printf("%-28s %12.1f %12.1f %7.2fx\n", label.c_str(), Median(programs), Median(peers),
+                    Median(ratios));
+    }
+    fs::current_path("/");
+    fs::remove_all(scratch);
+    return 0;
+}

@@ -1,0 +1,139 @@
+// Prints how long a click on a channel with a large listing keeps the user waiting (until the memo
+// is painted) and how much memory it takes at its peak, next to `iconv -f GBK -t UTF-8` of the same
+// file in the same run; then where the time goes: reading and decoding, the text document, the paint.
+// Paired runs (iconv, then the click), medians of each and of the ratios.
+//
+//   memo_bench [listing sizes in KB ...]   (default 10 1024 10240 51200)
+
+#include "bench/support/BenchSupport.h"
+#include "catalogue/ListingFile.h"
+#include "ui/Unit1.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTextDocument>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kPairs = 5;
+
+// A field of /proc/self/status in kilobytes ("VmRSS", "VmHWM").
+long StatusKilobytes(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field + ":", 0) == 0)
+            return std::atol(line.c_str() + field.size() + 1);
+    return 0;
+}
+
+// Makes the peak figure start again from the present size.
+void ResetPeakMemory() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+struct Shown {
+    double ms;
+    double peakMegabytes; // above the memory in use before the click
+};
+
+// Runs `show` with the memo emptied before, until the memo is painted.
+template <typename Show> Shown TimeShown(TForm1& window, PaintWatch& watch, Show show) {
+    window.TVListBox->clear();
+    watch.Arm();
+    watch.Wait();
+    const long before = StatusKilobytes("VmRSS");
+    ResetPeakMemory();
+    watch.Arm();
+    QElapsedTimer timer;
+    timer.start();
+    show();
+    watch.Wait();
+    const double ms = Milliseconds(timer);
+    return {ms, static_cast<double>(StatusKilobytes("VmHWM") - before) / 1024};
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication application(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    std::vector<qsizetype> sizes;
+    for (int i = 1; i < argc; ++i)
+        sizes.push_back(std::atoi(argv[i]));
+    if (sizes.empty())
+        sizes = {10, 1024, 10240, 51200};
+
+    QTemporaryDir program;
+    QDir::setCurrent(program.path());
+    TForm1 window(TStartup{program.path() + u"/pelnavi"_qs, {u"x"_qs}});
+    PaintWatch watch(window.TVListBox->viewport());
+    window.show();
+    watch.Wait();
+    const QString path = program.path() + u"/节目.txt"_qs;
+    window.TVFilepathList->addItem(path);
+    window.TVList->addItem(u"节目"_qs);
+    window.TVList->setCurrentRow(0);
+
+    std::printf("memo: click on a channel until the memo is painted, vs iconv; medians of %d paired runs\n",
+                kPairs);
+    for (const qsizetype kilobytes : sizes) {
+        {
+            QFile file(path);
+            file.open(QIODevice::WriteOnly);
+            file.write(ScheduleText(kilobytes));
+        }
+        RunTool(u"iconv"_qs, {u"-f"_qs, u"GBK"_qs, u"-t"_qs, u"UTF-8"_qs, path});
+        std::vector<double> iconvs, clicks, ratios, peaks, earlier, earlierPeaks, decodes, documents;
+        for (int pair = 0; pair < kPairs; ++pair) {
+            iconvs.push_back(RunTool(u"iconv"_qs, {u"-f"_qs, u"GBK"_qs, u"-t"_qs, u"UTF-8"_qs, path}));
+            const Shown click = TimeShown(window, watch, [&] { window.TVListClick(); });
+            clicks.push_back(click.ms);
+            peaks.push_back(click.peakMegabytes);
+            ratios.push_back(click.ms / iconvs.back());
+
+            // The earlier way: the lines split into a list, joined back into one text for the memo.
+            const Shown split = TimeShown(window, watch, [&] {
+                QStringList lines = LoadListingLines(path);
+                lines.prepend(u"【节目】"_qs);
+                window.TVListBox->setPlainText(lines.join(u'\n'));
+            });
+            earlier.push_back(split.ms);
+            earlierPeaks.push_back(split.peakMegabytes);
+
+            QElapsedTimer timer;
+            timer.start();
+            const QString text = ListingWithTitle(u"【节目】", LoadListingText(path));
+            decodes.push_back(Milliseconds(timer));
+            QTextDocument document;
+            timer.restart();
+            document.setPlainText(text);
+            documents.push_back(Milliseconds(timer));
+        }
+        const double fileMegabytes = static_cast<double>(QFileInfo(path).size()) / (1 << 20);
+        std::printf("listing %.2f MB, %d lines in the memo\n", fileMegabytes, window.TVListBox->blockCount());
+        std::printf("  %-44s %9.2f ms\n", "iconv -f GBK -t UTF-8", Median(iconvs));
+        std::printf("  %-44s %9.2f ms  %6.2fx iconv  peak +%.1f MB (%.1fx the file)\n",
+                    "TVListClick until painted", Median(clicks), Median(ratios), Median(peaks),
+                    Median(peaks) / fileMegabytes);
+        std::printf("  %-44s %9.2f ms  %6.2fx iconv  peak +%.1f MB (%.1fx the file)\n",
+                    "earlier: lines split, joined, set", Median(earlier), Median(earlier) / Median(iconvs),
+                    Median(earlierPeaks), Median(earlierPeaks) / fileMegabytes);
+        std::printf("  %-44s %9.2f ms\n", "  of the click: read, decode, title", Median(decodes));
+        std::printf("  %-44s %9.2f ms\n", "  of the click: QTextDocument::setPlainText", Median(documents));
+    }
+    return 0;
+}
