@@ -3,7 +3,7 @@
 // Widgets window built with the same flags. Paired runs (program, then peer), medians of each and
 // of the ratios. Needs an X server of its own (run it under `xvfb-run -a`).
 //
-//   startup_bench [listings, default 5000]
+//   startup_bench [listings, default 5000] [program, default the one built beside this benchmark]
 
 #include <xcb/xcb.h>
 
@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
     const fs::path programFolder = scratch / "program";
     fs::create_directories(programFolder);
     const fs::path program = programFolder / "pelnavi";
-    fs::copy_file(PELNAVI_PROGRAM, program);
+    fs::copy_file(argc > 2 ? argv[2] : PELNAVI_PROGRAM, program);
     const fs::path peer = PELNAVI_MINIMAL_WINDOW;
 
     MapWatch watch;
