@@ -19,6 +19,7 @@
 #include <vector>
 
 #include <iconv.h>
+#include <sys/resource.h>
 
 inline double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -28,6 +29,15 @@ inline double Median(std::vector<double> values) {
 
 inline double Milliseconds(const QElapsedTimer& timer) {
     return static_cast<double>(timer.nsecsElapsed()) / 1e6;
+}
+
+// Processor time (user and system) used so far by this process, or by its children that have ended,
+// in milliseconds. On a loaded machine it varies far less than the time on the clock.
+inline double CpuMilliseconds(int who = RUSAGE_SELF) {
+    rusage usage{};
+    ::getrusage(who, &usage);
+    const auto ms = [](const timeval& time) { return time.tv_sec * 1e3 + time.tv_usec / 1e3; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
 }
 
 // Runs a tool with its output thrown away; ends the benchmark when the tool fails. Returns its

@@ -46,6 +46,7 @@ void ResetPeakMemory() {
 
 struct Shown {
     double ms;
+    double cpuMs;
     double peakMegabytes; // above the memory in use before the click
 };
 
@@ -57,12 +58,13 @@ template <typename Show> Shown TimeShown(TForm1& window, PaintWatch& watch, Show
     const long before = StatusKilobytes("VmRSS");
     ResetPeakMemory();
     watch.Arm();
+    const double cpuBefore = CpuMilliseconds();
     QElapsedTimer timer;
     timer.start();
     show();
     watch.Wait();
     const double ms = Milliseconds(timer);
-    return {ms, static_cast<double>(StatusKilobytes("VmHWM") - before) / 1024};
+    return {ms, CpuMilliseconds() - cpuBefore, static_cast<double>(StatusKilobytes("VmHWM") - before) / 1024};
 }
 
 } // namespace
@@ -99,10 +101,15 @@ int main(int argc, char** argv) {
         }
         RunTool(u"iconv"_qs, {u"-f"_qs, u"GBK"_qs, u"-t"_qs, u"UTF-8"_qs, path});
         std::vector<double> iconvs, clicks, ratios, peaks, earlier, earlierPeaks, decodes, documents;
+        std::vector<double> iconvCpus, clickCpus, cpuRatios;
         const int pairs = kilobytes > 1024 ? 3 : kPairs;
         for (int pair = 0; pair < pairs; ++pair) {
+            const double childCpu = CpuMilliseconds(RUSAGE_CHILDREN);
             iconvs.push_back(RunTool(u"iconv"_qs, {u"-f"_qs, u"GBK"_qs, u"-t"_qs, u"UTF-8"_qs, path}));
+            iconvCpus.push_back(CpuMilliseconds(RUSAGE_CHILDREN) - childCpu);
             const Shown click = TimeShown(window, watch, [&] { window.TVListClick(); });
+            clickCpus.push_back(click.cpuMs);
+            cpuRatios.push_back(click.cpuMs / iconvCpus.back());
             clicks.push_back(click.ms);
             peaks.push_back(click.peakMegabytes);
             ratios.push_back(click.ms / iconvs.back());
@@ -134,6 +141,8 @@ int main(int argc, char** argv) {
         std::printf("  %-44s %9.2f ms  %6.2fx iconv  peak +%.1f MB (%.1fx the file)\n",
                     "earlier: lines split, joined, set", Median(earlier), Median(earlier) / Median(iconvs),
                     Median(earlierPeaks), Median(earlierPeaks) / fileMegabytes);
+        std::printf("  %-44s %9.2f ms  %6.2fx iconv's processor time (%.2f ms)\n",
+                    "TVListClick, processor time", Median(clickCpus), Median(cpuRatios), Median(iconvCpus));
         std::printf("  %-44s %9.2f ms\n", "  of the click: read, decode, title", Median(decodes));
         std::printf("  %-44s %9.2f ms\n", "  of the click: QTextDocument::setPlainText", Median(documents));
     }

@@ -1,6 +1,7 @@
 // Prints how long the user waits for a rescan: the click on LoadData until the window's three lists
 // are laid out and the channel list is painted once, next to `find DIR -name '*txt'` over the same
-// folder in the same run. Paired runs (find, then the click), medians of each and of the ratios.
+// folder in the same run. Paired runs (find, then the click), medians of each and of the ratios, by
+// the clock and by processor time (find's own, start included; the window's whole process).
 //
 //   rescan_bench [file counts ...]   (default 1000 5000 20000 50000)
 
@@ -39,11 +40,19 @@ void BuildFolder(const QString& folder, int count) {
     }
 }
 
-double TimeFind(const QString& folder) {
-    return RunTool(u"find"_qs, {folder, u"-name"_qs, u"*txt"_qs});
+struct Timed {
+    double ms;
+    double cpuMs;
+};
+
+Timed TimeFind(const QString& folder) {
+    const double cpuBefore = CpuMilliseconds(RUSAGE_CHILDREN);
+    const double ms = RunTool(u"find"_qs, {folder, u"-name"_qs, u"*txt"_qs});
+    return {ms, CpuMilliseconds(RUSAGE_CHILDREN) - cpuBefore};
 }
 
-double TimeRescan(TForm1& window, PaintWatch& watch) {
+Timed TimeRescan(TForm1& window, PaintWatch& watch) {
+    const double cpuBefore = CpuMilliseconds();
     watch.Arm();
     QElapsedTimer timer;
     timer.start();
@@ -54,7 +63,7 @@ double TimeRescan(TForm1& window, PaintWatch& watch) {
     for (QListWidget* list : {window.TVList, window.TVFilepathList, window.filepathList})
         if (list->count() > 0)
             list->visualItemRect(list->item(list->count() - 1));
-    return Milliseconds(timer);
+    return {Milliseconds(timer), CpuMilliseconds() - cpuBefore};
 }
 
 } // namespace
@@ -71,7 +80,8 @@ int main(int argc, char** argv) {
 
     std::printf("rescan: LoadData click until laid out and painted, vs find; medians of %d paired runs\n",
                 kPairs);
-    std::printf("%8s %12s %12s %8s %14s\n", "files", "find ms", "rescan ms", "ratio", "rescan us/file");
+    std::printf("%8s %12s %12s %8s %14s %12s %12s %8s\n", "files", "find ms", "rescan ms", "ratio",
+                "rescan us/file", "find cpu", "rescan cpu", "ratio");
     for (const int count : counts) {
         // The real window in a scratch program folder, started with an argument (no scan at start).
         QTemporaryDir program;
@@ -86,18 +96,24 @@ int main(int argc, char** argv) {
 
         TimeFind(classFolder); // warms the caches for both
         TimeRescan(*window, watch);
-        std::vector<double> finds, rescans, ratios;
+        std::vector<double> finds, rescans, ratios, findCpus, rescanCpus, cpuRatios;
         for (int pair = 0; pair < kPairs; ++pair) {
-            finds.push_back(TimeFind(classFolder));
-            rescans.push_back(TimeRescan(*window, watch));
-            ratios.push_back(rescans.back() / finds.back());
+            const Timed find = TimeFind(classFolder);
+            const Timed rescan = TimeRescan(*window, watch);
+            finds.push_back(find.ms);
+            rescans.push_back(rescan.ms);
+            ratios.push_back(rescan.ms / find.ms);
+            findCpus.push_back(find.cpuMs);
+            rescanCpus.push_back(rescan.cpuMs);
+            cpuRatios.push_back(rescan.cpuMs / find.cpuMs);
         }
         if (window->TVList->count() != count || window->TVFilepathList->count() != count) {
             std::fprintf(stderr, "the rescan listed %d of %d files\n", window->TVList->count(), count);
             return 1;
         }
-        std::printf("%8d %12.1f %12.1f %7.2fx %14.2f\n", count, Median(finds), Median(rescans),
-                    Median(ratios), Median(rescans) * 1000 / count);
+        std::printf("%8d %12.1f %12.1f %7.2fx %14.2f %12.1f %12.1f %7.2fx\n", count, Median(finds),
+                    Median(rescans), Median(ratios), Median(rescans) * 1000 / count, Median(findCpus),
+                    Median(rescanCpus), Median(cpuRatios));
         window.reset();
         QDir::setCurrent(QDir::rootPath());
     }
