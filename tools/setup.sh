@@ -9,6 +9,7 @@ PELNAVI_PACKAGES=(
   fonts-wqy-microhei
   xvfb xauth
   python3 curl findutils libglib2.0-bin
+  desktop-file-utils appstream dpkg-dev fakeroot
 )
 
 pelnavi_install_packages() {
