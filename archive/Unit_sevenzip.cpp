@@ -254,8 +254,8 @@ GUID T7zArchive::GetLibGUIDProperty(NArchive index) {
 
 // ---- MakeInArchive
 
-I7zInArchivePtr MakeInArchive(const GUID& classId) {
-    I7zInArchivePtr archive(new T7zInArchive(QString::fromUtf16(kArchiveLibraryName)));
+I7zInArchivePtr MakeInArchive(const GUID& classId, const QString& library) {
+    I7zInArchivePtr archive(new T7zInArchive(library));
     archive->WriteClassID(classId);
     return archive;
 }

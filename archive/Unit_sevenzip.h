@@ -7,6 +7,7 @@
 #include "archive/InterfacedObject.h"
 #include "archive/SevenZipAbi.h"
 #include "archive/T7zStream.h"
+#include "platform/ProgramPlaces.h"
 
 #include <QString>
 
@@ -181,8 +182,9 @@ protected:
 using I7zInArchivePtr = TComPtr<I7zInArchive>;
 
 // Name of the library file that start-up writes and the factory loads.
-inline constexpr const char16_t* kArchiveLibraryName = u"7z.dll";
+inline constexpr const char16_t* kArchiveLibraryName = kLibraryCopyName;
 
-// An extraction object over "7z.dll" for the handler classId; the handler itself is created at the
-// first open. Raises the library's load errors.
-I7zInArchivePtr MakeInArchive(const GUID& classId);
+// An extraction object over the library file (by default "7z.dll" in the working directory) for the
+// handler classId; the handler itself is created at the first open. Raises the library's load errors.
+I7zInArchivePtr MakeInArchive(const GUID& classId,
+                              const QString& library = QString::fromUtf16(kArchiveLibraryName));
