@@ -1,6 +1,7 @@
 // Program entry: the single-instance guard, the application object, the window and its message loop.
 #include "platform/AppPaths.h"
 #include "platform/InstanceGuard.h"
+#include "platform/ProgramPlaces.h"
 #include "ui/Unit1.h"
 
 #include <QApplication>
@@ -63,9 +64,13 @@ int main(int argc, char** argv) {
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
+    // Wayland desktops match the window to its menu entry by this name.
+    QGuiApplication::setDesktopFileName(QString::fromUtf8(kApplicationId));
 
     const bool forwarding = ForwardTerminationSignals();
-    TForm1 window(TStartup{ExecutablePath(), arguments});
+    const QString executable = ExecutablePath();
+    const ProgramMode mode = DecideProgramMode(DirectoryWithDelimiter(executable), BuiltForInstallation());
+    TForm1 window(TStartup{executable, arguments, mode});
     if (forwarding)
         CloseOnForwardedSignal(window);
     window.show();

@@ -88,14 +88,14 @@ ProgramPlaces PlacesFor(ProgramMode mode, const QString& appPath, const QString&
     places.Mode = mode;
     if (mode == ProgramMode::Portable) {
         places.DataParentFolder = appPath;
-        places.DataFolder = appPath + QString::fromUtf16(kDataFolderName) + u'/';
+        places.DataFolder = DataFolderPath(appPath);
         places.LibraryCopy = QString::fromUtf16(kLibraryCopyName);
         places.LibraryToLoad = places.LibraryCopy;
         return places;
     }
     const QString userFolder = u'/' + QString::fromUtf16(kUserFolderName) + u'/';
     places.DataParentFolder = UserDataHome() + userFolder;
-    places.DataFolder = places.DataParentFolder + QString::fromUtf16(kDataFolderName) + u'/';
+    places.DataFolder = DataFolderPath(places.DataParentFolder);
     places.PackageCheckFolder = places.DataParentFolder;
     if (IsFile(systemLibrary)) {
         places.LibraryToLoad = systemLibrary;
@@ -111,7 +111,7 @@ void PrepareDataFolder(const ProgramPlaces& places) {
     if (places.Mode == ProgramMode::Installed)
         MakePrivatePath(places.DataFolder);
     else
-        ::mkdir(QFile::encodeName(places.DataFolder).constData(), 0777);
+        CreateDataFolder(places.DataFolder);
 }
 
 void PrepareLibraryCopyFolder(const ProgramPlaces& places) {

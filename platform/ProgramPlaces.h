@@ -24,6 +24,9 @@ struct ProgramPlaces {
     bool DesktopShortcut = true;
 };
 
+// The application id of the menu entry, the icon and the metainfo (set by the build).
+inline constexpr const char* kApplicationId = PELNAVI_APP_ID;
+
 // The system's 7-Zip library (Debian package p7zip-full), used by an installed program.
 inline constexpr const char* kSystemArchiveLibrary = "/usr/lib/p7zip/7z.so";
 // The folder below the user's data and cache folders that an installed program uses.

@@ -23,6 +23,7 @@
 
 TForm1* Form1 = nullptr;
 QString AppPath;
+ProgramPlaces Places;
 
 namespace {
 
@@ -114,7 +115,7 @@ QIcon WindowIcon() {
 } // namespace
 
 QString DataFolder() {
-    return DataFolderPath(AppPath);
+    return Places.DataFolder;
 }
 
 QString WelcomeLine() {
@@ -356,9 +357,18 @@ void TForm1::ShowCreationError(const QString& message) {
 
 void TForm1::FormCreate() {
     AppPath = DirectoryWithDelimiter(startup_.ExecutablePath);
+    Places = PlacesFor(startup_.Mode, AppPath, startup_.SystemArchiveLibrary);
     setWindowTitle(windowTitle() + Edit_Ver->text());
-    CreateDataFolder(DataFolder());
-    ExtractResourceToFile(QStringLiteral("7z"), QStringLiteral("dll"), QStringLiteral("7z.dll"));
+    // An installed program's icon is the theme's, which the user's icon theme may restyle.
+    if (Places.Mode == ProgramMode::Installed)
+        setWindowIcon(QIcon::fromTheme(QString::fromUtf8(kApplicationId), windowIcon()));
+    PrepareDataFolder(Places);
+    // An installed program uses the system's library when there is one, and never writes into the
+    // working directory.
+    if (!Places.LibraryCopy.isEmpty()) {
+        PrepareLibraryCopyFolder(Places);
+        ExtractResourceToFile(QStringLiteral("7z"), QStringLiteral("dll"), Places.LibraryCopy);
+    }
     if (!startup_.Arguments.isEmpty()) {
         for (const QString& argument : startup_.Arguments) {
             if (AsciiLower(argument) == u"-up") {
@@ -370,7 +380,9 @@ void TForm1::FormCreate() {
     }
     try {
         LoadData->click();
-        CreateShortcut(startup_.ExecutablePath, QStringLiteral("Pelnavi"), QString(), -1);
+        // An installed program has its menu entry instead.
+        if (Places.DesktopShortcut)
+            CreateShortcut(startup_.ExecutablePath, QStringLiteral("Pelnavi"), QString(), -1);
     } catch (...) {
         // A failed scan or shortcut must not keep the window from opening.
     }

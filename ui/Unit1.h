@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ProgramPlaces.h"
 #include "ui/TProgressBar.h"
 #include "ui/TTimer.h"
 #include "update/IdAntiFreeze.h"
@@ -19,11 +20,14 @@
 
 #include <functional>
 
-// What the program entry hands to the window: the executable's full path and the command-line
-// arguments after the program name.
+// What the program entry hands to the window: the executable's full path, the command-line
+// arguments after the program name, and how the program lives on this machine (decided once by the
+// entry), with the system library that an installed program prefers.
 struct TStartup {
     QString ExecutablePath;
     QStringList Arguments;
+    ProgramMode Mode = ProgramMode::Portable;
+    QString SystemArchiveLibrary = QString::fromUtf8(kSystemArchiveLibrary);
 };
 
 // A picture that reports clicks (the banner).
@@ -130,8 +134,10 @@ private:
 // Module-level state of the window's module.
 extern TForm1* Form1;
 extern QString AppPath;
+// Where this run keeps what it writes; set with AppPath.
+extern ProgramPlaces Places;
 
-// The data folder of this program: DataFolderPath(AppPath).
+// The data folder: beside the program, or in the user's data folder when installed.
 QString DataFolder();
 
 // Sets the status panel's text and appends it as a new last line of the listing memo.

@@ -48,7 +48,7 @@ void ReportUpdateFailure(UpdateFailure failure, int statusCode) {
 }
 
 void TForm1::Button_RClick() {
-    CreateDataFolder(DataFolder());
+    PrepareDataFolder(Places);
     ReportStatus(QStringLiteral("请稍后正在更新数据."));
     Timer1->SetEnabled(true);
 }
@@ -86,7 +86,7 @@ void TForm1::Button_DownloadClick() {
         ReportStatus(QStringLiteral("网络未连接!"));
         return;
     }
-    if (PackageFileExists(Edit_SaveFile->text())) {
+    if (PackageFileExists(Places.PackageCheckFolder + Edit_SaveFile->text())) {
         ReportStatus(QStringLiteral("您要下载的文件已经存在!"));
         return;
     }
@@ -159,7 +159,7 @@ void TForm1::Button_URARClick() {
     try {
         ReportStatus(QStringLiteral("正在释放文件."));
         ProcessPendingMessages();
-        archive = MakeInArchive(CLSID_CFormatZip);
+        archive = MakeInArchive(CLSID_CFormatZip, Places.LibraryToLoad);
         archive->OpenArchiveFile(DataFolder() + Edit_SaveFile->text());
         archive->ExtractIntoFolder(DataFolder());
         std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -1,5 +1,12 @@
 // The program as a user starts it: real processes of the built executable.
+#include "platform/Network.h"
+#include "platform/ProgramPlaces.h"
+#include "tests/support/LoopbackServer.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/ZipWriter.h"
+
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -24,18 +31,38 @@ protected:
 
     QString Path(const char* relative) const { return root_.path() + u'/' + QString::fromUtf8(relative); }
 
-    // Starts the program in the working folder with a private login (lock folder) and home.
-    void Launch(QProcess& process, const QStringList& arguments) {
+    // Starts the program in the working folder with a private login (lock folder) and home, with
+    // the user's data and cache folders in the temporary folder too.
+    void Launch(QProcess& process, const QStringList& arguments, const QString& program = {},
+                const QProcessEnvironment& extra = {}) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), Path("run"));
         environment.insert(QStringLiteral("HOME"), Path("home"));
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), Path("home/.config"));
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), Path("data"));
+        environment.insert(QStringLiteral("XDG_CACHE_HOME"), Path("cache"));
         environment.remove(QStringLiteral("PELNAVI_PACKAGE_URL"));
+        environment.insert(extra);
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(Path("work"));
-        process.start(Path("app/pelnavi"), arguments);
+        process.start(program.isEmpty() ? Path("app/pelnavi") : program, arguments);
         ASSERT_TRUE(process.waitForStarted());
+    }
+
+    // Runs a tool to its end; its exit code, -1 when it could not run. Its output goes to `output`.
+    static int Run(const QString& program, const QStringList& arguments, QString& output) {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(program, arguments);
+        if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
+            return -1;
+        output = QString::fromUtf8(process.readAll());
+        return process.exitCode();
+    }
+
+    static QStringList Entries(const QString& folder) {
+        return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     }
 
     static bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
@@ -82,6 +109,99 @@ TEST_F(ProcessTest, ASecondStartEndsAtOnceAndSilentlyAlsoWithUp) {
     third.terminate();
     ASSERT_TRUE(third.waitForFinished(20000));
     EXPECT_EQ(third.exitCode(), 0);
+}
+
+// Every folder of a tree read-only, as the system's folders are to a user; undone on the way out,
+// so that the temporary folder can go.
+class ReadOnlyTree final {
+public:
+    explicit ReadOnlyTree(QString root) : root_(std::move(root)) { Set(0555); }
+    ~ReadOnlyTree() { Set(0755); }
+    ReadOnlyTree(const ReadOnlyTree&) = delete;
+    ReadOnlyTree& operator=(const ReadOnlyTree&) = delete;
+
+private:
+    void Set(mode_t mode) const {
+        QStringList folders{root_};
+        for (QDirIterator it(root_, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+             it.hasNext();)
+            folders << it.next();
+        for (const QString& folder : folders)
+            ::chmod(QFile::encodeName(folder).constData(), mode);
+    }
+    QString root_;
+};
+
+QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray OkResponse(const QByteArray& body) {
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+QByteArray PackageHolding(const QByteArray& name) {
+    ZipWriter zip;
+    zip.AddFile("a/" + name, "06:00 news\r\n");
+    return zip.Bytes();
+}
+
+// The tree that `cmake --install` lays out, started as a user starts an installed program: from a
+// folder the user cannot write, with a private home.
+TEST_F(ProcessTest, AnInstalledTreeKeepsItsDataInTheUsersFolders) {
+    const QString prefix = Path("prefix");
+    QString output;
+    const QStringList install{"--install", PELNAVI_BINARY_DIR, "--prefix", prefix};
+    ASSERT_EQ(Run(QStringLiteral(PELNAVI_CMAKE), install, output), 0) << output.toStdString();
+    const QString id = QString::fromUtf8(kApplicationId);
+    const QString desktopEntry = prefix + "/share/applications/" + id + ".desktop";
+    const QString metainfo = prefix + "/share/metainfo/" + id + ".metainfo.xml";
+    QStringList installed{prefix + "/bin/pelnavi", desktopEntry, metainfo,
+                          prefix + "/share/icons/hicolor/scalable/apps/" + id + ".svg"};
+    for (int size : {16, 24, 32, 48, 64, 128})
+        installed << prefix + QStringLiteral("/share/icons/hicolor/%1x%1/apps/").arg(size) + id + ".png";
+    for (const QString& file : installed)
+        EXPECT_TRUE(QFileInfo(file).isFile()) << file.toStdString();
+    EXPECT_EQ(Run("desktop-file-validate", {desktopEntry}, output), 0) << output.toStdString();
+    EXPECT_FALSE(output.contains("error:") || output.contains("warning:")) << output.toStdString();
+    const QStringList validate{"validate", "--no-net", metainfo};
+    EXPECT_EQ(Run("appstreamcli", validate, output), 0) << output.toStdString();
+    const ReadOnlyTree readOnly(prefix);
+
+    // An update started with "-up" shows that no error box stopped the start. It needs the system
+    // to report a network connection (the probe and the package server are on the loopback).
+    if (!SystemReportsConnection())
+        GTEST_SKIP() << "no network interface is up: the online test stops every update";
+    const QByteArray first = PackageHolding("first.txt"), second = PackageHolding("second.txt");
+    LoopbackServer server({{LoopbackServer::ReadRequest(), LoopbackServer::Send(OkResponse(first))},
+                           {LoopbackServer::ReadRequest(), LoopbackServer::Send(OkResponse(second))}});
+    const auto probe = LoopbackServer::AnsweringEveryGet("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+    QProcessEnvironment servers;
+    servers.insert("PELNAVI_PACKAGE_URL", server.Url("/download/showtime.zip"));
+    servers.insert("PELNAVI_PROBE_URL", probe->Url("/"));
+    const QString dataFolder = Path("data/Pelnavi/ZORQListTemp/");
+
+    // The second start finds the data and the library the first left, and still starts silently.
+    for (const char* listing : {"first.txt", "second.txt"}) {
+        SCOPED_TRACE(listing);
+        QProcess program;
+        Launch(program, {QStringLiteral("-up")}, prefix + "/bin/pelnavi", servers);
+        EXPECT_TRUE(WaitFor([&] { return QFileInfo::exists(dataFolder + "a/" + listing); }, 60000))
+            << program.readAllStandardError().toStdString();
+        ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+        ASSERT_TRUE(program.waitForFinished(20000));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 0);
+    }
+    EXPECT_EQ(ReadAll(dataFolder + "zorq.zip"), second);
+    EXPECT_EQ(Entries(Path("work")), QStringList()) << "nothing in the working directory";
+    EXPECT_FALSE(Entries(prefix + "/bin").contains("ZORQListTemp"));
+    EXPECT_EQ(Entries(Path("home/Desktop")), QStringList());
+    if (QFileInfo(QString::fromUtf8(kSystemArchiveLibrary)).isFile())
+        EXPECT_FALSE(QFileInfo::exists(Path("cache/Pelnavi/7z.dll"))) << "the system's library serves";
+    else
+        EXPECT_TRUE(QFileInfo(Path("cache/Pelnavi/7z.dll")).isFile());
 }
 
 } // namespace

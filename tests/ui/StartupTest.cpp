@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QIcon>
 #include <QMessageBox>
 
 namespace {
@@ -94,6 +95,74 @@ TEST_F(StartupTest, PackageAddressComesFromTheEnvironmentWhenSet) {
     EXPECT_EQ(Start({QStringLiteral("x")}).Edit_Url->text(),
               QStringLiteral("http://download.zorq.example/download/showtime.zip"));
     ::unsetenv("PELNAVI_PACKAGE_URL");
+}
+
+} // namespace
+
+namespace {
+
+// Every entry of a folder, hidden ones included; empty when the folder is missing.
+QStringList Entries(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+using InstalledStartTest = WindowFixture;
+
+TEST_F(InstalledStartTest, KeepsItsDataInTheUsersFoldersAndWritesNothingElsewhere) {
+    mode = ProgramMode::Installed;
+    const struct {
+        const char* name;
+        QString systemLibrary;
+        QString libraryCopy; // empty: nothing written
+    } cases[] = {
+        {"with the system's library", QString::fromUtf8(kSystemArchiveLibrary), {}},
+        {"without it", QStringLiteral("/nonexistent/7z.so"), UserCacheFolder() + QStringLiteral("7z.dll")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        systemLibrary = c.systemLibrary;
+        WriteDataFile(QStringLiteral("央视频道/01.txt"), "06:00 朝闻天下\r\n");
+        TForm1& window = Start();
+        EXPECT_EQ(AppPath, ProgramFolder());
+        EXPECT_EQ(window.TVList->count(), 1) << "the scan reads the user's data folder";
+        EXPECT_EQ(window.TVFilepathList->item(0)->text(), DataFolder() + QStringLiteral("央视频道/01.txt"));
+        EXPECT_EQ(Entries(WorkingFolder()), QStringList()) << "nothing in the working directory";
+        EXPECT_EQ(Entries(ProgramFolder()), QStringList{QStringLiteral("pelnavi")})
+            << "nothing beside the program";
+        EXPECT_EQ(Entries(DesktopFolder()), QStringList()) << "the menu entry takes the shortcut's place";
+        if (c.libraryCopy.isEmpty())
+            EXPECT_EQ(Entries(UserCacheFolder()), QStringList());
+        else
+            EXPECT_EQ(ReadAll(c.libraryCopy), ReadAll(QStringLiteral(":/rsrc/DLL/7Z")));
+        QDir(UserDataFolder()).removeRecursively();
+    }
+}
+
+TEST_F(InstalledStartTest, TakesItsIconFromTheIconThemeTheEmbeddedOneOtherwise) {
+    // An icon theme that holds the installed icon, as the package puts it in hicolor.
+    const QString themes = ProgramFolder() + QStringLiteral("icons/");
+    const QString theme = themes + QStringLiteral("hicolor/");
+    ASSERT_TRUE(QDir().mkpath(theme + QStringLiteral("48x48/apps")));
+    QFile index(theme + QStringLiteral("index.theme"));
+    ASSERT_TRUE(index.open(QIODevice::WriteOnly));
+    index.write("[Icon Theme]\nName=Hicolor\nDirectories=48x48/apps\n\n[48x48/apps]\nSize=48\nType=Fixed\n");
+    index.close();
+    ASSERT_TRUE(
+        QFile::copy(QStringLiteral(":/icon/tv-48.png"),
+                    theme + QStringLiteral("48x48/apps/%1.png").arg(QString::fromUtf8(kApplicationId))));
+    const QStringList previousPaths = QIcon::themeSearchPaths();
+    const QString previousTheme = QIcon::themeName();
+    QIcon::setThemeSearchPaths({themes});
+    QIcon::setThemeName(QStringLiteral("hicolor"));
+
+    for (const ProgramMode way : {ProgramMode::Installed, ProgramMode::Portable}) {
+        mode = way;
+        const QIcon icon = Start({QStringLiteral("x")}).windowIcon();
+        EXPECT_EQ(icon.name(), way == ProgramMode::Installed ? QString::fromUtf8(kApplicationId) : QString());
+        EXPECT_FALSE(icon.isNull());
+    }
+    QIcon::setThemeName(previousTheme);
+    QIcon::setThemeSearchPaths(previousPaths);
 }
 
 } // namespace

@@ -59,9 +59,9 @@ QByteArray ReadAll(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool LibraryIsLoaded() {
+bool LibraryIsLoaded(const QString& library = QStringLiteral("/7z.dll")) {
     QFile maps(QStringLiteral("/proc/self/maps"));
-    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("/7z.dll");
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains(QFile::encodeName(library));
 }
 
 QStringList ListTexts(const QListWidget* list) {
@@ -418,6 +418,59 @@ TEST_F(UpdateTest, AStartWithUpRunsTheWholeChain) {
         << log().lines.join(u'|').toStdString();
     EXPECT_EQ(MemoLines(window.TVListBox), QStringList{kDone});
     EXPECT_EQ(window.TVList->count(), 2);
+}
+
+TEST_F(UpdateTest, AnInstalledProgramUpdatesTheUsersDataFolder) {
+    mode = ProgramMode::Installed;
+    const QByteArray package = SamplePackage();
+    const struct {
+        const char* name;
+        QString systemLibrary;
+        QString loaded; // the library the extraction uses
+    } cases[] = {
+        {"with the system's library", QString::fromUtf8(kSystemArchiveLibrary),
+         QString::fromUtf8(kSystemArchiveLibrary)},
+        {"without it", QStringLiteral("/nonexistent/7z.so"), UserCacheFolder() + QStringLiteral("7z.dll")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        systemLibrary = c.systemLibrary;
+        // The working directory is none of an installed program's business.
+        QFile stray(WorkingFolder() + QStringLiteral("zorq.zip"));
+        ASSERT_TRUE(stray.open(QIODevice::WriteOnly));
+        stray.close();
+        LoopbackServer server({Script{LoopbackServer::ReadRequest(), LoopbackServer::Send(Ok(package))}});
+        TForm1& window = StartAgainst(server);
+        bool loadedWhenDone = false;
+        log().onLine = [&](const QString& line) {
+            if (line == kDone)
+                loadedWhenDone = LibraryIsLoaded(c.loaded);
+        };
+        window.Button_R->click();
+        ASSERT_TRUE(WaitUntil([&] { return log().lines.contains(kDone); }, 30000))
+            << log().lines.join(u'|').toStdString();
+        EXPECT_EQ(log().lines, (QStringList{kWaiting, kDownloading, kDownloaded, kExtracting, kDone}));
+        EXPECT_EQ(ListTexts(window.TVList), (QStringList{"ZORQ-1 中央", "ZORQ-5 体育"}));
+        EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("zorq.zip")), package);
+        EXPECT_TRUE(loadedWhenDone);
+        EXPECT_FALSE(QFileInfo::exists(ProgramFolder() + QStringLiteral("ZORQListTemp")));
+        ASSERT_TRUE(WaitForTheEnd(window));
+        QDir(UserDataFolder()).removeRecursively();
+    }
+
+    // A file of the package's name beside the data folder stops the download, as one in the
+    // working directory stops a portable program's.
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), "x");
+    QFile existing(UserDataFolder() + QStringLiteral("zorq.zip"));
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+    existing.close();
+    LoopbackServer server({});
+    TForm1& window = StartAgainst(server);
+    window.Button_R->click();
+    ASSERT_TRUE(WaitUntil([&] { return window.Timer1->Enabled(); }, 1000));
+    ASSERT_TRUE(WaitForTheEnd(window));
+    EXPECT_EQ(log().lines, (QStringList{kWaiting, QStringLiteral("您要下载的文件已经存在!")}));
+    EXPECT_EQ(server.AcceptedConnections(), 0);
 }
 
 } // namespace

@@ -42,6 +42,10 @@ void WindowFixture::SetUp() {
     previousWorkingFolder_ = QDir::currentPath();
     previousHome_ = Environment("HOME");
     previousConfig_ = Environment("XDG_CONFIG_HOME");
+    previousData_ = Environment("XDG_DATA_HOME");
+    previousCache_ = Environment("XDG_CACHE_HOME");
+    ::unsetenv("XDG_DATA_HOME"); // the defaults below the temporary home
+    ::unsetenv("XDG_CACHE_HOME");
     ::setenv("HOME", QFile::encodeName(root_.path() + QStringLiteral("/home")).constData(), 1);
     ::setenv("XDG_CONFIG_HOME", QFile::encodeName(root_.path() + QStringLiteral("/home/.config")).constData(),
              1);
@@ -53,11 +57,13 @@ void WindowFixture::TearDown() {
     QDir::setCurrent(previousWorkingFolder_);
     RestoreEnvironment("HOME", previousHome_);
     RestoreEnvironment("XDG_CONFIG_HOME", previousConfig_);
+    RestoreEnvironment("XDG_DATA_HOME", previousData_);
+    RestoreEnvironment("XDG_CACHE_HOME", previousCache_);
 }
 
 TForm1& WindowFixture::Start(const QStringList& arguments) {
     form_.reset(); // one window at a time, as in the program
-    form_ = std::make_unique<TForm1>(TStartup{ExecutablePath(), arguments});
+    form_ = std::make_unique<TForm1>(TStartup{ExecutablePath(), arguments, mode, systemLibrary});
     form_->OpenAddress = [this](const QString& address) { opened << address; };
     return *form_;
 }

@@ -25,11 +25,22 @@ protected:
     // Creates the window as the program entry does, with these command-line arguments.
     TForm1& Start(const QStringList& arguments = {});
 
+    // How the windows of the next starts live; portable unless a test says otherwise.
+    ProgramMode mode = ProgramMode::Portable;
+    QString systemLibrary = QString::fromUtf8(kSystemArchiveLibrary);
+
     QString ProgramFolder() const { return root_.path() + QStringLiteral("/app/"); }
     QString ExecutablePath() const { return ProgramFolder() + QStringLiteral("pelnavi"); }
-    QString DataFolder() const { return ProgramFolder() + QStringLiteral("ZORQListTemp/"); }
     QString WorkingFolder() const { return root_.path() + QStringLiteral("/work/"); }
     QString DesktopFolder() const { return root_.path() + QStringLiteral("/home/Desktop/"); }
+    // The user's data and cache folders of an installed program (the XDG defaults below the home).
+    QString UserDataFolder() const { return root_.path() + QStringLiteral("/home/.local/share/Pelnavi/"); }
+    QString UserCacheFolder() const { return root_.path() + QStringLiteral("/home/.cache/Pelnavi/"); }
+    // The data folder of the current way: beside the program, or in the user's data folder.
+    QString DataFolder() const {
+        return (mode == ProgramMode::Installed ? UserDataFolder() : ProgramFolder()) +
+               QStringLiteral("ZORQListTemp/");
+    }
 
     // Writes a file below the data folder, making its folders.
     void WriteDataFile(const QString& relativePath, const QByteArray& content);
@@ -40,7 +51,7 @@ protected:
 private:
     QTemporaryDir root_;
     QString previousWorkingFolder_;
-    QByteArray previousHome_, previousConfig_;
+    QByteArray previousHome_, previousConfig_, previousData_, previousCache_;
     std::unique_ptr<TForm1> form_;
 };
 
