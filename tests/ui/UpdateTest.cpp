@@ -423,6 +423,14 @@ TEST_F(UpdateTest, AStartWithUpRunsTheWholeChain) {
 TEST_F(UpdateTest, AnInstalledProgramUpdatesTheUsersDataFolder) {
     mode = ProgramMode::Installed;
     const QByteArray package = SamplePackage();
+    // The system's library is the package manager's to update: one that is no longer the copy the
+    // program embeds (here with a few bytes more at its end) is still used as it is.
+    const QString updatedLibrary = ProgramFolder() + QStringLiteral("system/7z.so");
+    ASSERT_TRUE(QDir().mkpath(ProgramFolder() + QStringLiteral("system")));
+    QFile updated(updatedLibrary);
+    ASSERT_TRUE(updated.open(QIODevice::WriteOnly));
+    updated.write(ReadAll(QString::fromUtf8(kSystemArchiveLibrary)) + QByteArray(4096, '\0'));
+    updated.close();
     const struct {
         const char* name;
         QString systemLibrary;
@@ -430,6 +438,7 @@ TEST_F(UpdateTest, AnInstalledProgramUpdatesTheUsersDataFolder) {
     } cases[] = {
         {"with the system's library", QString::fromUtf8(kSystemArchiveLibrary),
          QString::fromUtf8(kSystemArchiveLibrary)},
+        {"with a system library other than the embedded one", updatedLibrary, updatedLibrary},
         {"without it", QStringLiteral("/nonexistent/7z.so"), UserCacheFolder() + QStringLiteral("7z.dll")},
     };
     for (const auto& c : cases) {
