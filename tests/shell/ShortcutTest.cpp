@@ -1,6 +1,7 @@
 #include "shell/Unit_Shortcuts.h"
 
 #include "platform/SpecialFolders.h"
+#include "tests/support/DesktopEntryValidator.h"
 #include "tests/support/ScopedEnvironment.h"
 
 #include <QDeadlineTimer>
@@ -270,6 +271,7 @@ TEST_F(ShortcutTest, ExecQuotesTheTargetByTheDesktopEntryRules) {
         const QByteArray entry = ReadFile(links_ + QStringLiteral("/entry.desktop"));
         EXPECT_EQ(ValueOf(entry, QStringLiteral("Exec")), QString(c.exec).replace(u'@', dir));
         EXPECT_EQ(ValueOf(entry, QStringLiteral("Path")), dir);
+        EXPECT_EQ(DesktopEntryProblems(links_ + QStringLiteral("/entry.desktop")), QString());
     }
 }
 

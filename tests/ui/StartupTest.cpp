@@ -1,3 +1,4 @@
+#include "tests/support/DesktopEntryValidator.h"
 #include "tests/ui/WindowFixture.h"
 
 #include <QFile>
@@ -29,6 +30,7 @@ TEST_F(StartupTest, PlainStartScansWritesTheLibraryAndPutsTheShortcutOnTheDeskto
     const QByteArray shortcut = ReadAll(DesktopFolder() + QStringLiteral("Pelnavi.desktop"));
     EXPECT_TRUE(shortcut.contains("Exec=" + QFile::encodeName(ExecutablePath())));
     EXPECT_TRUE(shortcut.contains("Path=" + QFile::encodeName(ProgramFolder())));
+    EXPECT_EQ(DesktopEntryProblems(DesktopFolder() + QStringLiteral("Pelnavi.desktop")), QString());
 }
 
 TEST_F(StartupTest, AnOldLibraryFileIsReplaced) {
