@@ -2,15 +2,19 @@
 
 #include "catalogue/ChannelNames.h"
 #include "catalogue/FileNames.h"
+#include "catalogue/FolderOrder.h"
 #include "catalogue/Utf8.h"
 #include "platform/CodePage.h"
 
 #include <QByteArray>
 
+#include <algorithm>
 #include <deque>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -76,12 +80,29 @@ private:
             return;
         if (!folder.identified && !MarkVisited(stream.Descriptor()))
             return;
+        for (const FolderEntry& entry : SortedEntries(stream))
+            HandleEntry(folder, stream.Descriptor(), entry.type, entry.name);
+    }
+
+    struct FolderEntry {
+        QString key; // FolderOrderKey of the name
+        std::string name;
+        unsigned char type;
+    };
+
+    // The folder's entries but "." and "..", in the folder order the program's users know rather
+    // than readdir's hash order.
+    static std::vector<FolderEntry> SortedEntries(DirectoryStream& stream) {
+        std::vector<FolderEntry> entries;
         while (const dirent* entry = stream.Next()) {
             const std::string_view name(entry->d_name);
-            if (name == "." || name == "..")
-                continue;
-            HandleEntry(folder, stream.Descriptor(), *entry, name);
+            if (name != "." && name != "..")
+                entries.push_back({FolderOrderKey(name), std::string(name), entry->d_type});
         }
+        std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) {
+            return FolderOrderLess(a.key, a.name, b.key, b.name);
+        });
+        return entries;
     }
 
     // False when the open folder was walked before.
@@ -92,11 +113,11 @@ private:
         return visited_.insert({status.st_dev, status.st_ino}).second;
     }
 
-    void HandleEntry(const QueuedFolder& folder, int descriptor, const dirent& entry, std::string_view name) {
-        const unsigned char type = entry.d_type;
+    void HandleEntry(const QueuedFolder& folder, int descriptor, unsigned char type,
+                     const std::string& name) {
         if (type == DT_DIR || type == DT_LNK || type == DT_UNKNOWN) {
             struct stat status {};
-            if (::fstatat(descriptor, entry.d_name, &status, 0) == 0) {
+            if (::fstatat(descriptor, name.c_str(), &status, 0) == 0) {
                 if (S_ISDIR(status.st_mode)) {
                     if (visited_.insert({status.st_dev, status.st_ino}).second)
                         AddFolder(folder, name, true);

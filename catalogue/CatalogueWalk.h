@@ -21,11 +21,11 @@ public:
     virtual void ListingFound(const QString& filePath, const QString& displayName) = 0;
 };
 
-// Walks the tree below `folder` breadth-first ("/" is appended when missing). Entries come in the
-// order the file system lists them, hidden ones included. A folder that cannot be listed adds
-// nothing and the walk goes on. A folder reached a second time (through a symbolic link or a bind
-// mount) is not walked or reported again, so link loops end. Paths of names that are not valid
-// UTF-8 are kept with DecodeFileName, so EncodeFileName gives back the same bytes. Exceptions
+// Walks the tree below `folder` breadth-first ("/" is appended when missing). Within a folder the
+// entries come in folder order (catalogue/FolderOrder.h), hidden ones included. A folder that
+// cannot be listed adds nothing and the walk goes on. A folder reached a second time (through a
+// symbolic link or a bind mount) is not walked or reported again, so link loops end. Paths of names that are
+// not valid UTF-8 are kept with DecodeFileName, so EncodeFileName gives back the same bytes. Exceptions
 // thrown by the sink end the walk and reach the caller.
 void WalkCatalogue(const QString& folder, CatalogueSink& sink);
 

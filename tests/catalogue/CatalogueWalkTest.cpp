@@ -7,7 +7,6 @@
 #include "tests/catalogue/RawFiles.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -45,16 +44,6 @@ protected:
     }
     void MakeFolder(const QString& relativePath) const { ASSERT_TRUE(QDir().mkpath(Root() + relativePath)); }
 
-    // Names in one folder in the order the file system lists them.
-    QStringList ListedOrder(const QString& relativeFolder) const {
-        QStringList names;
-        QDirIterator it(Root() + relativeFolder,
-                        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-        while (it.hasNext())
-            names.append(it.nextFileInfo().fileName());
-        return names;
-    }
-
     RecordingSink Walk(const QString& folder) const {
         RecordingSink sink;
         WalkCatalogue(folder, sink);
@@ -63,14 +52,6 @@ protected:
 
     QTemporaryDir root_;
 };
-
-// Orders `entries` (paths below the root) by where their first path element appears in `order`.
-QStringList InOrder(QStringList entries, const QStringList& order) {
-    std::stable_sort(entries.begin(), entries.end(), [&](const QString& a, const QString& b) {
-        return order.indexOf(a.section(u'/', 0, 0)) < order.indexOf(b.section(u'/', 0, 0));
-    });
-    return entries;
-}
 
 QStringList Prefixed(const QString& prefix, const QStringList& entries) {
     QStringList result;
@@ -87,13 +68,12 @@ TEST_F(CatalogueWalkTest, WalksBreadthFirstAndListsOnlyListingFiles) {
     MakeFile(u"old.txt/.hidden.txt"_qs);
     MakeFile(u"x/y/notes_txt"_qs);
     MakeFile(u"x/y/txt"_qs);
-    const QStringList rootOrder = ListedOrder({});
 
     const RecordingSink sink = Walk(Root());
 
-    QStringList expectedPaths = {u"top.txt"_qs};
-    expectedPaths += InOrder({u"央视频道/A.TXT"_qs, u"old.txt/.hidden.txt"_qs}, rootOrder);
-    expectedPaths += Prefixed(u"x/y/"_qs, ListedOrder(u"x/y"_qs));
+    // Each folder in folder order: upper-cased names, Chinese after ASCII.
+    const QStringList expectedPaths = {u"top.txt"_qs, u"old.txt/.hidden.txt"_qs, u"央视频道/A.TXT"_qs,
+                                       u"x/y/notes_txt"_qs, u"x/y/txt"_qs};
     EXPECT_EQ(sink.paths, Prefixed(Root(), expectedPaths));
 
     QStringList expectedNames;
@@ -102,15 +82,24 @@ TEST_F(CatalogueWalkTest, WalksBreadthFirstAndListsOnlyListingFiles) {
     EXPECT_EQ(sink.names, expectedNames);
     EXPECT_TRUE(sink.names.contains(u"a"_qs)); // A.TXT keeps its capitals in the path only
 
-    const QStringList expectedFolders =
-        InOrder({u"央视频道/"_qs, u"old.txt/"_qs, u"x/"_qs}, rootOrder) + QStringList{u"x/y/"_qs};
-    EXPECT_EQ(sink.folders, Prefixed(Root(), expectedFolders));
+    EXPECT_EQ(sink.folders, Prefixed(Root(), {u"old.txt/"_qs, u"x/"_qs, u"央视频道/"_qs, u"x/y/"_qs}));
 }
 
-TEST_F(CatalogueWalkTest, KeepsTheFileSystemsOrderWithinAFolder) {
+TEST_F(CatalogueWalkTest, TakesAFoldersEntriesInFolderOrderNotInCreationOrHashOrder) {
+    const QStringList created = {u"10.txt"_qs,    u"北京.txt"_qs, u"b.txt"_qs,  u"02.txt"_qs,
+                                 u"Anhui.txt"_qs, u"01.txt"_qs,   u"_x.txt"_qs, u"anhuI.txt"_qs};
+    for (const QString& name : created)
+        MakeFile(u"c/"_qs + name);
     for (int i = 0; i < 40; ++i)
-        MakeFile(QStringLiteral("c/%1.txt").arg(i * 7919 % 1000));
-    EXPECT_EQ(Walk(Root() + u"c"_qs).paths, Prefixed(Root() + u"c/"_qs, ListedOrder(u"c"_qs)));
+        MakeFile(QStringLiteral("d/%1.txt").arg(100 + i * 7919 % 900));
+
+    EXPECT_EQ(Walk(Root() + u"c"_qs).paths,
+              Prefixed(Root() + u"c/"_qs, {u"01.txt"_qs, u"02.txt"_qs, u"10.txt"_qs, u"Anhui.txt"_qs,
+                                           u"anhuI.txt"_qs, u"b.txt"_qs, u"_x.txt"_qs, u"北京.txt"_qs}));
+    QStringList numbered = Walk(Root() + u"d"_qs).paths;
+    const QStringList walked = numbered;
+    numbered.sort();
+    EXPECT_EQ(walked, numbered) << "three-digit names in counting order";
 }
 
 TEST_F(CatalogueWalkTest, AddsTheSlashOnlyWhenMissing) {
