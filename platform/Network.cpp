@@ -1,6 +1,7 @@
 #include "platform/Network.h"
 
 #include "platform/FileDescriptor.h"
+#include "platform/NameResolution.h"
 
 #include <QUrl>
 
@@ -76,12 +77,11 @@ bool ProbeConnection(const QString& address, std::chrono::milliseconds limit) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    addrinfo* results = nullptr;
-    if (::getaddrinfo(host.toUtf8().constData(), port.constData(), &hints, &results) != 0)
-        return false;
+    // The lookup counts against the same limit: a name server that does not answer gives false.
+    const NameResolution resolution = ResolveName(host.toUtf8(), port, hints, limit, limit);
     bool connected = false;
-    for (const addrinfo* entry = results; entry != nullptr && !connected; entry = entry->ai_next)
+    for (const addrinfo* entry = resolution.addresses.First(); entry != nullptr && !connected;
+         entry = entry->ai_next)
         connected = ConnectWithin(*entry, deadline);
-    ::freeaddrinfo(results);
     return connected;
 }

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <limits>
@@ -37,6 +38,43 @@ QList<QByteArray> SplitOutsideQuotes(const QByteArray& text, char separator) {
     }
     parts.append(current);
     return parts;
+}
+
+bool IsLettersOnly(const QByteArray& text) {
+    return !text.isEmpty() && std::all_of(text.begin(), text.end(),
+                                          [](char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; });
+}
+
+// Splits a "Set-Cookie" value into its cookies: RFC 2109 separates them with commas. The comma after
+// the weekday of a Netscape-style Expires date ("Expires=Wed, 09-Jun-2021 10:18:14 GMT") belongs to
+// the date, as do commas inside double quotes.
+QList<QByteArray> SplitSetCookieList(const QByteArray& header) {
+    QList<QByteArray> cookies;
+    QByteArray current;
+    qsizetype attributeStart = 0; // where the current attribute begins in `current`
+    bool quoted = false;
+    for (char c : header) {
+        if (c == '"')
+            quoted = !quoted;
+        if (c == ',' && !quoted) {
+            const QByteArray attribute = current.mid(attributeStart).trimmed();
+            const qsizetype equals = attribute.indexOf('=');
+            const bool weekdayOfADate = equals > 0 &&
+                                        attribute.left(equals).trimmed().toLower() == "expires" &&
+                                        IsLettersOnly(attribute.mid(equals + 1).trimmed());
+            if (!weekdayOfADate) {
+                cookies.append(current);
+                current.clear();
+                attributeStart = 0;
+                continue;
+            }
+        }
+        current.append(c);
+        if (c == ';' && !quoted)
+            attributeStart = current.size();
+    }
+    cookies.append(current);
+    return cookies;
 }
 
 QByteArray Unquoted(QByteArray text) {
@@ -319,14 +357,15 @@ void CookieStore::TakeFrom(const HttpHeaderList& headers, const HttpAddress& add
                 Store(std::move(*cookie), expired);
         }
     }
-    // One cookie per Set-Cookie line: its Expires date holds a comma of its own.
     for (const QByteArray& header : headers.Values("Set-Cookie")) {
-        const auto parsed = ParseCookie(header);
-        if (!parsed || rfc2965Names.contains(parsed->name))
-            continue;
-        bool expired = false;
-        if (auto cookie = MakeCookie(*parsed, address, false, now, expired))
-            Store(std::move(*cookie), expired);
+        for (const QByteArray& entry : SplitSetCookieList(header)) {
+            const auto parsed = ParseCookie(entry);
+            if (!parsed || rfc2965Names.contains(parsed->name))
+                continue;
+            bool expired = false;
+            if (auto cookie = MakeCookie(*parsed, address, false, now, expired))
+                Store(std::move(*cookie), expired);
+        }
     }
 }
 

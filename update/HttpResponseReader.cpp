@@ -374,35 +374,39 @@ void ResponseReader::ReadUntilClose(QByteArray* sink, const TransferHooks& hooks
 
 void ResponseReader::ReadChunked(QByteArray* sink, HttpHeaderList& headers, const TransferHooks& hooks) {
     ChunkedDecoder decoder;
-    int64_t total = 0;
+    int64_t total = 0; // bytes of the body taken in, framing and trailers included
     int64_t reported = 0;
-    const auto decodePending = [&] {
-        const qsizetype used = decoder.Feed(pending_.constData() + pendingStart_, PendingSize(), sink);
+    // Decodes pending bytes, but no further than `limit` bytes into the body.
+    const auto decodePending = [&](int64_t limit) {
+        const qsizetype most = static_cast<qsizetype>(std::min<int64_t>(PendingSize(), limit - total));
+        const qsizetype used = decoder.Feed(pending_.constData() + pendingStart_, most, sink);
         Consume(used);
         total += used;
-        if (total > reported) {
-            reported = total;
-            Call(hooks.work, total);
-            if (sink != nullptr)
-                Call(hooks.pump);
-        }
     };
-    decodePending();
+    const auto report = [&] {
+        if (total == reported)
+            return;
+        reported = total;
+        Call(hooks.work, total);
+        if (sink != nullptr)
+            Call(hooks.pump);
+    };
+    // What came with the head is reported on its own; then, as for the other framings, one report
+    // per full block taken in, and one at the end of the body.
+    decodePending(INT64_MAX);
+    report();
     while (!decoder.Done()) {
-        if (closed_) {
+        const int64_t blockEnd = reported + HttpLimits::ReceiveBlock;
+        while (!decoder.Done() && total < blockEnd) {
+            if (PendingSize() == 0 && ReceiveIntoPending(static_cast<qsizetype>(blockEnd - total)) == 0)
+                break;
+            decodePending(blockEnd);
+        }
+        report();
+        if (!decoder.Done() && closed_) {
             decoder.FinishAtClose();
             break;
         }
-        const int64_t payload = decoder.PayloadWanted();
-        if (payload > 0) {
-            const qsizetype want =
-                static_cast<qsizetype>(std::min<int64_t>(HttpLimits::ReceiveBlock, payload));
-            while (PendingSize() < want && ReceiveIntoPending(want - PendingSize()) > 0) {
-            }
-        } else {
-            ReceiveIntoPending(HttpLimits::ReceiveBlock);
-        }
-        decodePending();
     }
     for (const QByteArray& trailer : decoder.Trailers())
         headers.AddLine(trailer);

@@ -4,12 +4,30 @@
 #include "update/HttpErrors.h"
 #include "update/HttpRequest.h"
 
+#include <exception>
+
 namespace {
 
 constexpr std::chrono::milliseconds DefaultConnectLimit{120000};
 // How long a redirect body, and a body after 204, 304 or 1xx, is waited for before it is skipped.
 constexpr std::chrono::milliseconds RedirectBodyWait{5000};
 constexpr std::chrono::milliseconds UnexpectedBodyWait{100};
+
+// Only failures on the connection itself end it: after an error page read to its end, or an address
+// refused before any connecting, a kept-alive connection is still good for the next fetch.
+bool LeavesConnectionUsable(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const HttpProtocolError&) {
+        return true;
+    } catch (const TlsUnavailableError&) {
+        return true;
+    } catch (const InvalidAddressError&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
 
 } // namespace
 
@@ -42,13 +60,10 @@ void TIdHTTP::Get(const QString& address, QByteArray& buffer) {
     lastResponse_ = ResponseHead();
     try {
         Fetch(address, buffer, start);
-    } catch (const HttpProtocolError&) {
-        // The error page was read to its end: the connection is still good for the next fetch.
-        buffer.truncate(start);
-        throw;
     } catch (...) {
         buffer.truncate(start);
-        Disconnect();
+        if (!LeavesConnectionUsable(std::current_exception()))
+            Disconnect();
         throw;
     }
 }
@@ -138,8 +153,10 @@ void TIdHTTP::PrepareConnection(const HttpAddress& address) {
     if (!connection_) {
         const auto limit =
             ConnectTimeout > 0 ? std::chrono::milliseconds(ConnectTimeout) : DefaultConnectLimit;
-        TcpSocket socket = TcpSocket::Connect(host, address.Port, address.HostIsIPv6, limit,
-                                              AntiFreeze::ConnectStep(), AntiFreeze::PumpWhenIdle);
+        // A name server that does not answer is given up on like a server that sends nothing.
+        TcpSocket socket =
+            TcpSocket::Connect(host, address.Port, address.HostIsIPv6, std::chrono::milliseconds(ReadTimeout),
+                               limit, AntiFreeze::ConnectStep(), AntiFreeze::PumpWhenIdle);
         connection_ = std::make_unique<HttpConnection>(std::move(socket), host, address.Port);
     }
     connection_->SetReadTimeout(std::chrono::milliseconds(ReadTimeout));

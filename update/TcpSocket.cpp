@@ -1,5 +1,6 @@
 #include "update/TcpSocket.h"
 
+#include "platform/NameResolution.h"
 #include "platform/SystemMessage.h"
 #include "update/HttpErrors.h"
 
@@ -21,33 +22,25 @@ namespace {
     throw SocketError(error, ErrnoMessageText(error));
 }
 
-class AddressList final {
-public:
-    AddressList(const QByteArray& host, int port, bool ipv6) {
-        addrinfo hints{};
-        hints.ai_family = ipv6 ? AF_INET6 : AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_protocol = IPPROTO_TCP;
-        const QByteArray service = QByteArray::number(port);
-        const int rc = ::getaddrinfo(host.constData(), service.constData(), &hints, &list_);
-        if (rc != 0) {
-            list_ = nullptr;
-            if (rc == EAI_SYSTEM)
-                ThrowErrno(errno);
-            throw SocketError(rc, QString::fromLocal8Bit(::gai_strerror(rc)));
-        }
-    }
-    ~AddressList() {
-        if (list_ != nullptr)
-            ::freeaddrinfo(list_);
-    }
-    AddressList(const AddressList&) = delete;
-    AddressList& operator=(const AddressList&) = delete;
-    const addrinfo& First() const { return *list_; }
-
-private:
-    addrinfo* list_ = nullptr;
-};
+// Resolves on a helper thread, so that a dead name server holds the window no longer than `limit`,
+// pumping meanwhile.
+ResolvedAddresses Resolve(const QByteArray& host, int port, bool ipv6, std::chrono::milliseconds limit,
+                          std::chrono::milliseconds step, const std::function<void()>& afterStep) {
+    addrinfo hints{};
+    hints.ai_family = ipv6 ? AF_INET6 : AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    NameResolution resolution = ResolveName(host, QByteArray::number(port), hints, limit, step, afterStep);
+    if (resolution.timedOut)
+        throw SocketError(EAI_AGAIN, QStringLiteral("Name resolution timed out"));
+    if (resolution.error == EAI_SYSTEM)
+        ThrowErrno(resolution.systemError);
+    if (resolution.error != 0)
+        throw SocketError(resolution.error, QString::fromLocal8Bit(::gai_strerror(resolution.error)));
+    if (resolution.addresses.First() == nullptr)
+        throw SocketError(EAI_NONAME, QString::fromLocal8Bit(::gai_strerror(EAI_NONAME)));
+    return std::move(resolution.addresses);
+}
 
 // Signals the connect thread to give up.
 class EventFd final {
@@ -115,10 +108,11 @@ void TcpSocket::Close() {
         ::close(std::exchange(fd_, -1));
 }
 
-TcpSocket TcpSocket::Connect(const QByteArray& host, int port, bool ipv6, std::chrono::milliseconds limit,
+TcpSocket TcpSocket::Connect(const QByteArray& host, int port, bool ipv6,
+                             std::chrono::milliseconds resolveLimit, std::chrono::milliseconds limit,
                              std::chrono::milliseconds step, const std::function<void()>& afterStep) {
-    const AddressList addresses(host, port, ipv6);
-    const addrinfo& address = addresses.First();
+    const ResolvedAddresses addresses = Resolve(host, port, ipv6, resolveLimit, step, afterStep);
+    const addrinfo& address = *addresses.First();
     TcpSocket socket(
         ::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, address.ai_protocol));
     if (!socket.IsOpen())

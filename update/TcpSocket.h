@@ -21,11 +21,13 @@ public:
     int Descriptor() const { return fd_; }
     void Close();
 
-    // Resolves `host` on the calling thread (IPv6 only for a bracketed literal, else IPv4), then
-    // connects on a short-lived thread while the calling thread waits in steps of `step` and runs
-    // `afterStep` after each step that ends without the connection made. Throws SocketError, or
-    // ConnectTimeoutError once `limit` has passed.
-    static TcpSocket Connect(const QByteArray& host, int port, bool ipv6, std::chrono::milliseconds limit,
+    // Resolves `host` (IPv6 only for a bracketed literal, else IPv4), then connects, each on a
+    // short-lived thread while the calling thread waits in steps of `step` and runs `afterStep` after
+    // each step that ends without the answer. Throws SocketError (also when the name is not resolved
+    // within `resolveLimit`; zero or less waits without limit), or ConnectTimeoutError once `limit`
+    // has passed in the connect.
+    static TcpSocket Connect(const QByteArray& host, int port, bool ipv6,
+                             std::chrono::milliseconds resolveLimit, std::chrono::milliseconds limit,
                              std::chrono::milliseconds step, const std::function<void()>& afterStep);
 
     // Writes everything, in one call unless the system takes less. Throws SocketError.

@@ -1,5 +1,6 @@
 #include "platform/Network.h"
 
+#include "tests/support/SlowNameServer.h"
 #include "tests/support/UnresolvableHost.h"
 
 #include <gtest/gtest.h>
@@ -89,6 +90,14 @@ TEST(ProbeConnection, GivesUpOnASilentHostAtTheLimit) {
     EXPECT_FALSE(ProbeConnection(full.address(), 300ms));
     EXPECT_LT(std::chrono::steady_clock::now() - started, 15s); // well below the 20 s default
     ::close(queued);
+}
+
+TEST(ProbeConnection, GivesUpOnANameServerThatDoesNotAnswerAtTheLimit) {
+    LoopbackSocket listening(true);
+    const SlowNameServer nameServer;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ProbeConnection(QStringLiteral("http://tv.example:%1/").arg(listening.port()), 300ms));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, SlowNameServer::Delay);
 }
 
 TEST(AnyInterfaceConnected, NeedsAnAddressedInterfaceOtherThanLoopbackThatIsUpAndRunning) {

@@ -100,6 +100,21 @@ TEST(CookieStore, ExpiryByMaxAgeAndExpiresWithReplacementInPlace) {
     EXPECT_TRUE(store.Cookies().empty());
 }
 
+TEST(CookieStore, OneSetCookieCarriesSeveralCookiesSeparatedByCommas) {
+    const HttpAddress site = At("http://a.example/");
+    CookieStore store([] { return int64_t{1'000'000}; });
+    store.TakeFrom(Headers({"Set-Cookie: a=1; Expires=Wed, 09-Jun-2100 10:18:14 GMT; Path=/, b=2;path=/,"
+                            "c=\"x,y\"; Path=/ ,d=gone; expires=Thursday, 01-Jan-70 00:00:01 GMT,"
+                            "e=5; Expires=Sun Nov  6 08:49:37 2100"}),
+                   site);
+    EXPECT_EQ(store.RequestLines(site), QList<QByteArray>({"Cookie: a=1", "Cookie: b=2", "Cookie: c=\"x,y\"",
+                                                           "Cookie: e=5", "Cookie2: $Version=\"1\""}));
+    ASSERT_EQ(store.Cookies().size(), 4u);
+    EXPECT_EQ(store.Cookies()[0].ExpiresAt, ParseHttpDate("Wed, 09-Jun-2100 10:18:14 GMT"));
+    EXPECT_EQ(store.Cookies()[1].Path, QStringLiteral("/"));
+    EXPECT_EQ(store.Cookies()[3].ExpiresAt, ParseHttpDate("Sun Nov  6 08:49:37 2100"));
+}
+
 TEST(CookieStore, HttpDateForms) {
     const int64_t expected = 784111777; // Sun, 06 Nov 1994 08:49:37 GMT
     for (const char* text : {"Sun, 06 Nov 1994 08:49:37 GMT", "Sunday, 06-Nov-94 08:49:37 GMT",

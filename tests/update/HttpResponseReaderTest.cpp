@@ -167,6 +167,19 @@ TEST_P(BodyReading, EventsBodyAndOutcome) {
 const QByteArray fullBlock(HttpLimits::ReceiveBlock, 'k');
 const QByteArray tail = "0123456789";
 
+// An empty piece (nothing comes with the head), then `bytes` in pieces of `size`.
+std::vector<QByteArray> AfterTheHeadInPieces(const QByteArray& bytes, qsizetype size) {
+    std::vector<QByteArray> pieces{QByteArray()};
+    for (qsizetype at = 0; at < bytes.size(); at += size)
+        pieces.push_back(bytes.mid(at, size));
+    return pieces;
+}
+
+// One chunk whose framing makes the body 3 × 32768 + 5 bytes in all.
+const QByteArray bigPayload(3 * HttpLimits::ReceiveBlock + 5 - 14, 'p');
+const QByteArray bigChunkedBody =
+    QByteArray::number(bigPayload.size(), 16) + "\r\n" + bigPayload + "\r\n0\r\n\r\n";
+
 const BodyCase bodyCases[] = {
     {"LengthPartWithHeadThenBlocks", "Content-Length: 65549\r\n\r\n", {"abc", fullBlock + fullBlock + tail},
      true, Outcome::Complete, "abc" + fullBlock + fullBlock + tail,
@@ -186,7 +199,10 @@ const BodyCase bodyCases[] = {
      {"B0", "W3", "P", "E"}},
     {"ChunkedCountsFramingAndTrailers", "Transfer-Encoding: chunked\r\n\r\n",
      {"", "5\r\nhello\r\n", "6;x=1\r\n world\r\n0\r\nX-Trailer: t\r\n\r\n"}, true, Outcome::Complete,
-     "hello world", {"B0", "W10", "P", "W44", "P", "E"}, "t"},
+     "hello world", {"B0", "W44", "P", "E"}, "t"},
+    {"ChunkedReportsFullBlocksNotArrivals", "Transfer-Encoding: chunked\r\n\r\n",
+     AfterTheHeadInPieces(bigChunkedBody, 1000), true, Outcome::Complete, bigPayload,
+     {"B0", "W32768", "P", "W65536", "P", "W98304", "P", "W98309", "P", "E"}},
     {"ChunkedArrivedWithHead", "Transfer-Encoding: Chunked\r\n\r\n", {"3\r\nabc\r\n0\r\n\r\n"}, true,
      Outcome::Complete, "abc", {"B0", "W13", "P", "E"}},
     {"ChunkedDiscarded", "Transfer-Encoding: chunked\r\n\r\n", {"3\r\nabc\r\n0\r\n\r\n"}, false,

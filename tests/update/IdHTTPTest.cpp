@@ -3,6 +3,7 @@
 #include "update/IdHTTP.h"
 
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/SlowNameServer.h"
 #include "tests/support/UnresolvableHost.h"
 
 #include <gtest/gtest.h>
@@ -305,6 +306,18 @@ const ReuseCase reuseCases[] = {
 INSTANTIATE_TEST_SUITE_P(Table, ConnectionReuse, ::testing::ValuesIn(reuseCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(ClientTest, AddressesRefusedBeforeConnectingKeepTheOpenConnection) {
+    Server server({{R, S(ok), R, S(ok)}});
+    ASSERT_EQ(Fetch(server.Url()).buffer, "prefix:ok");
+    ASSERT_TRUE(http.Connected());
+    EXPECT_EQ(Fetch(QStringLiteral("https://127.0.0.1:%1/").arg(server.Port())).failure, Failure::Tls);
+    EXPECT_EQ(Fetch(QStringLiteral("http://127.0.0.1:99999/")).failure, Failure::Other);
+    EXPECT_EQ(http.ResponseCode(), -1) << "no status line was read by the failed fetches";
+    EXPECT_TRUE(http.Connected());
+    EXPECT_EQ(Fetch(server.Url()).buffer, "prefix:ok");
+    EXPECT_EQ(server.AcceptedConnections(), 1);
+}
+
 // In a buffer, every block taken in is followed by a pump; after the last end event nothing pumps.
 TEST_F(ClientTest, StreamedBodyPumpsAfterEveryBlockAndNeverAfterTheEnd) {
     const QByteArray body(100000, 'b');
@@ -403,6 +416,17 @@ TEST_F(ClientTest, ConnectGivesUpAtItsLimitAndPumpsMeanwhile) {
     EXPECT_GE(std::count(trace.begin(), trace.end(), "P"), 2);
     EXPECT_EQ(std::count(trace.begin(), trace.end(), "P"), static_cast<long>(trace.size()));
     EXPECT_FALSE(http.Connected());
+}
+
+TEST_F(ClientTest, ANameThatDoesNotResolveInTheReadTimeOutFailsAndPumpsMeanwhile) {
+    const SlowNameServer nameServer;
+    http.ReadTimeout = 400;
+    const auto started = std::chrono::steady_clock::now();
+    const Outcome outcome = Fetch(QStringLiteral("http://tv.example/pkg.zip"));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, SlowNameServer::Delay);
+    EXPECT_EQ(outcome.failure, Failure::Socket);
+    EXPECT_GE(std::count(trace.begin(), trace.end(), "P"), 2);
+    EXPECT_EQ(std::count(trace.begin(), trace.end(), "P"), static_cast<long>(trace.size()));
 }
 
 TEST_F(ClientTest, StalledServerEndsInReadTimeout) {
