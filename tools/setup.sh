@@ -7,7 +7,7 @@ PELNAVI_PACKAGES=(
   p7zip-full zlib1g-dev
   libgtest-dev libgmock-dev
   fonts-wqy-microhei
-  xvfb xauth
+  xvfb xauth xdotool
   python3 curl findutils libglib2.0-bin
   desktop-file-utils appstream dpkg-dev fakeroot
 )

@@ -14,10 +14,13 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QProxyStyle>
 #include <QScreen>
 #include <QUrl>
+#include <QVBoxLayout>
 
 #include <cstdlib>
 
@@ -104,6 +107,62 @@ QString AsciiLower(QString text) {
             c = QChar(c.unicode() + 32);
     return text;
 }
+
+// Enter, Return and the keypad's Enter click the focused button, as Space does; Qt leaves them to
+// the default button of a dialog.
+class EnterClicksButton final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && !key->isAutoRepeat()) {
+                static_cast<QAbstractButton*>(watched)->click();
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+// A list box takes only the left button: a right or middle click neither selects nor shows anything.
+class LeftButtonOnly final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+            if (static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
+                return true;
+            break;
+        default:
+            break;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+// A page control's pages keep the client area of the original's tab control: 4 pixels in from
+// the left, right and bottom edges, below a 27-pixel tab row (624 x 392 gives 616 x 361 pages).
+class PageControlStyle final : public QProxyStyle {
+public:
+    QRect subElementRect(SubElement element, const QStyleOption* option,
+                         const QWidget* widget) const override {
+        if (element == SE_TabWidgetTabContents && widget != nullptr)
+            return widget->rect().adjusted(kPageMargin, kTabRowHeight, -kPageMargin, -kPageMargin);
+        return QProxyStyle::subElementRect(element, option, widget);
+    }
+
+private:
+    static constexpr int kPageMargin = 4;
+    static constexpr int kTabRowHeight = 27;
+};
 
 QIcon WindowIcon() {
     QIcon icon;
@@ -192,6 +251,9 @@ void TForm1::CreateControls() {
 
     PageControl1 = Make<QTabWidget>(this, "PageControl1");
     PageControl1->setDocumentMode(true); // tabs drawn flat
+    auto* pageStyle = new PageControlStyle;
+    pageStyle->setParent(PageControl1);
+    PageControl1->setStyle(pageStyle);
     TabSheet1 = Make<QWidget>(nullptr, "TabSheet1");
     PageControl1->addTab(TabSheet1, QStringLiteral("中国电视节目列表"));
     TVList = Make<QListWidget>(TabSheet1, "TVList");
@@ -224,7 +286,9 @@ void TForm1::CreateControls() {
     TabSheet2 = Make<QWidget>(nullptr, "TabSheet2");
     PageControl1->addTab(TabSheet2, QStringLiteral("更新说明"));
     Memo1 = Make<QPlainTextEdit>(TabSheet2, "Memo1");
-    Memo1->setGeometry(0, 0, 616, 361);
+    auto* fillPage = new QVBoxLayout(TabSheet2);
+    fillPage->setContentsMargins(0, 0, 0, 0);
+    fillPage->addWidget(Memo1);
     Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -283,8 +347,10 @@ void TForm1::CreateControls() {
 void TForm1::BindEvents() {
     connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
     connect(LoadData, &QPushButton::clicked, this, &TForm1::LoadDataClick);
-    // A click or a keyboard move of the selection shows the listing. A rescan that clears the list
-    // while it has the focus calls the handler with no entry selected, which changes nothing.
+    // A left click or a keyboard move of the selection shows the listing. A rescan that clears the
+    // list while it has the focus, or a focus-in that makes a row current without selecting it,
+    // calls the handler with no entry selected, which changes nothing.
+    TVList->viewport()->installEventFilter(new LeftButtonOnly(TVList));
     connect(TVList, &QListWidget::itemPressed, this, [this] { TVListClick(); });
     connect(TVList, &QListWidget::currentRowChanged, this, [this] {
         if (TVList->hasFocus() && QApplication::mouseButtons() == Qt::NoButton)
@@ -307,6 +373,9 @@ void TForm1::BindEvents() {
     connect(Button_R, &QPushButton::clicked, this, &TForm1::Button_RClick);
     Timer1->OnTimer = [this](TTimer&) { Timer1Timer(); };
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+    auto* enterClicks = new EnterClicksButton(this);
+    for (QPushButton* button : findChildren<QPushButton*>())
+        button->installEventFilter(enterClicks);
 }
 
 void TForm1::SetTabOrder() {

@@ -58,7 +58,9 @@ void TForm1::ComboBox_ClassChange() {
 
 void TForm1::TVListClick() {
     try {
-        const int index = TVList->currentRow();
+        // The selection, not the current row: Qt makes a row current on focus-in without selecting it.
+        const QList<QListWidgetItem*> selected = TVList->selectedItems();
+        const int index = selected.isEmpty() ? -1 : TVList->row(selected.first());
         if (index < 0 || index >= TVFilepathList->count())
             throw Exception(QStringLiteral("List index out of bounds (%1)").arg(index));
         const QString title = QStringLiteral("【") + TVList->item(index)->text() + QStringLiteral("】");

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <optional>
 
 namespace {
 
@@ -77,6 +78,81 @@ protected:
 
     QTemporaryDir root_;
 };
+
+// A private X server for key presses from outside, as a user makes them. Xvfb picks a free display
+// itself and names it on its standard output.
+class VirtualDisplay final {
+public:
+    VirtualDisplay() {
+        server_.start(QStringLiteral("Xvfb"),
+                      {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
+                       QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
+                       QStringLiteral("1024x768x24")});
+        if (server_.waitForStarted() && server_.waitForReadyRead(20000))
+            name_ = u':' + QString::fromLatin1(server_.readLine().trimmed());
+    }
+    ~VirtualDisplay() {
+        server_.terminate();
+        server_.waitForFinished(10000);
+    }
+    VirtualDisplay(const VirtualDisplay&) = delete;
+    VirtualDisplay& operator=(const VirtualDisplay&) = delete;
+
+    // ":<number>", empty when the server did not start.
+    const QString& Name() const { return name_; }
+
+    // What a program needs to show its window here. There is no session bus in this test world;
+    // without an address the bus library (loaded by Qt's X platform) would try to start one.
+    QProcessEnvironment ProgramEnvironment() const {
+        QProcessEnvironment environment;
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert(QStringLiteral("DISPLAY"), name_);
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                           QStringLiteral("unix:path=/nonexistent"));
+        return environment;
+    }
+
+    // Runs xdotool on this display; its standard output, or nothing when it failed.
+    std::optional<QByteArray> XdoTool(const QStringList& arguments) const {
+        QProcess tool;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), name_);
+        tool.setProcessEnvironment(environment);
+        tool.start(QStringLiteral("xdotool"), arguments);
+        if (!tool.waitForFinished(30000) || tool.exitStatus() != QProcess::NormalExit ||
+            tool.exitCode() != 0) {
+            tool.kill();
+            tool.waitForFinished();
+            return std::nullopt;
+        }
+        return tool.readAllStandardOutput();
+    }
+
+private:
+    QProcess server_;
+    QString name_;
+};
+
+TEST_F(ProcessTest, EnterReturnAndKeypadEnterOnExitRightAfterTheStartEndTheProgram) {
+    VirtualDisplay display;
+    ASSERT_FALSE(display.Name().isEmpty()) << "Xvfb did not start";
+    for (const char* key : {"Return", "KP_Enter", "space"}) {
+        SCOPED_TRACE(key);
+        QProcess program;
+        Launch(program, {QStringLiteral("x")}, {}, display.ProgramEnvironment());
+        const auto window = display.XdoTool({QStringLiteral("search"), QStringLiteral("--sync"),
+                                             QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                                             QStringLiteral("^Pelnavi")});
+        ASSERT_TRUE(window.has_value());
+        // The focus goes to the new window, as a window manager gives it; the window puts it on 退出.
+        ASSERT_TRUE(display.XdoTool({QStringLiteral("windowfocus"), QStringLiteral("--sync"),
+                                     QString::fromLatin1(window->split('\n').front())}));
+        ASSERT_TRUE(display.XdoTool({QStringLiteral("key"), QString::fromLatin1(key)}));
+        ASSERT_TRUE(program.waitForFinished(20000)) << "the window stayed open";
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+    }
+}
 
 TEST_F(ProcessTest, ASecondStartEndsAtOnceAndSilentlyAlsoWithUp) {
     QProcess first;

@@ -179,4 +179,31 @@ TEST_F(CatalogueViewTest, EveryRowOfTheListsFitsItsTextAndSpansTheList) {
     }
 }
 
+TEST_F(CatalogueViewTest, OnlyASelectionShowsAListingNotTheFocusNorOtherButtons) {
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), "first\n");
+    WriteDataFile(QStringLiteral("央视频道/02.txt"), "second\n");
+    TForm1& window = Start();
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    window.LoadData->click();
+    ASSERT_EQ(window.TVList->count(), 2);
+
+    // Tab from the page's tabs into the list: Qt makes the first row current, but selects nothing.
+    window.PageControl1->tabBar()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(window.PageControl1->tabBar(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), window.TVList);
+    EXPECT_EQ(window.TVList->currentRow(), 0);
+    EXPECT_TRUE(window.TVListBox->toPlainText().isEmpty());
+
+    const QPoint second = window.TVList->visualItemRect(window.TVList->item(1)).center();
+    for (const Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton}) {
+        QTest::mouseClick(window.TVList->viewport(), button, {}, second);
+        EXPECT_TRUE(window.TVListBox->toPlainText().isEmpty()) << button;
+        EXPECT_TRUE(window.TVList->selectedItems().isEmpty()) << button;
+    }
+    SelectChannel(window, 1);
+    EXPECT_TRUE(window.TVListBox->toPlainText().endsWith(u"second"));
+}
+
 } // namespace

@@ -87,6 +87,14 @@ TEST_F(WindowTest, EveryControlHasItsKindPlaceAndCaption) {
             EXPECT_EQ(CaptionOf(widget), QString::fromUtf8(row.caption));
         }
     }
+    // The pages' client area, with the change log filling the second page.
+    window.show();
+    EXPECT_EQ(QRect(window.TabSheet1->mapTo(window.PageControl1, QPoint(0, 0)), window.TabSheet1->size()),
+              QRect(4, 27, 616, 361));
+    window.PageControl1->setCurrentIndex(1);
+    EXPECT_EQ(window.TabSheet2->size(), QSize(616, 361));
+    EXPECT_EQ(window.Memo1->geometry(), QRect(0, 0, 616, 361));
+    window.PageControl1->setCurrentIndex(0);
     EXPECT_EQ(window.Edit_Ver->hasFrame(), false);
     EXPECT_EQ(window.Edit_SaveFile->parentWidget(), window.TabSheet4);
     EXPECT_EQ(window.PageControl2->tabText(0), QStringLiteral("数据更新"));
@@ -169,6 +177,28 @@ TEST_F(WindowTest, FocusStartsOnExitAndTabVisitsTheWorkerControls) {
         visited << FocusName(QApplication::focusWidget());
     }
     EXPECT_EQ(visited, expected);
+}
+
+TEST_F(WindowTest, EnterReturnAndKeypadEnterClickEveryButtonAsSpaceDoes) {
+    TForm1& window = Start({QStringLiteral("x")});
+    window.OnlineTest = [] { return false; };
+    window.ShowNotice = [](const QString&, const QString&) {};
+    window.NetworkProbe = [](const QString&) { return false; };
+    window.show();
+    const QList<QPushButton*> buttons = window.findChildren<QPushButton*>();
+    EXPECT_EQ(buttons.size(), 8) << "the four the user sees and the four worker buttons";
+    for (QPushButton* button : buttons) {
+        SCOPED_TRACE(button->objectName().toStdString());
+        int clicks = 0;
+        const auto counter = QObject::connect(button, &QPushButton::clicked, [&clicks] { ++clicks; });
+        QTest::keyClick(button, Qt::Key_Return);
+        QTest::keyClick(button, Qt::Key_Enter, Qt::KeypadModifier);
+        QTest::keyClick(button, Qt::Key_Space);
+        EXPECT_EQ(clicks, 3);
+        QObject::disconnect(counter);
+    }
+    window.Timer1->SetEnabled(false);
+    EXPECT_FALSE(window.isVisible()) << "Enter on 退出 closed the window";
 }
 
 TEST_F(WindowTest, AScreenReaderFindsEveryVisibleControlByName) {
