@@ -7,6 +7,8 @@
 #include "update/HttpErrors.h"
 #include "update/PackageDownload.h"
 #include "update/UpdateFailure.h"
+#include "xmltv/FeedBytes.h"
+#include "xmltv/XmltvImport.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -159,9 +161,15 @@ void TForm1::Button_URARClick() {
     try {
         ReportStatus(QStringLiteral("正在释放文件."));
         ProcessPendingMessages();
-        archive = MakeInArchive(CLSID_CFormatZip, Places.LibraryToLoad);
-        archive->OpenArchiveFile(DataFolder() + Edit_SaveFile->text());
-        archive->ExtractIntoFolder(DataFolder());
+        const QString package = DataFolder() + Edit_SaveFile->text();
+        // An XMLTV feed is converted into listing files; anything else goes to the archive library.
+        if (IsXmltvFile(package)) {
+            ImportXmltvFile(package, DataFolder());
+        } else {
+            archive = MakeInArchive(CLSID_CFormatZip, Places.LibraryToLoad);
+            archive->OpenArchiveFile(package);
+            archive->ExtractIntoFolder(DataFolder());
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         ProcessPendingMessages();
         LoadData->click();

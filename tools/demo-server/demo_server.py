@@ -3,6 +3,7 @@
 
 Serves, on 127.0.0.1 by default:
   GET /download/showtime.zip?...   the sample package (any query: the program appends a time stamp)
+  GET /epg.xml, GET /epg.xml.gz     the same sample week as an XMLTV document, plain and gzip
   GET /                            a small page; the program's network probe connects here
   anything else                    404 with a small page
 
@@ -17,6 +18,7 @@ from __future__ import annotations
 
 import argparse
 import datetime as dt
+import gzip
 import html
 import os
 import signal
@@ -30,6 +32,8 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import make_package  # noqa: E402
 
 PACKAGE_PATH = "/download/showtime.zip"
+FEED_PATH = "/epg.xml"
+FEED_GZIP_PATH = "/epg.xml.gz"
 PARENT_POLL_SECONDS = 1.0
 # An idle keep-alive connection is closed after this long; the program reconnects when it
 # finds the connection closed.
@@ -39,6 +43,7 @@ INDEX_PAGE = """<!DOCTYPE html>
 <html lang="zh-CN"><head><meta charset="utf-8"><title>演示节目表服务器</title></head>
 <body><h1>演示节目表服务器</h1>
 <p>节目表数据包：<a href="{path}">{path}</a>（{size} 字节，{about}）</p>
+<p>XMLTV：<a href="{feed}">{feed}</a>，<a href="{feed_gzip}">{feed_gzip}</a></p>
 </body></html>
 """
 
@@ -57,6 +62,8 @@ class DemoHandler(BaseHTTPRequestHandler):
 
     # Set on the subclass that make_server() makes.
     package: bytes = b""
+    feed: bytes = b""
+    feed_gzip: bytes = b""
     index_page: bytes = b""
     quiet: bool = False
 
@@ -72,6 +79,10 @@ class DemoHandler(BaseHTTPRequestHandler):
         path = self.path.partition("?")[0]
         if path == PACKAGE_PATH:
             self._send(200, "application/zip", self.package, send_body)
+        elif path == FEED_PATH:
+            self._send(200, "application/xml", self.feed, send_body)
+        elif path == FEED_GZIP_PATH:
+            self._send(200, "application/gzip", self.feed_gzip, send_body)
         elif path == "/":
             self._send(200, "text/html; charset=utf-8", self.index_page, send_body)
         else:
@@ -101,11 +112,14 @@ class DemoServer6(DemoServer):
     address_family = socket.AF_INET6
 
 
-def make_server(host: str, port: int, package: bytes, quiet: bool, about: str) -> DemoServer:
+def make_server(host: str, port: int, package: bytes, quiet: bool, about: str,
+                feed: bytes = b"") -> DemoServer:
     """Binds and listens at once; the port is known from server_address when this returns."""
-    index = INDEX_PAGE.format(path=PACKAGE_PATH, size=len(package), about=html.escape(about))
+    index = INDEX_PAGE.format(path=PACKAGE_PATH, size=len(package), about=html.escape(about),
+                              feed=FEED_PATH, feed_gzip=FEED_GZIP_PATH)
     handler = type("BoundDemoHandler", (DemoHandler,),
-                   {"package": package, "index_page": index.encode("utf-8"), "quiet": quiet})
+                   {"package": package, "index_page": index.encode("utf-8"), "quiet": quiet,
+                    "feed": feed, "feed_gzip": gzip.compress(feed, mtime=0)})
     server_class = DemoServer6 if ":" in host else DemoServer
     return server_class((host, port), handler)
 
@@ -195,15 +209,16 @@ def main(argv: list[str] | None = None) -> int:
     args = _parse_args(argv)
     stop = stop_on_signals()
     watch = ParentWatch(args.parent_pid)
+    first_day = args.date or dt.date.today()
     try:
         if args.package is not None:
             package = args.package.read_bytes()
             about = f"取自 {args.package.name}"
         else:
-            first_day = args.date or dt.date.today()
             package = make_package.build_package(first_day)
             about = f"{len(make_package.CHANNELS)} 个频道，{first_day.isoformat()} 起一周"
-        server = make_server(args.host, args.port, package, args.quiet, about)
+        server = make_server(args.host, args.port, package, args.quiet, about,
+                             make_package.xmltv_document(first_day))
     except OSError as error:
         print(f"demo_server: {error}", file=sys.stderr)
         return 1

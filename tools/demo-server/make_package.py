@@ -432,12 +432,12 @@ CHANNELS: tuple[Channel, ...] = (
     Channel("央视频道", "14.txt", "ZORQ-14 少儿频道", "children"),
     Channel("央视频道", "15.txt", "ZORQ-15 音乐频道", "music", newline=CR),
 
-    _province("anhui卫视.txt", "安徽卫视", "安徽", "超级演说家"),
-    _province("hunan卫视.txt", "湖南卫视", "湖南", "快乐大本营", encoding=UTF8_BOM),
-    _province("jiangsu卫视.txt", "江苏卫视", "江苏", "非诚勿扰"),
+    _province("anhui安徽卫视.txt", "安徽卫视", "安徽", "超级演说家"),
+    _province("hunan湖南卫视.txt", "湖南卫视", "湖南", "快乐大本营", encoding=UTF8_BOM),
+    _province("jiangsu江苏卫视.txt", "江苏卫视", "江苏", "非诚勿扰"),
     _province("zhejiang浙江卫视.txt", "浙江卫视", "浙江", "王牌对王牌"),
     _province("dongfang东方卫视.txt", "东方卫视", "上海", "极限挑战", encoding=UTF16LE_BOM),
-    _province("北京电视台.txt", "北京卫视", "北京", "养生堂"),
+    _province("北京卫视.txt", "北京卫视", "北京", "养生堂"),
     _province("shandong山东卫视.txt", "山东卫视", "山东", "我是先生"),
     _province("guangdong广东卫视.txt", "广东卫视", "广东", "财经郎眼", newline=LF),
     _province("sichuan四川卫视.txt", "四川卫视", "四川", "咱们穿越吧"),
@@ -609,6 +609,73 @@ def decode_listing(data: bytes) -> str:
 
 def package_files(first_day: dt.date, days: int = 7) -> list[tuple[Channel, bytes]]:
     return [(c, encode_listing(listing_text(c, first_day, days), c.encoding)) for c in CHANNELS]
+
+
+# --------------------------------------------------------------------------------------
+# The same week as an XMLTV document
+# --------------------------------------------------------------------------------------
+
+# What the program's display-name table makes of the numbered and theme file names. The XMLTV
+# channels carry these names, so that the program's default channel map puts them back under the
+# same file names.
+TABLE_NAMES = {
+    "01.txt": "ZORQ-1 中央", "02.txt": "ZORQ-2 财经", "03.txt": "ZORQ-3 综艺", "04.txt": "ZORQ-4台",
+    "04(亚洲).txt": "ZORQ-4 中文国际(亚)", "04(欧洲).txt": "ZORQ-4 中文国际(欧)",
+    "04(美洲).txt": "ZORQ-4 中文国际(美)", "05.txt": "ZORQ-5 体育", "06.txt": "ZORQ-6 电影",
+    "07.txt": "ZORQ-7 军事/农业", "08.txt": "ZORQ-8 电视剧", "09.txt": "ZORQ-9 纪录",
+    "09(英).txt": "ZORQ-9 纪录(英)", "10.txt": "ZORQ-10 科教", "11.txt": "ZORQ-11 戏曲",
+    "12.txt": "ZORQ-12 社会与法", "13.txt": "ZORQ-13 ZORQ-13 新闻", "14.txt": "ZORQ-14 ZORQ-少儿台",
+    "15.txt": "ZORQ-15 ZORQ-音乐台", "news.txt": "ZORQ-NEWS", "俄语.txt": "ZORQ-俄语台",
+    "法语.txt": "ZORQ-法语台", "西语.txt": "ZORQ-西语台", "阿语.txt": "ZORQ-阿语台", "高清.txt": "ZORQ-高清台",
+}
+
+
+def channel_id(index: int) -> str:
+    return f"zorq-{index:02d}.demo.pelnavi.example"
+
+
+def _xmltv_time(day: dt.date, hhmm: str) -> str:
+    return f"{day.strftime('%Y%m%d')}{hhmm.replace(':', '')}00 +0800"
+
+
+def _programmes(channel: Channel, first_day: dt.date, days: int) -> list[tuple[dt.date, str, str]]:
+    """(day, "HH:MM", title) of every programme of the channel's listing, in order."""
+    found = []
+    day = None
+    for line in listing_text(channel, first_day, days).split(channel.newline):
+        if line[:4].isdigit() and line[4:5] == "-":
+            day = dt.date.fromisoformat(line[:10])
+        elif day is not None and line[2:3] == ":":
+            found.append((day, line[:5], line[6:]))
+    return found
+
+
+def xmltv_document(first_day: dt.date, days: int = 7) -> bytes:
+    """Every channel of the package and its week of programmes as one XMLTV document (UTF-8)."""
+    from xml.sax.saxutils import escape, quoteattr
+
+    out = ['<?xml version="1.0" encoding="UTF-8"?>',
+           '<!DOCTYPE tv SYSTEM "xmltv.dtd">',
+           '<tv source-info-name="Pelnavi demo" generator-info-name="make_package.py">']
+    for index, channel in enumerate(CHANNELS, 1):
+        out.append(f"  <channel id={quoteattr(channel_id(index))}>")
+        names = [TABLE_NAMES[channel.file_name]] if channel.file_name in TABLE_NAMES else []
+        for name in names + [channel.title]:
+            out.append(f'    <display-name lang="zh">{escape(name)}</display-name>')
+        out.append("  </channel>")
+    for index, channel in enumerate(CHANNELS, 1):
+        programmes = _programmes(channel, first_day, days)
+        for number, (day, hhmm, title) in enumerate(programmes):
+            stop = ""
+            if number + 1 < len(programmes):
+                next_day, next_hhmm, _ = programmes[number + 1]
+                stop = f" stop={quoteattr(_xmltv_time(next_day, next_hhmm))}"
+            out.append(f"  <programme start={quoteattr(_xmltv_time(day, hhmm))}{stop} "
+                       f"channel={quoteattr(channel_id(index))}>")
+            out.append(f'    <title lang="zh">{escape(title)}</title>')
+            out.append("  </programme>")
+    out.append("</tv>")
+    return ("\n".join(out) + "\n").encode("utf-8")
 
 
 # --------------------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 from __future__ import annotations
 
 import datetime as dt
+import gzip
 import http.client
 import io
 import os
@@ -21,6 +22,7 @@ import tempfile
 import time
 import unittest
 import zipfile
+from xml.etree import ElementTree
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
@@ -75,8 +77,8 @@ class PackageTest(unittest.TestCase):
                 with self.assertRaises(UnicodeDecodeError):
                     entry["raw_name"].decode("utf-8")  # every name holds Chinese characters
         expected = {"央视频道/", "地方频道/", "数字频道/", "境外频道/", "央视频道/04(亚洲).txt",
-                    "地方频道/anhui卫视.txt", "地方频道/hunan卫视.txt", "地方频道/jiangsu卫视.txt",
-                    "地方频道/北京电视台.txt"} | {f"央视频道/{n:02d}.txt" for n in range(1, 16)}
+                    "地方频道/anhui安徽卫视.txt", "地方频道/hunan湖南卫视.txt",
+                    "地方频道/jiangsu江苏卫视.txt", "地方频道/北京卫视.txt"} | {f"央视频道/{n:02d}.txt" for n in range(1, 16)}
         self.assertLessEqual(expected, set(self.names))
         for folder in mp.CLASS_FOLDERS:
             files = [n for n in self.names if n.startswith(folder + "/") and n.endswith(".txt")]
@@ -270,6 +272,29 @@ class ServerTest(unittest.TestCase):
                 self.assertEqual(status, 404)
                 self.assertEqual(int(headers["content-length"]), len(body))
                 self.assertNotIn(b"<b>", body)
+
+    def test_the_sample_week_as_xmltv_plain_and_gzip(self):
+        status, headers, plain = self.request("GET", "/epg.xml")
+        self.assertEqual((status, headers["content-type"]), (200, "application/xml"))
+        status, headers, packed = self.request("GET", "/epg.xml.gz?20261210063000")
+        self.assertEqual((status, headers["content-type"]), (200, "application/gzip"))
+        self.assertEqual(gzip.decompress(packed), plain)
+        self.assertEqual(plain, mp.xmltv_document(FIRST_DAY))
+        root = ElementTree.fromstring(plain)
+        channels = root.findall("channel")
+        self.assertEqual(len(channels), len(mp.CHANNELS))
+        names = [c.find("display-name").text for c in channels]
+        self.assertEqual(len(set(names)), len(names), "every channel has a name of its own")
+        self.assertIn("ZORQ-1 中央", names)
+        self.assertIn("安徽卫视", names)
+        # The first channel's programmes are its listing's lines, each ending where the next begins.
+        first = [p for p in root.findall("programme") if p.get("channel") == channels[0].get("id")]
+        listing = mp.listing_text(mp.CHANNELS[0], FIRST_DAY)
+        self.assertEqual(first[0].get("start"), FIRST_DAY.strftime("%Y%m%d") + "060000 +0800")
+        self.assertIn(f"06:00 {first[0].find('title').text}", listing)
+        self.assertEqual(first[0].get("stop"), first[1].get("start"))
+        self.assertIsNone(first[-1].get("stop"))
+        self.assertEqual(len(first), sum(1 for line in listing.splitlines() if line[2:3] == ":"))
 
     def test_garbage_gets_an_error_and_the_server_goes_on(self):
         for garbage in (b"\x00\xff\xfe garbage\r\n\r\n", b"GET " + b"a" * 70000 + b" HTTP/1.1\r\n\r\n"):
