@@ -1,5 +1,6 @@
 #include "catalogue/CatalogueWalk.h"
 
+#include "catalogue/CatalogueClasses.h"
 #include "catalogue/ChannelNames.h"
 #include "catalogue/FileNames.h"
 #include "catalogue/FolderOrder.h"
@@ -20,6 +21,11 @@
 #include <sys/stat.h>
 
 namespace {
+
+const std::string& ChannelMapFileUtf8() {
+    static const std::string name = QString::fromUtf16(kChannelMapFileName).toStdString();
+    return name;
+}
 
 class DirectoryStream final {
 public:
@@ -66,6 +72,7 @@ public:
         QString root = folder;
         if (!root.endsWith(u'/'))
             root += u'/';
+        rootPath_ = root;
         queue_.push_back({root, EncodeFileName(root), false});
         while (!queue_.empty()) {
             ListFolder(queue_.front());
@@ -129,7 +136,8 @@ private:
                 return;
             }
         }
-        if (IsListingFileName(name))
+        // The channel map beside the class folders is the program's own file, not a channel.
+        if (IsListingFileName(name) && !(folder.path == rootPath_ && name == ChannelMapFileUtf8()))
             AddListing(folder, name);
     }
 
@@ -151,6 +159,7 @@ private:
     }
 
     CatalogueSink& sink_;
+    QString rootPath_;
     std::deque<QueuedFolder> queue_;
     std::unordered_set<FolderId, FolderIdHash> visited_;
 };

@@ -10,6 +10,7 @@ PELNAVI_PACKAGES=(
   xvfb xauth xdotool
   python3 curl findutils libglib2.0-bin
   desktop-file-utils appstream dpkg-dev fakeroot
+  xmltv-util libxml2-utils
 )
 
 pelnavi_install_packages() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "catalogue/CatalogueClasses.h"
+
 #include <QList>
 #include <QRegularExpression>
 #include <QString>
@@ -17,8 +19,6 @@
 // pattern matches as a substring, or as a regular expression when written /…/. Blank lines and
 // lines starting with "#" are left out; so is a rule whose folder or file name is not a plain
 // name (empty, ".", "..", a "/" or a control character in it).
-
-inline constexpr const char16_t* kChannelMapFileName = u"channel-classes.txt";
 
 struct ChannelPlace {
     QString classFolder;

@@ -1,0 +1,143 @@
+#include "exporter/XmltvExport.h"
+
+#include "catalogue/CatalogueWalk.h"
+#include "catalogue/FileNames.h"
+#include "catalogue/ListingFile.h"
+#include "catalogue/Schedule.h"
+#include "platform/Exception.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QIODevice>
+#include <QLoggingCategory>
+#include <QXmlStreamWriter>
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcExport, "pelnavi.xmltv.export")
+
+// Listings are in Beijing time; the files carry no zone of their own.
+const QString kBroadcastOffset = QStringLiteral(" +0800");
+
+// ASCII letters and digits as they are, every other byte of the name as "-" and two hex digits: the
+// alphabet that XMLTV allows between the dots of an id, and a name never gets another's id.
+QString Escaped(QStringView name) {
+    QString escaped;
+    for (const char byte : EncodeFileName(name)) {
+        const auto unit = static_cast<unsigned char>(byte);
+        if ((unit >= '0' && unit <= '9') || (unit >= 'A' && unit <= 'Z') || (unit >= 'a' && unit <= 'z'))
+            escaped += QChar(unit);
+        else
+            escaped += QString::asprintf("-%02x", unit);
+    }
+    return escaped;
+}
+
+// XML 1.0 has no room for control characters and lone surrogates.
+QString XmlText(QString text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        QChar& c = text[i];
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        if (c.isSurrogate() || (c.category() == QChar::Other_Control && c != u'\t'))
+            c = c.isSurrogate() ? QChar(QChar::ReplacementCharacter) : QChar(u' ');
+    }
+    return text;
+}
+
+QString XmltvTime(const QDateTime& moment) {
+    return moment.toString(u"yyyyMMddHHmmss") + kBroadcastOffset;
+}
+
+struct Channel {
+    QString id;
+    QString name;
+    QString path;
+};
+
+QList<Channel> Channels(const QString& dataFolder) {
+    const QString root = QDir(dataFolder).absolutePath() + u'/';
+    const CatalogueEntries entries = CollectCatalogue(root);
+    QList<Channel> channels;
+    for (qsizetype i = 0; i < entries.listingPaths.size(); ++i) {
+        const QString& path = entries.listingPaths[i];
+        const qsizetype slash = path.lastIndexOf(u'/');
+        const QString folder = path.sliced(root.size(), std::max<qsizetype>(slash - root.size(), 0));
+        const QString file = path.sliced(slash + 1);
+        const QString id = ExportChannelId(folder, file);
+        // A name the table empties ("dongfang.txt") still needs a name in the document.
+        const QString name = entries.displayNames[i].isEmpty() ? file : entries.displayNames[i];
+        channels.append({id, XmlText(name), path});
+    }
+    return channels;
+}
+
+bool InRange(const QDateTime& start, const ExportRange& range) {
+    if (range.firstDay.isValid() && start.date() < range.firstDay)
+        return false;
+    return !range.days || !range.firstDay.isValid() || start.date() < range.firstDay.addDays(*range.days);
+}
+
+void WriteProgrammes(QXmlStreamWriter& xml, const Channel& channel, const ExportRange& range) {
+    QStringList lines;
+    try {
+        lines = LoadListingLines(channel.path);
+    } catch (const Exception& error) {
+        qCWarning(lcExport) << "listing left out:" << error.Message();
+        return;
+    }
+    const Schedule schedule = ParseSchedule(lines);
+    for (const ScheduleDay& day : schedule.days) {
+        for (const Programme& programme : day.programmes) {
+            if (!programme.start.isValid() || !InRange(programme.start, range))
+                continue;
+            xml.writeStartElement(u"programme"_qs);
+            xml.writeAttribute(u"start"_qs, XmltvTime(programme.start));
+            if (programme.stop)
+                xml.writeAttribute(u"stop"_qs, XmltvTime(*programme.stop));
+            xml.writeAttribute(u"channel"_qs, channel.id);
+            xml.writeStartElement(u"title"_qs);
+            xml.writeAttribute(u"lang"_qs, u"zh"_qs);
+            xml.writeCharacters(XmlText(programme.title));
+            xml.writeEndElement();
+            xml.writeEndElement();
+        }
+    }
+}
+
+} // namespace
+
+QString ExportChannelId(const QString& classFolder, const QString& fileName) {
+    // "-" alone stands for the data folder itself; no escaped name is a lone "-".
+    return (classFolder.isEmpty() ? u"-"_qs : Escaped(classFolder)) + u'.' + Escaped(fileName);
+}
+
+int WriteXmltv(const QString& dataFolder, QIODevice& out, const ExportRange& range) {
+    if (!QFileInfo(dataFolder).isDir())
+        throw Exception(QStringLiteral("The data folder \"%1\" does not exist").arg(dataFolder));
+    const QList<Channel> channels = Channels(dataFolder);
+    QXmlStreamWriter xml(&out);
+    xml.setAutoFormatting(true);
+    xml.writeStartDocument();
+    xml.writeDTD(u"<!DOCTYPE tv SYSTEM \"xmltv.dtd\">"_qs);
+    xml.writeStartElement(u"tv"_qs);
+    xml.writeAttribute(u"generator-info-name"_qs, u"pelnavi-xmltv"_qs);
+    for (const Channel& channel : channels) {
+        xml.writeStartElement(u"channel"_qs);
+        xml.writeAttribute(u"id"_qs, channel.id);
+        xml.writeStartElement(u"display-name"_qs);
+        xml.writeAttribute(u"lang"_qs, u"zh"_qs);
+        xml.writeCharacters(channel.name);
+        xml.writeEndElement();
+        xml.writeEndElement();
+    }
+    for (const Channel& channel : channels)
+        WriteProgrammes(xml, channel, range);
+    xml.writeEndElement();
+    xml.writeEndDocument();
+    if (xml.hasError())
+        throw Exception(QStringLiteral("Cannot write the document: %1").arg(out.errorString()));
+    return static_cast<int>(channels.size());
+}

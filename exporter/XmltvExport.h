@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+
+#include <optional>
+
+class QIODevice;
+
+// The listings of a data folder as one XMLTV document, for other guides to read.
+
+// A channel's id: its class folder (the folders between the data folder and the file; "-" for a
+// file directly in the data folder) and its file name, joined by ".". In both, ASCII letters and
+// digits stay and every other byte of the name is written as "-" and two hex digits, the form that
+// XMLTV asks of ids; the id never changes while the file stays where it is.
+QString ExportChannelId(const QString& classFolder, const QString& fileName);
+
+struct ExportRange {
+    QDate firstDay;          // programmes that start on or after this day; invalid: from the start
+    std::optional<int> days; // and before firstDay + days; empty: to the end
+};
+
+// Walks the data folder (as the channel list does) and writes one <channel> per listing file, with
+// its display name, then one <programme> per programme of the listings' schedules, in channel order,
+// with start and (where the next programme gives it) stop as "YYYYMMDDhhmmss +0800". Listings that
+// cannot be read are left out. Returns the number of channels written. Throws Exception when the
+// data folder does not exist.
+int WriteXmltv(const QString& dataFolder, QIODevice& out, const ExportRange& range = {});

@@ -1,0 +1,135 @@
+// pelnavi-xmltv: writes the listings of a data folder as one XMLTV document.
+#include "exporter/XmltvExport.h"
+#include "platform/AppPaths.h"
+#include "platform/Exception.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSaveFile>
+#include <QStringList>
+
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+constexpr int kDone = 0;
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+constexpr int kMaxDays = 3660;
+
+const char kUsageText[] =
+    "Usage: pelnavi-xmltv [--data DIR] [--days N] [-o FILE]\n"
+    "Writes the channel listings of a Pelnavi data folder as one XMLTV document.\n"
+    "\n"
+    "  --data DIR   the data folder (default: the program's own, ZORQListTemp beside it)\n"
+    "  --days N     only programmes of the N days from today on\n"
+    "  -o FILE      write to FILE instead of standard output\n"
+    "  --help       show this text\n"
+    "  --version    show the version\n"
+    "\n"
+    "Exit status: 0 done, 1 failed, 2 wrong usage.\n";
+
+struct Options {
+    QString dataFolder;
+    std::optional<int> days;
+    QString output;
+};
+
+int Usage(const QString& problem) {
+    std::fprintf(stderr, "pelnavi-xmltv: %s\nTry 'pelnavi-xmltv --help'.\n", qPrintable(problem));
+    return kUsage;
+}
+
+// Empty optional with the exit code when the run ends here (help, version, wrong usage).
+std::optional<Options> Parse(const QStringList& arguments, int& exitCode) {
+    Options options;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (argument == u"--help" || argument == u"-h") {
+            std::fputs(kUsageText, stdout);
+            exitCode = kDone;
+            return std::nullopt;
+        }
+        if (argument == u"--version") {
+            std::printf("pelnavi-xmltv 1.32.2011916\n");
+            exitCode = kDone;
+            return std::nullopt;
+        }
+        // "--data=DIR" as well as "--data DIR".
+        QString name = argument, value;
+        bool inlineValue = false;
+        if (argument.startsWith(u"--") && argument.contains(u'=')) {
+            name = argument.section(u'=', 0, 0);
+            value = argument.section(u'=', 1);
+            inlineValue = true;
+        }
+        if (name != u"--data" && name != u"--days" && name != u"-o" && name != u"--output") {
+            exitCode =
+                Usage(argument.startsWith(u'-') ? QStringLiteral("unknown option '%1'").arg(argument)
+                                                : QStringLiteral("unexpected argument '%1'").arg(argument));
+            return std::nullopt;
+        }
+        if (!inlineValue) {
+            if (i + 1 >= arguments.size()) {
+                exitCode = Usage(QStringLiteral("option '%1' needs a value").arg(name));
+                return std::nullopt;
+            }
+            value = arguments[++i];
+        }
+        if (name == u"--data") {
+            options.dataFolder = value;
+        } else if (name == u"--days") {
+            bool number = false;
+            const int days = value.toInt(&number);
+            if (!number || days < 1 || days > kMaxDays) {
+                exitCode = Usage(QStringLiteral("--days takes a whole number from 1 to %1").arg(kMaxDays));
+                return std::nullopt;
+            }
+            options.days = days;
+        } else {
+            options.output = value;
+        }
+    }
+    return options;
+}
+
+int Export(const Options& options) {
+    const QString dataFolder = options.dataFolder.isEmpty()
+                                   ? DataFolderPath(DirectoryWithDelimiter(ExecutablePath()))
+                                   : options.dataFolder;
+    const ExportRange range{options.days ? QDate::currentDate() : QDate(), options.days};
+    if (options.output.isEmpty() || options.output == u"-") {
+        QFile out;
+        if (!out.open(stdout, QIODevice::WriteOnly))
+            throw Exception(QStringLiteral("Cannot write to standard output"));
+        WriteXmltv(dataFolder, out, range);
+        if (!out.flush())
+            throw Exception(QStringLiteral("Cannot write to standard output"));
+        return kDone;
+    }
+    // Written whole under a temporary name first, so a failed export leaves no half document.
+    QSaveFile out(options.output);
+    if (!out.open(QIODevice::WriteOnly))
+        throw Exception(QStringLiteral("Cannot write \"%1\": %2").arg(options.output, out.errorString()));
+    WriteXmltv(dataFolder, out, range);
+    if (!out.commit())
+        throw Exception(QStringLiteral("Cannot write \"%1\": %2").arg(options.output, out.errorString()));
+    return kDone;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    int exitCode = kDone;
+    const std::optional<Options> options = Parse(QCoreApplication::arguments(), exitCode);
+    if (!options)
+        return exitCode;
+    try {
+        return Export(*options);
+    } catch (const Exception& error) {
+        std::fprintf(stderr, "pelnavi-xmltv: %s\n", error.what());
+        return kFailed;
+    }
+}

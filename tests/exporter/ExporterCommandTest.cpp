@@ -1,0 +1,84 @@
+// pelnavi-xmltv as a command-line user runs it.
+#include "tests/support/QtPrinters.h"
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Outcome {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Outcome Exporter(const QStringList& arguments) {
+    QProcess process;
+    process.start(QStringLiteral(PELNAVI_XMLTV_EXPORTER), arguments);
+    Outcome run;
+    if (!process.waitForFinished(60000))
+        return run;
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+TEST(ExporterCommand, ArgumentsAndExitCodes) {
+    QTemporaryDir data;
+    QDir().mkpath(data.filePath(QStringLiteral("央视频道")));
+    QFile listing(data.filePath(QStringLiteral("央视频道/01.txt")));
+    ASSERT_TRUE(listing.open(QIODevice::WriteOnly));
+    const QDate today = QDate::currentDate();
+    listing.write("\xEF\xBB\xBF" + (today.addDays(-1).toString(u"yyyy-MM-dd") + u"\r\n08:00 昨天\r\n"_qs +
+                                    today.toString(u"yyyy-MM-dd") + u"\r\n08:00 今天\r\n"_qs +
+                                    today.addDays(1).toString(u"yyyy-MM-dd") + u"\r\n08:00 明天\r\n"_qs)
+                                       .toUtf8());
+    listing.close();
+    const QString out = data.filePath(QStringLiteral("out.xml"));
+    const struct {
+        const char* what;
+        QStringList arguments;
+        int exitCode;
+        QByteArray inOut; // found on standard output
+        QByteArray inErr; // found on standard error
+    } cases[] = {
+        {"help", {"--help"}, 0, "Usage: pelnavi-xmltv [--data DIR] [--days N] [-o FILE]", ""},
+        {"version", {"--version"}, 0, "pelnavi-xmltv 1.32.2011916", ""},
+        {"to standard output", {"--data", data.path()}, 0, "昨天", ""},
+        {"one day from today", {"--data=" + data.path(), "--days", "1"}, 0, "今天", ""},
+        {"unknown option", {"--colour"}, 2, "", "unknown option '--colour'"},
+        {"stray argument", {"extra"}, 2, "", "unexpected argument 'extra'"},
+        {"missing value", {"--data"}, 2, "", "option '--data' needs a value"},
+        {"days not a number", {"--days", "x"}, 2, "", "--days takes a whole number"},
+        {"days zero", {"--days", "0"}, 2, "", "--days takes a whole number"},
+        {"no such data folder", {"--data", data.filePath("missing")}, 1, "", "does not exist"},
+        {"output folder missing",
+         {"--data", data.path(), "-o", data.filePath("no/such/out.xml")},
+         1,
+         "",
+         "Cannot write"},
+        {"to a file", {"--data", data.path(), "-o", out}, 0, "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Outcome run = Exporter(c.arguments);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err.toStdString();
+        EXPECT_TRUE(run.out.contains(c.inOut)) << run.out.toStdString();
+        EXPECT_TRUE(run.err.contains(c.inErr)) << run.err.toStdString();
+    }
+    const Outcome oneDay = Exporter({"--data", data.path(), "--days", "1"});
+    EXPECT_FALSE(oneDay.out.contains("昨天") || oneDay.out.contains("明天")) << oneDay.out.toStdString();
+    QFile written(out);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    const QByteArray document = written.readAll();
+    EXPECT_TRUE(document.contains("明天") && document.endsWith("</tv>\n"));
+    EXPECT_FALSE(QFile::exists(data.filePath("no"))) << "a failed export leaves nothing";
+}
+
+} // namespace
