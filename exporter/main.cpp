@@ -2,6 +2,7 @@
 #include "exporter/XmltvExport.h"
 #include "platform/AppPaths.h"
 #include "platform/Exception.h"
+#include "platform/ProgramPlaces.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -18,17 +19,16 @@ constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 constexpr int kMaxDays = 3660;
 
-const char kUsageText[] =
-    "Usage: pelnavi-xmltv [--data DIR] [--days N] [-o FILE]\n"
-    "Writes the channel listings of a Pelnavi data folder as one XMLTV document.\n"
-    "\n"
-    "  --data DIR   the data folder (default: the program's own, ZORQListTemp beside it)\n"
-    "  --days N     only programmes of the N days from today on\n"
-    "  -o FILE      write to FILE instead of standard output\n"
-    "  --help       show this text\n"
-    "  --version    show the version\n"
-    "\n"
-    "Exit status: 0 done, 1 failed, 2 wrong usage.\n";
+const char kUsageText[] = "Usage: pelnavi-xmltv [--data DIR] [--days N] [-o FILE]\n"
+                          "Writes the channel listings of a Pelnavi data folder as one XMLTV document.\n"
+                          "\n"
+                          "  --data DIR   the data folder (default: the program's own)\n"
+                          "  --days N     only programmes of the N days from today on\n"
+                          "  -o FILE      write to FILE instead of standard output\n"
+                          "  --help       show this text\n"
+                          "  --version    show the version\n"
+                          "\n"
+                          "Exit status: 0 done, 1 failed, 2 wrong usage.\n";
 
 struct Options {
     QString dataFolder;
@@ -95,9 +95,12 @@ std::optional<Options> Parse(const QStringList& arguments, int& exitCode) {
 }
 
 int Export(const Options& options) {
-    const QString dataFolder = options.dataFolder.isEmpty()
-                                   ? DataFolderPath(DirectoryWithDelimiter(ExecutablePath()))
-                                   : options.dataFolder;
+    // The program's own data folder: beside it when portable, in the user's folders when installed.
+    const QString appPath = DirectoryWithDelimiter(ExecutablePath());
+    const QString dataFolder =
+        options.dataFolder.isEmpty()
+            ? PlacesFor(DecideProgramMode(appPath, BuiltForInstallation()), appPath).DataFolder
+            : options.dataFolder;
     const ExportRange range{options.days ? QDate::currentDate() : QDate(), options.days};
     if (options.output.isEmpty() || options.output == u"-") {
         QFile out;
