@@ -196,7 +196,28 @@ void DateTheDays(QList<ParsedDay>& parsed, const QDate& fallbackDate) {
     }
 }
 
-void TimeTheProgrammes(ScheduleDay& day) {
+// Local date-times, made cheaply: resolving the local time zone for every programme costs more than
+// all the rest of the parse, so a date whose offset from UTC is the same at both of its ends (no
+// daylight-saving change that day) takes that offset for all its programmes.
+class LocalTimes final {
+public:
+    QDateTime At(const QDate& date, const QTime& time) {
+        if (date != date_) {
+            date_ = date;
+            const int offset = QDateTime(date, QTime(0, 0)).offsetFromUtc();
+            steady_ = offset == QDateTime(date, QTime(23, 59, 59)).offsetFromUtc();
+            offset_ = offset;
+        }
+        return steady_ ? QDateTime(date, time, Qt::OffsetFromUTC, offset_) : QDateTime(date, time);
+    }
+
+private:
+    QDate date_;
+    bool steady_ = false;
+    int offset_ = 0;
+};
+
+void TimeTheProgrammes(ScheduleDay& day, LocalTimes& localTimes) {
     if (!day.date.isValid())
         return;
     QDate date = day.date;
@@ -205,7 +226,7 @@ void TimeTheProgrammes(ScheduleDay& day) {
         if (last.isValid() && programme.time < last)
             date = date.addDays(1);
         last = programme.time;
-        programme.start = QDateTime(date, programme.time);
+        programme.start = localTimes.At(date, programme.time);
     }
 }
 
@@ -255,8 +276,9 @@ Schedule ParseSchedule(const QStringList& lines, const QDate& fallbackDate) {
     }
     DateTheDays(parsed, fallbackDate);
     schedule.days.reserve(parsed.size());
+    LocalTimes localTimes;
     for (ParsedDay& entry : parsed) {
-        TimeTheProgrammes(entry.day);
+        TimeTheProgrammes(entry.day, localTimes);
         schedule.days.append(std::move(entry.day));
     }
     LinkStops(schedule.days);

@@ -28,7 +28,8 @@
 struct Programme {
     // The time as the line writes it.
     QTime time;
-    // Local date-time; invalid when the programme's day has no known date.
+    // Local date-time (the machine's own offset from UTC at that moment, which compares and prints
+    // like local time); invalid when the programme's day has no known date.
     QDateTime start;
     // Where the next programme starts: the next one of the day, or for the last of a day the
     // first of the next listed day when that is the following date. Empty when unknown.
