@@ -41,10 +41,10 @@ bool IsSymbolicLinkAt(int dirFd, const char* name) {
 }
 
 ItemFileResult Failure(int error) {
-    return {ItemFileResult::Failed, -1, error};
+    return {ItemFileResult::Failed, FileDescriptor(), error};
 }
 ItemFileResult Skip() {
-    return {ItemFileResult::Skipped, -1, 0};
+    return {ItemFileResult::Skipped, FileDescriptor(), 0};
 }
 
 } // namespace
@@ -110,17 +110,15 @@ ItemFileResult CreateItemFileBelow(int rootFd, const QStringList& components) {
         folderFd = next;
     }
     const QByteArray name = QFile::encodeName(components.back());
-    const int fd =
-        ::openat(folderFd, name.constData(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    FileDescriptor file(
+        ::openat(folderFd, name.constData(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (!file.valid()) {
         const int error = errno;
         return IsSymbolicLinkAt(folderFd, name.constData()) ? Skip() : Failure(error);
     }
     // Only a regular file is ours to fill; a device or pipe planted there is left alone.
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
+    if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
         return Skip();
-    }
-    return {ItemFileResult::Created, fd, 0};
+    return {ItemFileResult::Created, std::move(file), 0};
 }

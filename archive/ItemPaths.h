@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FileDescriptor.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -25,8 +27,8 @@ QStringList ContainedPathComponents(const QString& itemPath);
 // Outcome of creating an item's file below an open folder.
 struct ItemFileResult {
     enum Kind { Created, Skipped, Failed } kind;
-    int fd = -1;   // Created: the new file, truncated, open for reading and writing
-    int error = 0; // Failed: the system error number
+    FileDescriptor file; // Created: the new file, truncated, open for reading and writing
+    int error = 0;       // Failed: the system error number
 };
 
 // Creates the missing folders and then the file, one component at a time below rootFd, never

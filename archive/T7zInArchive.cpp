@@ -126,7 +126,6 @@ void T7zInArchive::OpenArchiveStream(IInStream* stream) {
 
 void T7zInArchive::CloseArchive() {
     FPasswordIsDefined = false;
-    FSubArchiveMode = false;
     if (FInArchive) {
         FInArchive->Close();
         FInArchive.Reset();
@@ -153,22 +152,23 @@ TPropVariant T7zInArchive::ReadItemProperty(uint32_t index, PROPID propID) {
     return value;
 }
 
-QString T7zInArchive::ItemPath(uint32_t index) {
+// The path and the name are read the same way: as the library reports them, or, when the library
+// escapes raw name bytes, decoded by the item's own UTF-8 flag.
+QString T7zInArchive::ReadItemText(uint32_t index, PROPID propID) {
     if (!HasItem(index))
         return {};
-    const QString reported = ReadItemProperty(index, kpidPath).ToString();
+    const QString reported = ReadItemProperty(index, propID).ToString();
     if (!FNamesAreEscaped)
         return reported;
     return DecodeItemPath(reported, CharactsHaveUtf8Flag(ReadItemProperty(index, kpidCharacts).ToString()));
 }
 
+QString T7zInArchive::ItemPath(uint32_t index) {
+    return ReadItemText(index, kpidPath);
+}
+
 QString T7zInArchive::ItemName(uint32_t index) {
-    if (!HasItem(index))
-        return {};
-    const QString reported = ReadItemProperty(index, kpidName).ToString();
-    if (!FNamesAreEscaped)
-        return reported;
-    return DecodeItemPath(reported, CharactsHaveUtf8Flag(ReadItemProperty(index, kpidCharacts).ToString()));
+    return ReadItemText(index, kpidName);
 }
 
 uint32_t T7zInArchive::ItemSize(uint32_t index) {
@@ -328,7 +328,7 @@ HRESULT T7zInArchive::SupplyItemFile(uint32_t index, ISequentialOutStream** outS
         return S_OK;
     if (const HRESULT code = OpenExtractRoot(); code != S_OK)
         return code;
-    const ItemFileResult file = CreateItemFileBelow(FExtractRoot, components);
+    ItemFileResult file = CreateItemFileBelow(FExtractRoot.get(), components);
     switch (file.kind) {
     case ItemFileResult::Skipped:
         return S_OK;
@@ -337,7 +337,7 @@ HRESULT T7zInArchive::SupplyItemFile(uint32_t index, ISequentialOutStream** outS
     case ItemFileResult::Created:
         break;
     }
-    auto fileStream = std::make_unique<TFileStream>(file.fd);
+    auto fileStream = std::make_unique<TFileStream>(std::move(file.file));
     TComPtr<ISequentialOutStream> stream(static_cast<IOutStream*>(new T7zStream(fileStream.get(), soOwned)));
     fileStream.release();
     *outStream = stream.Detach();
@@ -347,16 +347,16 @@ HRESULT T7zInArchive::SupplyItemFile(uint32_t index, ISequentialOutStream** outS
 // The target folder is made (with every missing parent) when the first file goes into it, and held
 // open so that each item is placed relative to it.
 HRESULT T7zInArchive::OpenExtractRoot() {
-    if (FExtractRoot >= 0)
+    if (FExtractRoot.valid())
         return S_OK;
     QDir().mkpath(FExtractPath);
-    FExtractRoot = ::open(QFile::encodeName(FExtractPath).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    return FExtractRoot >= 0 ? S_OK : HresultFromErrno(errno);
+    FExtractRoot.Reset(
+        ::open(QFile::encodeName(FExtractPath).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return FExtractRoot.valid() ? S_OK : HresultFromErrno(errno);
 }
 
 void T7zInArchive::CloseExtractRoot() {
-    if (FExtractRoot >= 0)
-        ::close(std::exchange(FExtractRoot, -1));
+    FExtractRoot.Reset();
 }
 
 HRESULT T7zInArchive::PrepareOperation(int32_t) {
@@ -405,12 +405,9 @@ HRESULT T7zInArchive::GetStream(const wchar_t*, IInStream** inStream) {
     return S_OK;
 }
 
-HRESULT T7zInArchive::SetSubArchiveName(const wchar_t* name) {
-    try {
-        FSubArchiveMode = true;
-        FSubArchiveName = name ? WideToQString(name, std::wcslen(name)) : QString();
-        return S_OK;
-    } catch (...) {
-        return KeepPendingError();
-    }
+// The library announces the name of an archive found inside the one opened; nothing here opens
+// nested archives, so the name is not kept. The interface itself is offered because the library asks
+// the open callback for it.
+HRESULT T7zInArchive::SetSubArchiveName(const wchar_t*) {
+    return S_OK;
 }

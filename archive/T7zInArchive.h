@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archive/Unit_sevenzip.h"
+#include "platform/FileDescriptor.h"
 
 #include <QString>
 
@@ -45,8 +46,6 @@ public:
     void WriteClassID(const GUID& classId) override { SetClassID(classId); }
     GUID ReadClassID() override { return ClassID(); }
 
-    TComPtr<IInArchive> InArchive() { return ReadInArchive(); }
-
     // IArchiveOpenCallback
     HRESULT SetTotal(const uint64_t* files, const uint64_t* bytes) override;
     HRESULT SetCompleted(const uint64_t* files, const uint64_t* bytes) override;
@@ -74,6 +73,7 @@ private:
     IInArchive& Handler();
     bool HasItem(uint32_t index);
     TPropVariant ReadItemProperty(uint32_t index, PROPID propID);
+    QString ReadItemText(uint32_t index, PROPID propID);
     void RunExtract(const uint32_t* indices, uint32_t count, bool test);
     HRESULT SupplyItemFile(uint32_t index, ISequentialOutStream** outStream);
     HRESULT OpenExtractRoot();
@@ -89,14 +89,12 @@ private:
     TStream* FStream = nullptr;
     bool FPasswordIsDefined = false;
     QString FPassword;
-    bool FSubArchiveMode = false;
-    QString FSubArchiveName;
     T7zGetStreamCallBack FExtractCallBack = nullptr;
     void* FExtractSender = nullptr;
     QString FExtractPath;
 
     // The handler accepted our name settings, so names come as escaped UTF-8.
     bool FNamesAreEscaped = false;
-    int FExtractRoot = -1;
+    FileDescriptor FExtractRoot;
     std::exception_ptr FPendingError;
 };

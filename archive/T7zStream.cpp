@@ -16,11 +16,6 @@
 
 // ---- TFileStream
 
-TFileStream::~TFileStream() {
-    if (FHandle >= 0)
-        ::close(FHandle);
-}
-
 TFileStream* TFileStream::OpenRead(const QString& fileName) {
     const int fd = ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -28,13 +23,13 @@ TFileStream* TFileStream::OpenRead(const QString& fileName) {
         throw Exception(QStringLiteral("Cannot open file \"%1\". %2")
                             .arg(QFileInfo(fileName).absoluteFilePath(), ErrnoMessageText(error)));
     }
-    return new TFileStream(fd);
+    return new TFileStream(FileDescriptor(fd));
 }
 
 int TFileStream::Read(void* data, size_t size, size_t& done) {
     done = 0;
     for (;;) {
-        const ssize_t count = ::read(FHandle, data, size);
+        const ssize_t count = ::read(FHandle.get(), data, size);
         if (count >= 0) {
             done = static_cast<size_t>(count);
             return 0;
@@ -47,7 +42,7 @@ int TFileStream::Read(void* data, size_t size, size_t& done) {
 int TFileStream::Write(const void* data, size_t size, size_t& done) {
     done = 0;
     while (done < size) {
-        const ssize_t count = ::write(FHandle, static_cast<const char*>(data) + done, size - done);
+        const ssize_t count = ::write(FHandle.get(), static_cast<const char*>(data) + done, size - done);
         if (count < 0) {
             if (errno == EINTR)
                 continue;
@@ -62,7 +57,7 @@ int TFileStream::Write(const void* data, size_t size, size_t& done) {
 
 int TFileStream::Seek(int64_t offset, Origin origin, int64_t& position) {
     static constexpr int kWhence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
-    const off_t result = ::lseek(FHandle, offset, kWhence[origin]);
+    const off_t result = ::lseek(FHandle.get(), offset, kWhence[origin]);
     if (result < 0)
         return errno;
     position = result;
@@ -71,16 +66,16 @@ int TFileStream::Seek(int64_t offset, Origin origin, int64_t& position) {
 
 int TFileStream::GetSize(int64_t& size) {
     struct stat status {};
-    if (::fstat(FHandle, &status) != 0)
+    if (::fstat(FHandle.get(), &status) != 0)
         return errno;
     size = status.st_size;
     return 0;
 }
 
 int TFileStream::SetSize(int64_t size) {
-    if (::ftruncate(FHandle, size) != 0)
+    if (::ftruncate(FHandle.get(), size) != 0)
         return errno;
-    return ::lseek(FHandle, size, SEEK_SET) < 0 ? errno : 0;
+    return ::lseek(FHandle.get(), size, SEEK_SET) < 0 ? errno : 0;
 }
 
 // ---- TMemoryStream

@@ -2,6 +2,7 @@
 
 #include "archive/InterfacedObject.h"
 #include "archive/SevenZipAbi.h"
+#include "platform/FileDescriptor.h"
 
 #include <QByteArray>
 #include <QString>
@@ -27,10 +28,7 @@ public:
 // A file stream over a descriptor that it owns.
 class TFileStream final : public TStream {
 public:
-    explicit TFileStream(int fd) : FHandle(fd) {}
-    ~TFileStream() override;
-    TFileStream(const TFileStream&) = delete;
-    TFileStream& operator=(const TFileStream&) = delete;
+    explicit TFileStream(FileDescriptor file) : FHandle(std::move(file)) {}
 
     // Opens an existing file for reading; others may still read and write it meanwhile.
     // Raises "Cannot open file "%s". %s" with the full path and the system's text.
@@ -42,10 +40,10 @@ public:
     int GetSize(int64_t& size) override;
     int SetSize(int64_t size) override;
 
-    int Handle() const { return FHandle; }
+    int Handle() const { return FHandle.get(); }
 
 private:
-    int FHandle;
+    FileDescriptor FHandle;
 };
 
 // A stream over bytes in memory, for callers that want an item without a file.

@@ -5,6 +5,7 @@
 #include "catalogue/FileNames.h"
 #include "catalogue/FolderOrder.h"
 #include "catalogue/Utf8.h"
+#include "platform/AsciiCase.h"
 #include "platform/CodePage.h"
 
 #include <QByteArray>
@@ -169,9 +170,8 @@ private:
 bool IsListingFileName(std::string_view fileName) {
     if (fileName.size() < 3)
         return false;
-    const auto lowered = [](char c) { return c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c; };
     const char* end = fileName.data() + fileName.size();
-    return lowered(end[-3]) == 't' && lowered(end[-2]) == 'x' && lowered(end[-1]) == 't';
+    return AsciiLower(end[-3]) == 't' && AsciiLower(end[-2]) == 'x' && AsciiLower(end[-1]) == 't';
 }
 
 void WalkCatalogue(const QString& folder, CatalogueSink& sink) {

@@ -1,5 +1,7 @@
 #include "catalogue/ChannelNames.h"
 
+#include "platform/AsciiCase.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -176,14 +178,6 @@ void RemoveAll(QString& text, size_t firstMatch, std::u16string_view search) {
     text.truncate(static_cast<qsizetype>(kept));
 }
 
-void LowerAsciiInPlace(QString& text) {
-    char16_t* const units = reinterpret_cast<char16_t*>(text.data());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (units[i] >= u'A' && units[i] <= u'Z')
-            units[i] = static_cast<char16_t>(units[i] + (u'a' - u'A'));
-    }
-}
-
 } // namespace
 
 QString ChannelDisplayName(const QString& fileName) {
@@ -191,9 +185,9 @@ QString ChannelDisplayName(const QString& fileName) {
     UnitSet present;
     bool hasCapitals = false;
     for (const char16_t unit : View(fileName)) {
-        const bool capital = unit >= u'A' && unit <= u'Z';
-        hasCapitals = hasCapitals || capital;
-        present.Add(capital ? static_cast<char16_t>(unit + (u'a' - u'A')) : unit);
+        const char16_t lowered = AsciiLower(unit);
+        hasCapitals = hasCapitals || lowered != unit;
+        present.Add(lowered);
     }
     if (hasCapitals)
         LowerAsciiInPlace(text);

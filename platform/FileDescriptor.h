@@ -26,6 +26,9 @@ public:
             ::close(fd_);
         fd_ = fd;
     }
+    // Closes it now and says whether the close succeeded (a file system may report a failed write
+    // only here). Nothing held counts as closed.
+    bool Close() { return fd_ < 0 || ::close(std::exchange(fd_, -1)) == 0; }
 
 private:
     int fd_ = -1;

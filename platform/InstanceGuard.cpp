@@ -24,25 +24,19 @@ InstanceGuard::InstanceGuard(const QString& name, const QString& lockFolder)
                                  : lockFolder + u'/' + name + QStringLiteral(".lock")) {
     // Never through a link: in the shared /tmp someone else could plant one to make us create or
     // open a file of their choosing.
-    fd_ = ::open(QFile::encodeName(path_).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd_ < 0) {
+    fd_.Reset(::open(QFile::encodeName(path_).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!fd_.valid()) {
         outcome_ = Outcome::NoHandle;
         return;
     }
     int rc;
     do {
-        rc = ::flock(fd_, LOCK_EX | LOCK_NB);
+        rc = ::flock(fd_.get(), LOCK_EX | LOCK_NB);
     } while (rc != 0 && errno == EINTR);
     if (rc == 0) {
         outcome_ = Outcome::Claimed;
         return;
     }
     outcome_ = errno == EWOULDBLOCK ? Outcome::AlreadyExists : Outcome::NoHandle;
-    ::close(fd_);
-    fd_ = -1;
-}
-
-InstanceGuard::~InstanceGuard() {
-    if (fd_ >= 0)
-        ::close(fd_);
+    fd_.Reset();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FileDescriptor.h"
+
 #include <QString>
 
 // Keeps a second copy of the program from running under the same login. The lock is an
@@ -11,7 +13,6 @@ public:
 
     // lockFolder empty: $XDG_RUNTIME_DIR, or /tmp with the user id in the file name.
     explicit InstanceGuard(const QString& name, const QString& lockFolder = {});
-    ~InstanceGuard();
     InstanceGuard(const InstanceGuard&) = delete;
     InstanceGuard& operator=(const InstanceGuard&) = delete;
 
@@ -19,7 +20,7 @@ public:
     const QString& lockFilePath() const { return path_; }
 
 private:
-    int fd_ = -1;
+    FileDescriptor fd_;
     Outcome outcome_ = Outcome::NoHandle;
     QString path_;
 };

@@ -1,6 +1,7 @@
 #include "shell/Unit_Shortcuts.h"
 
 #include "platform/AppPaths.h"
+#include "platform/FileDescriptor.h"
 #include "platform/SpecialFolders.h"
 
 #include <QDir>
@@ -121,11 +122,11 @@ class PendingFile final {
 public:
     explicit PendingFile(const QString& folder)
         : path_(QFile::encodeName(folder + QStringLiteral(".pelnavi-XXXXXX"))) {
-        fd_ = ::mkostemp(path_.data(), O_CLOEXEC);
-        created_ = fd_ >= 0;
+        fd_.Reset(::mkostemp(path_.data(), O_CLOEXEC));
+        created_ = fd_.valid();
     }
     ~PendingFile() {
-        closeFile();
+        fd_.Reset();
         if (created_ && !renamed_)
             ::unlink(path_.constData());
     }
@@ -138,7 +139,7 @@ public:
         const char* data = content.constData();
         size_t left = static_cast<size_t>(content.size());
         while (left > 0) {
-            const ssize_t written = ::write(fd_, data, left);
+            const ssize_t written = ::write(fd_.get(), data, left);
             if (written < 0 && errno == EINTR)
                 continue;
             if (written <= 0)
@@ -147,27 +148,19 @@ public:
             left -= static_cast<size_t>(written);
         }
         // On disk before the rename, so a crash leaves either the old entry or the whole new one.
-        return ::fchmod(fd_, kShortcutMode) == 0 && ::fsync(fd_) == 0;
+        return ::fchmod(fd_.get(), kShortcutMode) == 0 && ::fsync(fd_.get()) == 0;
     }
 
     bool renameTo(const QString& finalPath) {
-        if (!closeFile())
+        if (!fd_.Close())
             return false;
         renamed_ = ::rename(path_.constData(), QFile::encodeName(finalPath).constData()) == 0;
         return renamed_;
     }
 
 private:
-    bool closeFile() {
-        if (fd_ < 0)
-            return true;
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
     QByteArray path_;
-    int fd_ = -1;
+    FileDescriptor fd_;
     bool created_ = false;
     bool renamed_ = false;
 };

@@ -25,7 +25,8 @@ pelnavi_install_packages() {
   local sudo=()
   [ "$(id -u)" -ne 0 ] && sudo=(sudo)
   "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # Through env: sudo would drop a variable set in front of it.
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
 # pelnavi_build DIR [cmake options...]
@@ -35,6 +36,12 @@ pelnavi_build() {
   # ccache, when a developer has it, makes rebuilds in several work trees cheap; it is never required.
   local launcher=()
   command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-  cmake -S "$PELNAVI_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" >/dev/null
+  # Quiet when it works; the whole output when it does not.
+  local log
+  log=$(cmake -S "$PELNAVI_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" 2>&1) || {
+    printf '%s\n' "$log" >&2
+    echo "Configuring $dir failed." >&2
+    return 1
+  }
   cmake --build "$dir" -j "$(nproc)"
 }

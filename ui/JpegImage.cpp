@@ -2,18 +2,24 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <memory>
+
 #include <jpeglib.h>
 
 namespace {
 
-struct ErrorManager {
-    jpeg_error_mgr base;
-    std::jmp_buf escape;
+// Everything the decoder changes lives here, on the heap, and is reached through a pointer that
+// does not change after setjmp: locals changed between setjmp and longjmp would hold unspecified
+// values after the jump, and a half-built image could not even be destroyed safely.
+struct Decoding {
+    jpeg_decompress_struct info{};
+    jpeg_error_mgr errors{};
+    std::jmp_buf escape{};
+    QImage image;
 };
 
 [[noreturn]] void LeaveOnError(j_common_ptr info) {
-    auto* manager = reinterpret_cast<ErrorManager*>(info->err);
-    std::longjmp(manager->escape, 1);
+    std::longjmp(static_cast<Decoding*>(info->client_data)->escape, 1);
 }
 
 void IgnoreMessage(j_common_ptr) {}
@@ -21,13 +27,13 @@ void IgnoreMessage(j_common_ptr) {}
 } // namespace
 
 QImage DecodeJpeg(const QByteArray& data) {
-    jpeg_decompress_struct info{};
-    ErrorManager errors{};
-    info.err = jpeg_std_error(&errors.base);
-    errors.base.error_exit = LeaveOnError;
-    errors.base.output_message = IgnoreMessage;
-    QImage image; // declared before setjmp so that a jump back leaves it in a defined state
-    if (setjmp(errors.escape) != 0) {
+    const auto decoding = std::make_unique<Decoding>();
+    jpeg_decompress_struct& info = decoding->info;
+    info.err = jpeg_std_error(&decoding->errors);
+    info.client_data = decoding.get(); // kept by the create step
+    decoding->errors.error_exit = LeaveOnError;
+    decoding->errors.output_message = IgnoreMessage;
+    if (setjmp(decoding->escape) != 0) {
         jpeg_destroy_decompress(&info);
         return {};
     }
@@ -37,13 +43,13 @@ QImage DecodeJpeg(const QByteArray& data) {
     jpeg_read_header(&info, TRUE);
     info.out_color_space = JCS_RGB;
     jpeg_start_decompress(&info);
-    image = QImage(static_cast<int>(info.output_width), static_cast<int>(info.output_height),
-                   QImage::Format_RGB888);
+    decoding->image = QImage(static_cast<int>(info.output_width), static_cast<int>(info.output_height),
+                             QImage::Format_RGB888);
     while (info.output_scanline < info.output_height) {
-        JSAMPROW row = image.scanLine(static_cast<int>(info.output_scanline));
+        JSAMPROW row = decoding->image.scanLine(static_cast<int>(info.output_scanline));
         jpeg_read_scanlines(&info, &row, 1);
     }
     jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
-    return image;
+    return std::move(decoding->image);
 }

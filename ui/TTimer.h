@@ -7,7 +7,10 @@
 
 // A timer with the rules of a Windows window timer: arming an armed timer changes nothing and does not
 // restart its period; disarming stops it; the handler runs on every period until disarmed. A tick
-// is a queued event, so it reaches the handler only when the GUI thread takes events.
+// is a queued event, so it reaches the handler only when the GUI thread takes events. A tick that
+// arrives while the handler still runs (at one of its pump points) is dropped: each handler runs
+// once at a time. The period is kept to the millisecond (Qt::PreciseTimer), so a tick never comes
+// early; Qt's default coarse timers may fire up to 5 % early.
 class TTimer final : public QObject {
     Q_OBJECT
 public:
@@ -20,6 +23,9 @@ public:
     std::function<void(TTimer& sender)> OnTimer;
 
 private:
+    void Tick();
+
     int interval_;
+    bool inHandler_ = false;
     QTimer timer_;
 };

@@ -3,7 +3,9 @@
 #include "archive/Unit_sevenzip.h"
 #include "catalogue/CatalogueClasses.h"
 #include "platform/AppPaths.h"
+#include "platform/AsciiCase.h"
 #include "platform/Exception.h"
+#include "platform/Logging.h"
 #include "platform/Network.h"
 #include "shell/Unit_Shortcuts.h"
 #include "ui/JpegImage.h"
@@ -99,13 +101,6 @@ void UseTileBevel(QFrame* frame) {
     frame->setFrameShape(QFrame::Panel);
     frame->setFrameShadow(QFrame::Plain);
     frame->setLineWidth(1);
-}
-
-QString AsciiLower(QString text) {
-    for (QChar& c : text)
-        if (c >= u'A' && c <= u'Z')
-            c = QChar(c.unicode() + 32);
-    return text;
 }
 
 // Enter, Return and the keypad's Enter click the focused button, as Space does; Qt leaves them to
@@ -323,9 +318,9 @@ void TForm1::CreateControls() {
     Edit_Ver->setAccessibleName(QStringLiteral("Ver"));
     Button2 = Make<QPushButton>(this, "Button2");
 
-    Timer_Load = new TTimer(3000, this);
+    Timer_Load = new TTimer(startup_.Timings.ExtractionDelayMs, this);
     Timer_Load->setObjectName(QStringLiteral("Timer_Load"));
-    Timer1 = new TTimer(2000, this);
+    Timer1 = new TTimer(startup_.Timings.DownloadDelayMs, this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
 
     for (const Placement& place : kLayout) {
@@ -440,7 +435,7 @@ void TForm1::FormCreate() {
     }
     if (!startup_.Arguments.isEmpty()) {
         for (const QString& argument : startup_.Arguments) {
-            if (AsciiLower(argument) == u"-up") {
+            if (AsciiLowered(argument) == u"-up") {
                 ReportStatus(QStringLiteral("请稍后正在更新数据."));
                 Timer1->SetEnabled(true);
             }
@@ -454,6 +449,7 @@ void TForm1::FormCreate() {
             CreateShortcut(startup_.ExecutablePath, QStringLiteral("Pelnavi"), QString(), -1);
     } catch (...) {
         // A failed scan or shortcut must not keep the window from opening.
+        qCWarning(lcStartup).noquote() << "start-up scan stopped:" << CurrentExceptionMessage();
     }
 }
 

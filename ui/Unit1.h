@@ -20,14 +20,24 @@
 
 #include <functional>
 
+// The periods of the update chain's two timers: from the update request to the download (Timer1),
+// and from the saved package to the extraction (Timer_Load). The program keeps these; tests that run
+// the whole chain shorten them.
+struct TUpdateTimings {
+    int DownloadDelayMs = 2000;
+    int ExtractionDelayMs = 3000;
+};
+
 // What the program entry hands to the window: the executable's full path, the command-line
-// arguments after the program name, and how the program lives on this machine (decided once by the
-// entry), with the system library that an installed program prefers.
+// arguments after the program name, how the program lives on this machine (decided once by the
+// entry) with the system library that an installed program prefers, and the update chain's timer
+// periods.
 struct TStartup {
     QString ExecutablePath;
     QStringList Arguments;
     ProgramMode Mode = ProgramMode::Portable;
     QString SystemArchiveLibrary = QString::fromUtf8(kSystemArchiveLibrary);
+    TUpdateTimings Timings = {};
 };
 
 // A picture that reports clicks (the banner).
@@ -123,9 +133,6 @@ private:
 
     TStartup startup_;
     bool focusPlaced_ = false;
-    // Ticks that arrive while the step their timer started is still running are ignored.
-    bool downloadStepRunning_ = false;
-    bool extractStepRunning_ = false;
     bool downloadRunning_ = false;
     bool transferEnded_ = false;
     int scanGeneration_ = 0;

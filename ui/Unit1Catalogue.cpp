@@ -5,6 +5,7 @@
 #include "catalogue/CatalogueWalk.h"
 #include "catalogue/ListingFile.h"
 #include "platform/Exception.h"
+#include "platform/Logging.h"
 
 #include <QCoreApplication>
 
@@ -49,6 +50,7 @@ void TForm1::LoadDataClick() {
         ScanCatalogue(ClassFolder(DataFolder(), ComboBox_Class->currentText()));
     } catch (...) {
         // The lists keep what was added; the status text stays as it was.
+        qCWarning(lcCatalogue).noquote() << "catalogue scan stopped:" << CurrentExceptionMessage();
     }
 }
 
@@ -69,5 +71,6 @@ void TForm1::TVListClick() {
         TVListBox->setPlainText(text);
     } catch (...) {
         // A listing that cannot be read leaves the memo as it was.
+        qCWarning(lcCatalogue).noquote() << "listing not shown:" << CurrentExceptionMessage();
     }
 }

@@ -4,6 +4,7 @@
 
 #include "archive/Unit_sevenzip.h"
 #include "platform/AppPaths.h"
+#include "platform/Logging.h"
 #include "update/HttpErrors.h"
 #include "update/PackageDownload.h"
 #include "update/UpdateFailure.h"
@@ -12,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QScopedValueRollback>
 
 #include <chrono>
 #include <cstdint>
@@ -26,18 +28,6 @@ void ProcessPendingMessages() {
 int32_t Low32Signed(int64_t value) {
     return static_cast<int32_t>(static_cast<uint32_t>(value));
 }
-
-// Sets a flag for as long as a step runs, also when it leaves early.
-class RunningFlag final {
-public:
-    explicit RunningFlag(bool& flag) : flag_(flag) { flag_ = true; }
-    ~RunningFlag() { flag_ = false; }
-    RunningFlag(const RunningFlag&) = delete;
-    RunningFlag& operator=(const RunningFlag&) = delete;
-
-private:
-    bool& flag_;
-};
 
 bool IsSuccessStatus(int statusCode) {
     return statusCode >= 200 && statusCode < 300;
@@ -56,12 +46,7 @@ void TForm1::Button_RClick() {
 }
 
 void TForm1::Timer1Timer() {
-    if (downloadStepRunning_)
-        return; // the step this timer started is still running
-    {
-        RunningFlag running(downloadStepRunning_);
-        Button_UpDate->click();
-    }
+    Button_UpDate->click();
     Timer1->SetEnabled(false);
 }
 
@@ -82,12 +67,15 @@ void TForm1::Button_DownloadClick() {
     // one (a key on a worker button) would only disturb its bookkeeping.
     if (downloadRunning_)
         return;
-    RunningFlag running(downloadRunning_);
+    const QScopedValueRollback<bool> running(downloadRunning_, true);
     ProcessPendingMessages();
     if (!NetworkProbe(ProbeAddress)) {
         ReportStatus(QStringLiteral("网络未连接!"));
         return;
     }
+    // A portable program looks for the bare name in the working directory, not in the data folder the
+    // save goes to: the package an earlier update left there must not stop the next update. Started
+    // from its shortcut, the program's working directory is its own folder.
     if (PackageFileExists(Places.PackageCheckFolder + Edit_SaveFile->text())) {
         ReportStatus(QStringLiteral("您要下载的文件已经存在!"));
         return;
@@ -105,6 +93,7 @@ void TForm1::Button_DownloadClick() {
         ReportUpdateFailure(UpdateFailure::ErrorStatus, error.ErrorCode());
         return;
     } catch (...) {
+        qCWarning(lcUpdate).noquote() << "download stopped:" << CurrentExceptionMessage();
         // A failure after a success status broke off the package's body; any earlier one means the
         // server was never properly reached.
         ReportUpdateFailure(IsSuccessStatus(IdHTTP1.ResponseCode()) ? UpdateFailure::IncompletePackage
@@ -125,6 +114,7 @@ void TForm1::Button_DownloadClick() {
     try {
         SavePackage(buffer, DataFolder(), Edit_SaveFile->text());
     } catch (...) {
+        qCWarning(lcUpdate).noquote() << "package not saved:" << CurrentExceptionMessage();
         ReportUpdateFailure(UpdateFailure::CannotSave);
         return;
     }
@@ -147,12 +137,7 @@ void TForm1::IdHTTP1WorkEnd(TIdHTTP&, TWorkMode) {
 }
 
 void TForm1::Timer_LoadTimer() {
-    if (extractStepRunning_)
-        return; // the step this timer started is still running
-    {
-        RunningFlag running(extractStepRunning_);
-        Button_URAR->click();
-    }
+    Button_URAR->click();
     Timer_Load->SetEnabled(false);
 }
 
@@ -170,12 +155,15 @@ void TForm1::Button_URARClick() {
             archive->OpenArchiveFile(package);
             archive->ExtractIntoFolder(DataFolder());
         }
+        // A moment for the extracted files to settle before the rescan reads the folder (a virus
+        // scanner or a file indexer may still have them open); the program has always paused here.
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         ProcessPendingMessages();
         LoadData->click();
         ReportStatus(QStringLiteral("数据更新完成."));
         ProcessPendingMessages();
     } catch (...) {
+        qCWarning(lcUpdate).noquote() << "extraction stopped:" << CurrentExceptionMessage();
         ReportUpdateFailure(UpdateFailure::CannotUnpack);
     }
     // The archive reference goes only here, on the way out: the package stays open and the library

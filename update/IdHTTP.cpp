@@ -4,6 +4,7 @@
 #include "update/HttpErrors.h"
 #include "update/HttpRequest.h"
 
+#include <QScopedValueRollback>
 #include <exception>
 
 namespace {
@@ -48,11 +49,7 @@ void TIdHTTP::Get(const QString& address, QByteArray& buffer) {
     // connection away from under it.
     if (busy_)
         throw Exception(QStringLiteral("The HTTP client is busy with another fetch"));
-    busy_ = true;
-    struct ClearBusy {
-        bool& busy;
-        ~ClearBusy() { busy = false; }
-    } clearBusy{busy_};
+    const QScopedValueRollback<bool> busy(busy_, true);
 
     const qsizetype start = buffer.size();
     // Until this fetch reads a status line, there is no last response: a caller can tell a fetch that

@@ -46,20 +46,17 @@ ResolvedAddresses Resolve(const QByteArray& host, int port, bool ipv6, std::chro
 class EventFd final {
 public:
     EventFd() : fd_(::eventfd(0, EFD_CLOEXEC)) {
-        if (fd_ < 0)
+        if (!fd_.valid())
             ThrowErrno(errno);
     }
-    ~EventFd() { ::close(fd_); }
-    EventFd(const EventFd&) = delete;
-    EventFd& operator=(const EventFd&) = delete;
-    int Descriptor() const { return fd_; }
+    int Descriptor() const { return fd_.get(); }
     void Signal() const {
         const uint64_t one = 1;
-        [[maybe_unused]] const auto written = ::write(fd_, &one, sizeof one);
+        [[maybe_unused]] const auto written = ::write(fd_.get(), &one, sizeof one);
     }
 
 private:
-    int fd_;
+    FileDescriptor fd_;
 };
 
 // Runs on the connect thread: touches only the socket and the cancel signal. Returns 0 or an
@@ -94,19 +91,6 @@ void SetBlocking(int fd) {
 }
 
 } // namespace
-
-TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
-    if (this != &other) {
-        Close();
-        fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-}
-
-void TcpSocket::Close() {
-    if (fd_ >= 0)
-        ::close(std::exchange(fd_, -1));
-}
 
 TcpSocket TcpSocket::Connect(const QByteArray& host, int port, bool ipv6,
                              std::chrono::milliseconds resolveLimit, std::chrono::milliseconds limit,
@@ -161,7 +145,7 @@ TcpSocket TcpSocket::Connect(const QByteArray& host, int port, bool ipv6,
 void TcpSocket::SendAll(const QByteArray& bytes) {
     qsizetype sent = 0;
     while (sent < bytes.size()) {
-        const ssize_t rc = ::send(fd_, bytes.constData() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        const ssize_t rc = ::send(fd_.get(), bytes.constData() + sent, bytes.size() - sent, MSG_NOSIGNAL);
         if (rc < 0) {
             if (errno == EINTR)
                 continue;
@@ -173,7 +157,7 @@ void TcpSocket::SendAll(const QByteArray& bytes) {
 
 qsizetype TcpSocket::ReceiveNow(char* into, qsizetype limit) {
     for (;;) {
-        const ssize_t rc = ::recv(fd_, into, static_cast<size_t>(limit), MSG_DONTWAIT);
+        const ssize_t rc = ::recv(fd_.get(), into, static_cast<size_t>(limit), MSG_DONTWAIT);
         if (rc >= 0)
             return rc;
         if (errno == EINTR)
@@ -187,7 +171,7 @@ qsizetype TcpSocket::ReceiveNow(char* into, qsizetype limit) {
 int TcpSocket::PeekNow() {
     char byte = 0;
     for (;;) {
-        const ssize_t rc = ::recv(fd_, &byte, 1, MSG_DONTWAIT | MSG_PEEK);
+        const ssize_t rc = ::recv(fd_.get(), &byte, 1, MSG_DONTWAIT | MSG_PEEK);
         if (rc >= 0)
             return static_cast<int>(rc);
         if (errno == EINTR)
@@ -199,7 +183,7 @@ int TcpSocket::PeekNow() {
 }
 
 bool TcpSocket::WaitReadable(std::chrono::milliseconds wait) {
-    pollfd fd{fd_, POLLIN, 0};
+    pollfd fd{fd_.get(), POLLIN, 0};
     const int rc = ::poll(&fd, 1, static_cast<int>(std::max<int64_t>(0, wait.count())));
     if (rc < 0) {
         if (errno == EINTR)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FileDescriptor.h"
+
 #include <QByteArray>
 
 #include <chrono>
@@ -11,15 +13,10 @@ class TcpSocket final {
 public:
     TcpSocket() = default;
     explicit TcpSocket(int descriptor) : fd_(descriptor) {}
-    ~TcpSocket() { Close(); }
-    TcpSocket(TcpSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    TcpSocket& operator=(TcpSocket&& other) noexcept;
-    TcpSocket(const TcpSocket&) = delete;
-    TcpSocket& operator=(const TcpSocket&) = delete;
 
-    bool IsOpen() const { return fd_ >= 0; }
-    int Descriptor() const { return fd_; }
-    void Close();
+    bool IsOpen() const { return fd_.valid(); }
+    int Descriptor() const { return fd_.get(); }
+    void Close() { fd_.Reset(); }
 
     // Resolves `host` (IPv6 only for a bracketed literal, else IPv4), then connects, each on a
     // short-lived thread while the calling thread waits in steps of `step` and runs `afterStep` after
@@ -42,5 +39,5 @@ public:
     bool WaitReadable(std::chrono::milliseconds wait);
 
 private:
-    int fd_ = -1;
+    FileDescriptor fd_;
 };

@@ -2,6 +2,7 @@
 #include "platform/Network.h"
 #include "platform/ProgramPlaces.h"
 #include "tests/support/DesktopEntryValidator.h"
+#include "tests/support/Files.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/ZipWriter.h"
@@ -208,11 +209,6 @@ private:
     }
     QString root_;
 };
-
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QByteArray OkResponse(const QByteArray& body) {
     return "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;

@@ -38,15 +38,7 @@ QStringList OpenFileTargets() {
 }
 
 bool IsMapped(const QString& fileName) {
-    QFile maps(QStringLiteral("/proc/self/maps"));
-    if (!maps.open(QIODevice::ReadOnly))
-        return false;
-    return maps.readAll().contains(QFile::encodeName(fileName));
-}
-
-QByteArray ReadWholeFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return ReadAll(QStringLiteral("/proc/self/maps")).contains(QFile::encodeName(fileName));
 }
 
 void WriteWholeFile(const QString& path, const QByteArray& bytes) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/Files.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -28,7 +30,6 @@ private:
 QStringList OpenFileTargets();
 bool IsMapped(const QString& fileName);
 
-QByteArray ReadWholeFile(const QString& path);
 void WriteWholeFile(const QString& path, const QByteArray& bytes);
 
 // Every file below a folder, as paths relative to it, sorted; folders end with "/".

@@ -2,6 +2,7 @@
 #include "archive/Unit_sevenzip.h"
 #include "platform/Exception.h"
 #include "tests/archive/ArchiveTestSupport.h"
+#include "tests/support/Files.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -14,8 +15,7 @@
 namespace {
 
 QByteArray LibraryResource() {
-    QFile file(QStringLiteral(":/rsrc/DLL/7Z"));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return ReadAll(QStringLiteral(":/rsrc/DLL/7Z"));
 }
 
 constexpr GUID kFormat7z{0x23170F69u, 0x40C1, 0x278A, {0x10, 0x00, 0x00, 0x01, 0x10, 0x07, 0x00, 0x00}};
@@ -34,7 +34,7 @@ TEST(ExtractResourceToFile, WritesTheResourceFoundWithoutRegardToCase) {
         // A longer file of other content is replaced completely.
         WriteWholeFile(folder.Path("7z.dll"), QByteArray(library.size() + 4096, 'x'));
         ExtractResourceToFile(lookup.name, lookup.type, QStringLiteral("7z.dll"));
-        EXPECT_EQ(ReadWholeFile(folder.Path("7z.dll")), library) << lookup.name << " " << lookup.type;
+        EXPECT_EQ(ReadAll(folder.Path("7z.dll")), library) << lookup.name << " " << lookup.type;
     }
 }
 

@@ -104,12 +104,12 @@ TEST(ExtractIntoFolder, WritesFileItemsUnderTheirPathsAndNothingElse) {
             EXPECT_EQ(TreeBelow(data), c.tree);
             for (const QString& file : c.tree) {
                 if (file.endsWith("c.txt")) {
-                    EXPECT_EQ(ReadWholeFile(data + "/" + file), "abc");
+                    EXPECT_EQ(ReadAll(data + "/" + file), "abc");
                 }
             }
         }
         if (!c.before.isEmpty()) {
-            EXPECT_EQ(ReadWholeFile(data + "/old.txt"), "old content that is longer");
+            EXPECT_EQ(ReadAll(data + "/old.txt"), "old content that is longer");
         }
     }
 }
@@ -125,10 +125,10 @@ TEST(ExtractIntoFolder, ADamagedItemIsWrittenAsFarAsItGotAndLaterItemsStillArriv
     ASSERT_TRUE(zip.WriteTo(folder.Path("package.zip")));
 
     ExtractPackage(folder.Path("package.zip"), folder.Path("data"));
-    EXPECT_EQ(ReadWholeFile(folder.Path("data/first.txt")), "first");
-    EXPECT_EQ(ReadWholeFile(folder.Path("data/bad-crc.txt")), "twenty bytes of data");
+    EXPECT_EQ(ReadAll(folder.Path("data/first.txt")), "first");
+    EXPECT_EQ(ReadAll(folder.Path("data/bad-crc.txt")), "twenty bytes of data");
     EXPECT_TRUE(QFile::exists(folder.Path("data/bad-data.txt")));
-    EXPECT_EQ(ReadWholeFile(folder.Path("data/after.txt")), "after");
+    EXPECT_EQ(ReadAll(folder.Path("data/after.txt")), "after");
 }
 
 TEST(ExtractIntoFolder, LeavesNoDescriptorOrMappingBehindOnceTheObjectIsGone) {
@@ -186,7 +186,7 @@ TEST(ExtractIntoFolder, FailsWhenAnItemsFileCannotBeCreatedKeepingEarlierItems) 
 
     EXPECT_EQ(MessageOf([&] { ExtractPackage(folder.Path("package.zip"), folder.Path("data")); }),
               "Is a directory");
-    EXPECT_EQ(ReadWholeFile(folder.Path("data/first.txt")), "first");
+    EXPECT_EQ(ReadAll(folder.Path("data/first.txt")), "first");
     EXPECT_FALSE(QFile::exists(folder.Path("data/later.txt")));
 }
 
@@ -222,13 +222,13 @@ TEST(ExtractIntoFolder, NeverWritesOutsideTheTargetFolder) {
     archive->ExtractIntoFolder(data);
 
     EXPECT_EQ(TreeBelow(outside.path()), QStringList{"victim.txt"});
-    EXPECT_EQ(ReadWholeFile(outside.filePath("victim.txt")), "keep");
+    EXPECT_EQ(ReadAll(outside.filePath("victim.txt")), "keep");
     QStringList expected = workingBefore;
     expected += {"data/dos/", "data/dos/style.txt", "data/good/", "data/good/ok.txt"};
     expected.sort();
     EXPECT_EQ(TreeBelow(folder.Path()), expected);
-    EXPECT_EQ(ReadWholeFile(data + "/good/ok.txt"), "fine");
-    EXPECT_EQ(ReadWholeFile(data + "/dos/style.txt"), "fine too");
+    EXPECT_EQ(ReadAll(data + "/good/ok.txt"), "fine");
+    EXPECT_EQ(ReadAll(data + "/dos/style.txt"), "fine too");
 }
 
 TEST(ItemNames, UnflaggedNamesAreCodePage936AndFlaggedNamesUtf8) {
@@ -384,10 +384,10 @@ TEST(Passwords, AreTakenFromTheSetPasswordOrAskedForOnce) {
         archive->OpenArchiveFile(package);
         EXPECT_EQ(MessageOf([&] { archive->ExtractIntoFolder(folder.Path("data")); }), c.message);
         EXPECT_EQ(c.asker.asked, c.asked);
-        EXPECT_EQ(ReadWholeFile(folder.Path("data/secret1.txt")) == "first secret", c.decrypted);
-        EXPECT_EQ(ReadWholeFile(folder.Path("data/secret2.txt")) == "second secret", c.decrypted);
+        EXPECT_EQ(ReadAll(folder.Path("data/secret1.txt")) == "first secret", c.decrypted);
+        EXPECT_EQ(ReadAll(folder.Path("data/secret2.txt")) == "second secret", c.decrypted);
         if (c.message == "<no error>") {
-            EXPECT_EQ(ReadWholeFile(folder.Path("data/plain.txt")), "plain");
+            EXPECT_EQ(ReadAll(folder.Path("data/plain.txt")), "plain");
         }
     }
 }
@@ -404,7 +404,7 @@ TEST(Passwords, WithoutPasswordOrProviderTheRequestIsAnsweredNo) {
     EXPECT_EQ(password, nullptr);
     // The library ends the extraction at the first encrypted item with that answer.
     EXPECT_EQ(MessageOf([&] { archive->ExtractIntoFolder(folder.Path("data")); }), "Incorrect function");
-    EXPECT_EQ(ReadWholeFile(folder.Path("data/secret1.txt")), "");
+    EXPECT_EQ(ReadAll(folder.Path("data/secret1.txt")), "");
     EXPECT_FALSE(QFile::exists(folder.Path("data/plain.txt")));
 }
 

@@ -113,8 +113,6 @@ TEST(ItemPaths, CreatesFilesBelowTheFolderWithoutFollowingLinks) {
         const ItemFileResult result = CreateItemFileBelow(rootFd, c.components);
         EXPECT_EQ(result.kind, c.kind) << c.components.join('/').toStdString();
         EXPECT_EQ(result.error, c.error) << c.components.join('/').toStdString();
-        if (result.fd >= 0)
-            ::close(result.fd);
     }
     ::close(rootFd);
     EXPECT_TRUE(QFile::exists(root.filePath("new/deeper/file.txt")));

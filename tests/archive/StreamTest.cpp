@@ -57,7 +57,7 @@ TEST(T7zStream, ReportsAFailedWriteInsteadOfAShortCount) {
     const int fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     const TComPtr<ISequentialOutStream> out(
-        static_cast<IOutStream*>(new T7zStream(new TFileStream(fd), soOwned)));
+        static_cast<IOutStream*>(new T7zStream(new TFileStream(FileDescriptor(fd)), soOwned)));
     uint32_t done = 7;
     EXPECT_EQ(out->Write("data", 4, &done), HresultFromErrno(ENOSPC));
     EXPECT_EQ(done, 0u);

@@ -2,6 +2,7 @@
 
 #include "platform/SpecialFolders.h"
 #include "tests/support/DesktopEntryValidator.h"
+#include "tests/support/Files.h"
 #include "tests/support/ScopedEnvironment.h"
 
 #include <QDeadlineTimer>
@@ -26,11 +27,6 @@ bool WriteFile(const QString& path, const QByteArray& content, QFile::Permission
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size())
         return false;
     return permissions == QFile::Permissions{} || file.setPermissions(permissions);
-}
-
-QByteArray ReadFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // Every entry of a folder, hidden ones (a left-over temporary file) included.
@@ -114,7 +110,7 @@ TEST_F(ShortcutTest, SavesOnTheDesktopForCodeZeroUpOrAnEmptyFolderWithMinusOne) 
         QFile::remove(entryPath);
         EXPECT_TRUE(CreateShortcut(target_, QStringLiteral("Pelnavi"), c.folder, c.code));
         EXPECT_EQ(Entries(desktop_), QStringList{QStringLiteral("Pelnavi.desktop")});
-        EXPECT_EQ(ReadFile(entryPath), ExpectedEntry(QStringLiteral("Pelnavi"), target_, programs_ + u'/'));
+        EXPECT_EQ(ReadAll(entryPath), ExpectedEntry(QStringLiteral("Pelnavi"), target_, programs_ + u'/'));
         EXPECT_EQ(PermissionBits(entryPath), 0755u);
         EXPECT_TRUE(Entries(links_).isEmpty());
     }
@@ -126,7 +122,7 @@ TEST_F(ShortcutTest, ReplacesAnExistingEntryAndNeverWritesThroughALink) {
 
     ASSERT_TRUE(WriteFile(entryPath, QByteArray(4096, 'x'), QFile::ReadOwner | QFile::WriteOwner));
     EXPECT_TRUE(CreateShortcut(target_, QStringLiteral("Pelnavi"), QString(), -1));
-    EXPECT_EQ(ReadFile(entryPath), expected);
+    EXPECT_EQ(ReadAll(entryPath), expected);
     EXPECT_EQ(PermissionBits(entryPath), 0755u);
     EXPECT_EQ(Entries(desktop_), QStringList{QStringLiteral("Pelnavi.desktop")});
 
@@ -137,8 +133,8 @@ TEST_F(ShortcutTest, ReplacesAnExistingEntryAndNeverWritesThroughALink) {
     ASSERT_TRUE(QFile::link(outside, entryPath));
     EXPECT_TRUE(CreateShortcut(target_, QStringLiteral("Pelnavi"), QString(), -1));
     EXPECT_FALSE(QFileInfo(entryPath).isSymLink());
-    EXPECT_EQ(ReadFile(entryPath), expected);
-    EXPECT_EQ(ReadFile(outside), QByteArray("keep me"));
+    EXPECT_EQ(ReadAll(entryPath), expected);
+    EXPECT_EQ(ReadAll(outside), QByteArray("keep me"));
 }
 
 TEST_F(ShortcutTest, SavesIntoAGivenFolderForANegativeCode) {
@@ -170,7 +166,7 @@ TEST_F(ShortcutTest, SavesIntoAGivenFolderForANegativeCode) {
         const QString target = MakeProgram(programs_, c.targetName);
         EXPECT_TRUE(CreateShortcut(target, c.name, c.folder, c.code));
         EXPECT_EQ(Entries(links_), QStringList{c.expectedFile});
-        EXPECT_EQ(ValueOf(ReadFile(links_ + u'/' + c.expectedFile), QStringLiteral("Name")), c.expectedName);
+        EXPECT_EQ(ValueOf(ReadAll(links_ + u'/' + c.expectedFile), QStringLiteral("Name")), c.expectedName);
         EXPECT_TRUE(Entries(desktop_).isEmpty());
     }
 }
@@ -268,7 +264,7 @@ TEST_F(ShortcutTest, ExecQuotesTheTargetByTheDesktopEntryRules) {
         const QString target = MakeProgram(programs_, c.fileName);
         ASSERT_FALSE(target.isEmpty());
         ASSERT_TRUE(CreateShortcut(target, QStringLiteral("entry"), links_, -1));
-        const QByteArray entry = ReadFile(links_ + QStringLiteral("/entry.desktop"));
+        const QByteArray entry = ReadAll(links_ + QStringLiteral("/entry.desktop"));
         EXPECT_EQ(ValueOf(entry, QStringLiteral("Exec")), QString(c.exec).replace(u'@', dir));
         EXPECT_EQ(ValueOf(entry, QStringLiteral("Path")), dir);
         EXPECT_EQ(DesktopEntryProblems(links_ + QStringLiteral("/entry.desktop")), QString());
@@ -282,7 +278,7 @@ TEST_F(ShortcutTest, RelativeTargetIsSavedAsAnAbsolutePath) {
         CreateShortcut(QStringLiteral("programs/pelnavi"), QStringLiteral("Pelnavi"), links_, -1);
     QDir::setCurrent(previous);
     ASSERT_TRUE(saved);
-    const QByteArray entry = ReadFile(links_ + QStringLiteral("/Pelnavi.desktop"));
+    const QByteArray entry = ReadAll(links_ + QStringLiteral("/Pelnavi.desktop"));
     EXPECT_EQ(ValueOf(entry, QStringLiteral("Exec")), target_);
     EXPECT_EQ(ValueOf(entry, QStringLiteral("Path")), programs_ + u'/');
 }
@@ -312,7 +308,7 @@ TEST_F(ShortcutTest, DesktopLauncherStartsTheTargetInItsOwnFolder) {
     const QDeadlineTimer deadline(30000);
     while (!QFileInfo::exists(report) && !deadline.hasExpired())
         QThread::msleep(20);
-    EXPECT_EQ(QString::fromUtf8(ReadFile(report)), target + u'|' + folder + u'\n');
+    EXPECT_EQ(QString::fromUtf8(ReadAll(report)), target + u'|' + folder + u'\n');
 }
 
 } // namespace

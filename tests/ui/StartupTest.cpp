@@ -1,4 +1,5 @@
 #include "tests/support/DesktopEntryValidator.h"
+#include "tests/support/Files.h"
 #include "tests/ui/WindowFixture.h"
 
 #include <QFile>
@@ -7,11 +8,6 @@
 #include <QMessageBox>
 
 namespace {
-
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 const QString kInitialStatus = WelcomeLine() + QStringLiteral("   win7系统下请在非系统盘运行");
 
@@ -90,13 +86,14 @@ TEST_F(StartupTest, ALibraryFileThatCannotBeWrittenIsShownAndSkipsTheRestOfTheSt
 }
 
 TEST_F(StartupTest, PackageAddressComesFromTheEnvironmentWhenSet) {
-    ::setenv("PELNAVI_PACKAGE_URL", "http://127.0.0.1:8080/download/showtime.zip", 1);
-    TForm1& window = Start({QStringLiteral("x")});
-    EXPECT_EQ(window.Edit_Url->text(), QStringLiteral("http://127.0.0.1:8080/download/showtime.zip"));
-    ::setenv("PELNAVI_PACKAGE_URL", "", 1);
+    {
+        const ScopedVariable address("PELNAVI_PACKAGE_URL", "http://127.0.0.1:8080/download/showtime.zip");
+        EXPECT_EQ(Start({QStringLiteral("x")}).Edit_Url->text(),
+                  QStringLiteral("http://127.0.0.1:8080/download/showtime.zip"));
+    }
+    const ScopedVariable empty("PELNAVI_PACKAGE_URL", "");
     EXPECT_EQ(Start({QStringLiteral("x")}).Edit_Url->text(),
               QStringLiteral("http://download.zorq.example/download/showtime.zip"));
-    ::unsetenv("PELNAVI_PACKAGE_URL");
 }
 
 } // namespace

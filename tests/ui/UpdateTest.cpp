@@ -1,5 +1,7 @@
 // The whole update chain on the real window: real timers, the real library, a scripted server on
-// the loopback address. One test per way an update can end.
+// the loopback address. One test per way an update can end. The timers run with short periods; one
+// test keeps the program's own.
+#include "tests/support/Files.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/UnresolvableHost.h"
 #include "tests/support/ZipWriter.h"
@@ -54,14 +56,8 @@ QByteArray Ok(const QByteArray& body) {
     return OkHead(body.size()) + body;
 }
 
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 bool LibraryIsLoaded(const QString& library = QStringLiteral("/7z.dll")) {
-    QFile maps(QStringLiteral("/proc/self/maps"));
-    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains(QFile::encodeName(library));
+    return ReadAll(QStringLiteral("/proc/self/maps")).contains(QFile::encodeName(library));
 }
 
 QStringList ListTexts(const QListWidget* list) {
@@ -73,10 +69,14 @@ QStringList ListTexts(const QListWidget* list) {
 
 using Script = LoopbackServer::Script;
 
+// Short periods for the chain's two timers: each test waits for whole chains, not for the clock.
+constexpr TUpdateTimings kShortTimings{200, 300};
+
 class UpdateTest : public WindowFixture {
 protected:
     void SetUp() override {
         WindowFixture::SetUp();
+        timings = kShortTimings;
         probe_ = LoopbackServer::AnsweringEveryGet("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
     }
     void TearDown() override {
@@ -108,6 +108,7 @@ private:
 };
 
 TEST_F(UpdateTest, ASuccessfulUpdateRebuildsTheListFromTheNewPackage) {
+    timings = TUpdateTimings{}; // the program's own periods, 2000 and 3000 ms
     const QByteArray package = SamplePackage();
     LoopbackServer server({Script{LoopbackServer::ReadRequest(), LoopbackServer::Send(Ok(package))}});
     TForm1& window = StartAgainst(server);
@@ -131,11 +132,13 @@ TEST_F(UpdateTest, ASuccessfulUpdateRebuildsTheListFromTheNewPackage) {
     EXPECT_EQ(window.ProgressBar1->Max(), package.size());
     EXPECT_EQ(window.ProgressBar1->Position(), package.size());
 
-    // The extraction follows the transfer's end after the second timer's period.
+    // The extraction follows the transfer's end after the second timer's period. A precise timer never
+    // fires early; the bounds allow 1 ms for the two millisecond clock readings, and the upper one
+    // catches a period that starts again.
     const qint64 pause = log().TimeOf(kExtracting) - log().TimeOf(kDownloaded);
-    EXPECT_GE(pause, 2900);
+    EXPECT_GE(pause, 3000 - 1);
     EXPECT_LT(pause, 6000);
-    EXPECT_GE(log().TimeOf(kDownloading), 1900) << "the download starts two seconds after the click";
+    EXPECT_GE(log().TimeOf(kDownloading), 2000 - 1) << "the download starts two seconds after the click";
 
     ASSERT_EQ(server.Requests().size(), 1u);
     const QString request = QString::fromLatin1(server.Requests().front());
@@ -170,9 +173,9 @@ TEST_F(UpdateTest, TicksWhileTheNoticeIsOpenOpenNoSecondNotice) {
     int notices = 0;
     window.ShowNotice = [&notices](const QString&, const QString&) {
         ++notices;
-        // The user reads the notice for longer than the timer's period; its ticks arrive meanwhile.
+        // The user reads the notice for several of the timer's periods; its ticks arrive meanwhile.
         QEventLoop modalLoop;
-        QTimer::singleShot(4500, &modalLoop, &QEventLoop::quit);
+        QTimer::singleShot(5 * kShortTimings.DownloadDelayMs, &modalLoop, &QEventLoop::quit);
         modalLoop.exec();
     };
     window.Button_R->click();
@@ -359,9 +362,11 @@ TEST_F(UpdateTest, ASecondPressDuringTheDownloadOnlyAddsItsStatusLine) {
     const QByteArray package = SamplePackage();
     const QByteArray response = Ok(package);
     const qsizetype half = response.size() / 2;
-    // The body stalls for longer than the first timer's period, so that its ticks fall into the download.
-    LoopbackServer server({Script{LoopbackServer::ReadRequest(), LoopbackServer::Send(response.left(half)),
-                                  LoopbackServer::Sleep(3000ms), LoopbackServer::Send(response.mid(half))}});
+    // The body stalls for several of the first timer's periods, so that its ticks fall into the download.
+    LoopbackServer server(
+        {Script{LoopbackServer::ReadRequest(), LoopbackServer::Send(response.left(half)),
+                LoopbackServer::Sleep(5 * std::chrono::milliseconds(kShortTimings.DownloadDelayMs)),
+                LoopbackServer::Send(response.mid(half))}});
     TForm1& window = StartAgainst(server);
     bool pressedAgain = false;
     QTimer presser;
@@ -405,7 +410,7 @@ TEST_F(UpdateTest, ADownloadAskedForDuringTheDownloadChangesNothing) {
     EXPECT_TRUE(pressed);
     EXPECT_EQ(log().lines, (QStringList{kWaiting, kDownloading, kDownloaded, ErrorStatusLine(404)}));
     EXPECT_EQ(server.Requests().size(), 1u);
-    QTest::qWait(3500); // no extraction of the earlier package follows
+    QTest::qWait(3 * kShortTimings.ExtractionDelayMs); // no extraction of the earlier package follows
     EXPECT_FALSE(log().lines.contains(kExtracting));
 }
 
@@ -501,11 +506,41 @@ TEST_F(ExtractionStepTest, APackageInTheDataFolderIsUnpackedAndTheListRebuilt) {
     EXPECT_FALSE(LibraryIsLoaded()) << "the library is loaded only while the step runs";
 }
 
+// Records the warnings logged while it lives, as "category: message".
+class WarningRecorder final {
+public:
+    WarningRecorder() {
+        recorder_ = this;
+        previous_ = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context,
+                                              const QString& text) {
+            if (type == QtWarningMsg)
+                recorder_->warnings << QString::fromLatin1(context.category) + QStringLiteral(": ") + text;
+        });
+    }
+    ~WarningRecorder() {
+        qInstallMessageHandler(previous_);
+        recorder_ = nullptr;
+    }
+    WarningRecorder(const WarningRecorder&) = delete;
+    WarningRecorder& operator=(const WarningRecorder&) = delete;
+    QStringList warnings;
+
+private:
+    static inline WarningRecorder* recorder_ = nullptr;
+    QtMessageHandler previous_ = nullptr;
+};
+
 TEST_F(ExtractionStepTest, AMissingPackageStopsWithTheUnpackFailure) {
     WriteDataFile(QStringLiteral("央视频道/01.txt"), "x");
     TForm1& window = Start();
     ASSERT_EQ(window.TVList->count(), 1);
+    WarningRecorder recorder;
     window.Button_URAR->click();
+    ASSERT_EQ(recorder.warnings.size(), 1) << recorder.warnings.join(u'|').toStdString();
+    EXPECT_TRUE(recorder.warnings[0].startsWith(
+        QStringLiteral("pelnavi.update: extraction stopped: Cannot open file \"") + DataFolder() +
+        QStringLiteral("zorq.zip\".")))
+        << recorder.warnings[0].toStdString() << " — the user at a terminal learns why";
     EXPECT_EQ(MemoLines(window.TVListBox), (QStringList{kExtracting, kCannotUnpack}));
     EXPECT_EQ(window.TVList->count(), 1) << "no rescan";
     EXPECT_FALSE(LibraryIsLoaded());

@@ -8,22 +8,6 @@
 #include <cstdlib>
 #include <unistd.h>
 
-namespace {
-
-QByteArray Environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value == nullptr ? QByteArray() : QByteArray(value);
-}
-
-void RestoreEnvironment(const char* name, const QByteArray& value) {
-    if (value.isNull())
-        ::unsetenv(name);
-    else
-        ::setenv(name, value.constData(), 1);
-}
-
-} // namespace
-
 void WindowFixture::SetUp() {
     ASSERT_TRUE(root_.isValid());
     QDir root(root_.path());
@@ -40,30 +24,25 @@ void WindowFixture::SetUp() {
     userDirs.close();
 
     previousWorkingFolder_ = QDir::currentPath();
-    previousHome_ = Environment("HOME");
-    previousConfig_ = Environment("XDG_CONFIG_HOME");
-    previousData_ = Environment("XDG_DATA_HOME");
-    previousCache_ = Environment("XDG_CACHE_HOME");
-    ::unsetenv("XDG_DATA_HOME"); // the defaults below the temporary home
-    ::unsetenv("XDG_CACHE_HOME");
-    ::setenv("HOME", QFile::encodeName(root_.path() + QStringLiteral("/home")).constData(), 1);
-    ::setenv("XDG_CONFIG_HOME", QFile::encodeName(root_.path() + QStringLiteral("/home/.config")).constData(),
-             1);
+    home_.emplace("HOME", QFile::encodeName(root_.path() + QStringLiteral("/home")));
+    config_.emplace("XDG_CONFIG_HOME", QFile::encodeName(root_.path() + QStringLiteral("/home/.config")));
+    data_.emplace("XDG_DATA_HOME", std::nullopt); // the defaults below the temporary home
+    cache_.emplace("XDG_CACHE_HOME", std::nullopt);
     ASSERT_TRUE(QDir::setCurrent(WorkingFolder()));
 }
 
 void WindowFixture::TearDown() {
     form_.reset();
     QDir::setCurrent(previousWorkingFolder_);
-    RestoreEnvironment("HOME", previousHome_);
-    RestoreEnvironment("XDG_CONFIG_HOME", previousConfig_);
-    RestoreEnvironment("XDG_DATA_HOME", previousData_);
-    RestoreEnvironment("XDG_CACHE_HOME", previousCache_);
+    cache_.reset();
+    data_.reset();
+    config_.reset();
+    home_.reset();
 }
 
 TForm1& WindowFixture::Start(const QStringList& arguments) {
     form_.reset(); // one window at a time, as in the program
-    form_ = std::make_unique<TForm1>(TStartup{ExecutablePath(), arguments, mode, systemLibrary});
+    form_ = std::make_unique<TForm1>(TStartup{ExecutablePath(), arguments, mode, systemLibrary, timings});
     form_->OpenAddress = [this](const QString& address) { opened << address; };
     return *form_;
 }

@@ -2,6 +2,7 @@
 
 #include "tests/support/EncodeGbk.h"
 #include "tests/support/QtPrinters.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "ui/Unit1.h"
 
 #include <QDir>
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 
 // A window started as the program would start it, but in a temporary world: the program folder,
 // the working directory and the home folder (with its desktop) all lie in one temporary folder.
@@ -46,12 +48,13 @@ protected:
     void WriteDataFile(const QString& relativePath, const QByteArray& content);
 
     TForm1& form() { return *form_; }
-    QStringList opened; // addresses the window asked the desktop to open
+    QStringList opened;     // addresses the window asked the desktop to open
+    TUpdateTimings timings; // the timer periods the next Start hands to the window
 
 private:
     QTemporaryDir root_;
     QString previousWorkingFolder_;
-    QByteArray previousHome_, previousConfig_, previousData_, previousCache_;
+    std::optional<ScopedVariable> home_, config_, data_, cache_;
     std::unique_ptr<TForm1> form_;
 };
 

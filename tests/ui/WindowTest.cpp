@@ -1,4 +1,5 @@
 #include "tests/ui/WindowFixture.h"
+#include "ui/JpegImage.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -64,10 +65,7 @@ QString FocusName(const QWidget* widget) {
 
 class WindowTest : public WindowFixture {
 protected:
-    void SetUp() override {
-        WindowFixture::SetUp();
-        ::unsetenv("PELNAVI_PACKAGE_URL");
-    }
+    const ScopedVariable packageUrl_{"PELNAVI_PACKAGE_URL", std::nullopt};
 };
 
 TEST_F(WindowTest, EveryControlHasItsKindPlaceAndCaption) {
@@ -106,8 +104,9 @@ TEST_F(WindowTest, InitialStateOfPagesListsAndBars) {
     EXPECT_EQ(window.PageControl1->currentIndex(), 0);
     EXPECT_EQ(window.PageControl1->tabText(0), QStringLiteral("中国电视节目列表"));
     EXPECT_EQ(window.PageControl1->tabText(1), QStringLiteral("更新说明"));
-    const QStringList classes = {QStringLiteral("所有频道"), QStringLiteral("央视频道"), QStringLiteral("地方频道"),
-                                 QStringLiteral("数字频道"), QStringLiteral("境外频道")};
+    const QStringList classes = {QStringLiteral("所有频道"), QStringLiteral("央视频道"),
+                                 QStringLiteral("地方频道"), QStringLiteral("数字频道"),
+                                 QStringLiteral("境外频道")};
     QStringList items;
     for (int i = 0; i < window.ComboBox_Class->count(); ++i)
         items << window.ComboBox_Class->itemText(i);
@@ -124,7 +123,8 @@ TEST_F(WindowTest, InitialStateOfPagesListsAndBars) {
     EXPECT_FALSE(window.TVListBox->isReadOnly());
     EXPECT_EQ(MemoLines(window.Memo1),
               (QStringList{"1.32.2011916", "1.修正了个别杀毒软件主动防御导致无法更新的问题", "1.31.2011913",
-                           "1.修正了频道名称错误", "1.30.2011912", "1.重新设计了网络更新模块", "2.修正了所有已知问题"}));
+                           "1.修正了频道名称错误", "1.30.2011912", "1.重新设计了网络更新模块",
+                           "2.修正了所有已知问题"}));
     EXPECT_EQ(window.Memo1->lineWrapMode(), QPlainTextEdit::WidgetWidth);
     EXPECT_EQ(window.SBPanel0->text(), WelcomeLine() + QStringLiteral("   win7系统下请在非系统盘运行"));
     EXPECT_EQ(window.ProgressBar1->Min(), 0);
@@ -148,6 +148,20 @@ TEST_F(WindowTest, BannerIsTheJpegAtNaturalSizeFromTheTopLeft) {
     EXPECT_EQ(image.pixelColor(624, 0), QColor(Qt::white));
 }
 
+TEST(JpegTest, DamagedPicturesGiveANullImage) {
+    QFile file(QStringLiteral(":/banner.jpg"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray banner = file.readAll();
+    EXPECT_EQ(DecodeJpeg(banner).size(), QSize(625, 84));
+    QByteArray twelveBits = banner;
+    const qsizetype frame = banner.indexOf("\xFF\xC0"); // the baseline frame header
+    ASSERT_GT(frame, 0);
+    twelveBits[frame + 4] = 12; // a sample precision this decoder does not take
+    const QByteArray damaged[] = {{}, "not a picture", banner.left(2), banner.left(200), twelveBits};
+    for (const QByteArray& data : damaged)
+        EXPECT_TRUE(DecodeJpeg(data).isNull()) << data.size() << " bytes";
+}
+
 TEST_F(WindowTest, UpdateButtonCoversTheWorkerButtonBeneathIt) {
     TForm1& window = Start({QStringLiteral("x")});
     window.show();
@@ -166,11 +180,10 @@ TEST_F(WindowTest, FocusStartsOnExitAndTabVisitsTheWorkerControls) {
     ASSERT_TRUE(WaitUntil([] { return QApplication::focusWidget() != nullptr; }));
     EXPECT_EQ(QApplication::focusWidget(), window.Button3);
 
-    const QStringList expected = {"PageControl1", "TVList",        "TVListBox",       "ComboBox_Class",
-                                  "LoadData",     "filepathList",  "TVFilepathList",  "Button1",
-                                  "Button_UpDate", "PageControl2", "Edit_Url",        "Edit_SaveFile",
-                                  "Button_Download", "Button_URAR", "Button_R",       "Edit_Ver",
-                                  "Button2",      "Button3"};
+    const QStringList expected = {
+        "PageControl1",    "TVList",      "TVListBox",     "ComboBox_Class", "LoadData", "filepathList",
+        "TVFilepathList",  "Button1",     "Button_UpDate", "PageControl2",   "Edit_Url", "Edit_SaveFile",
+        "Button_Download", "Button_URAR", "Button_R",      "Edit_Ver",       "Button2",  "Button3"};
     QStringList visited;
     for (qsizetype i = 0; i < expected.size(); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -209,11 +222,16 @@ TEST_F(WindowTest, AScreenReaderFindsEveryVisibleControlByName) {
         QAccessible::Role role;
         const char* name;
     } controls[] = {
-        {window.Button2, QAccessible::Button, "官方网站"},     {window.Button_R, QAccessible::Button, "更新电视节目"},
-        {window.Button1, QAccessible::Button, "在线版"},       {window.Button3, QAccessible::Button, "退出"},
-        {window.TVList, QAccessible::List, "频道列表"},       {window.TVListBox, QAccessible::EditableText, "节目单"},
-        {window.ComboBox_Class, QAccessible::ComboBox, "央视频道"}, {window.ProgressBar1, QAccessible::ProgressBar, "下载进度"},
-        {window.Image1, QAccessible::Graphic, "Pelnavi系统"},  {window.Label5, QAccessible::StaticText, "Ver"},
+        {window.Button2, QAccessible::Button, "官方网站"},
+        {window.Button_R, QAccessible::Button, "更新电视节目"},
+        {window.Button1, QAccessible::Button, "在线版"},
+        {window.Button3, QAccessible::Button, "退出"},
+        {window.TVList, QAccessible::List, "频道列表"},
+        {window.TVListBox, QAccessible::EditableText, "节目单"},
+        {window.ComboBox_Class, QAccessible::ComboBox, "央视频道"},
+        {window.ProgressBar1, QAccessible::ProgressBar, "下载进度"},
+        {window.Image1, QAccessible::Graphic, "Pelnavi系统"},
+        {window.Label5, QAccessible::StaticText, "Ver"},
     };
     for (const auto& control : controls) {
         QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control.widget);
@@ -223,7 +241,8 @@ TEST_F(WindowTest, AScreenReaderFindsEveryVisibleControlByName) {
     }
     // The status line and the listing are read out as text.
     ReportStatus(QStringLiteral("数据更新完成."));
-    EXPECT_EQ(QAccessible::queryAccessibleInterface(window.SBPanel0)->text(QAccessible::Name), QStringLiteral("数据更新完成."));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(window.SBPanel0)->text(QAccessible::Name),
+              QStringLiteral("数据更新完成."));
     EXPECT_EQ(QAccessible::queryAccessibleInterface(window.TVListBox)->textInterface()->text(0, 6),
               QStringLiteral("数据更新完成"));
 }
@@ -252,7 +271,8 @@ TEST_F(WindowTest, WebLinksCarryTheCurrentVersionText) {
                                    "http://www.pelnavi.example/?qq=zorq1.32.2011916",
                                    "http://www.pelnavi.example/?qq=zorq9.9 beta",
                                    "http://www.pelnavi.example/Data/Pelnavi/?qq=zorq"}));
-    EXPECT_EQ(window.windowTitle(), QStringLiteral("Pelnavi系统1.32.2011916")) << "the caption keeps its version";
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Pelnavi系统1.32.2011916"))
+        << "the caption keeps its version";
 }
 
 TEST_F(WindowTest, ReportStatusSetsThePanelAndAppendsToTheMemo) {
@@ -261,8 +281,8 @@ TEST_F(WindowTest, ReportStatusSetsThePanelAndAppendsToTheMemo) {
     ReportStatus(QStringLiteral("正在下载数据包..."));
     ReportStatus(QStringLiteral("数据包下载完成."));
     EXPECT_EQ(window.SBPanel0->text(), QStringLiteral("数据包下载完成."));
-    EXPECT_EQ(MemoLines(window.TVListBox), (QStringList{"【ZORQ-1 中央】", "06:00 朝闻天下", "正在下载数据包...",
-                                                         "数据包下载完成."}));
+    EXPECT_EQ(MemoLines(window.TVListBox),
+              (QStringList{"【ZORQ-1 中央】", "06:00 朝闻天下", "正在下载数据包...", "数据包下载完成."}));
 }
 
 TEST(ProgressBarTest, PositionIsClippedAndAnEmptyRangeShowsNothing) {
@@ -272,11 +292,17 @@ TEST(ProgressBarTest, PositionIsClippedAndAnEmptyRangeShowsNothing) {
         int shownMax, shownPosition;
     };
     const Step steps[] = {
-        {INT_MIN, 50, 100, 50},  {INT_MIN, 150, 100, 100}, {INT_MIN, -5, 100, 0},
-        {40, INT_MIN, 40, 0},    {0, INT_MIN, 0, 0},       {INT_MIN, 7, 0, 0},
-        {1000, 999, 1000, 999},  {10, INT_MIN, 10, 10},
+        {INT_MIN, 50, 100, 50},
+        {INT_MIN, 150, 100, 100},
+        {INT_MIN, -5, 100, 0},
+        {40, INT_MIN, 40, 0},
+        {0, INT_MIN, 0, 0},
+        {INT_MIN, 7, 0, 0},
+        {1000, 999, 1000, 999},
+        {10, INT_MIN, 10, 10},
         // The low bits of a huge length read as negative: the minimum stays 0.
-        {-5, INT_MIN, 0, 0},     {100, 50, 100, 50},
+        {-5, INT_MIN, 0, 0},
+        {100, 50, 100, 50},
     };
     TProgressBar bar;
     for (const Step& step : steps) {
@@ -296,21 +322,44 @@ TEST(ProgressBarTest, PositionIsClippedAndAnEmptyRangeShowsNothing) {
 }
 
 TEST(TimerTest, ArmingAnArmedTimerDoesNotRestartItsPeriod) {
-    TTimer timer(1000);
+    // A restarted period would put the first tick at 3000 ms or later, as a precise timer never fires
+    // early; an unchanged one puts it at 2000 ms, which leaves a second for a busy machine.
+    TTimer timer(2000);
     int ticks = 0;
     timer.OnTimer = [&ticks](TTimer&) { ++ticks; };
     QElapsedTimer clock;
     clock.start();
     timer.SetEnabled(true);
-    QTest::qWait(600);
-    timer.SetEnabled(true); // must not push the first tick to 1600 ms
-    ASSERT_TRUE(WaitUntil([&] { return ticks > 0; }, 5000));
-    EXPECT_LT(clock.elapsed(), 1500);
-    ASSERT_TRUE(WaitUntil([&] { return ticks > 1; }, 5000)) << "it ticks on every period until disarmed";
+    QTest::qWait(1000);
+    timer.SetEnabled(true);
+    ASSERT_TRUE(WaitUntil([&] { return ticks > 0; }, 10000));
+    EXPECT_GE(clock.elapsed(), 2000 - 1);
+    EXPECT_LT(clock.elapsed(), 3000);
+    ASSERT_TRUE(WaitUntil([&] { return ticks > 1; }, 10000)) << "it ticks on every period until disarmed";
     timer.SetEnabled(false);
     const int ticksWhenDisarmed = ticks;
-    QTest::qWait(1500);
+    QTest::qWait(2500);
     EXPECT_EQ(ticks, ticksWhenDisarmed);
+}
+
+TEST(TimerTest, TicksWhileTheHandlerPumpsAreDropped) {
+    TTimer timer(20);
+    int entered = 0;
+    bool reentered = false;
+    bool inside = false;
+    timer.OnTimer = [&](TTimer& sender) {
+        ++entered;
+        reentered = reentered || inside;
+        inside = true;
+        QTest::qWait(200); // ten periods of pumping, as an update step does
+        inside = false;
+        sender.SetEnabled(false);
+    };
+    timer.SetEnabled(true);
+    ASSERT_TRUE(WaitUntil([&] { return !timer.Enabled(); }, 10000));
+    QTest::qWait(100);
+    EXPECT_FALSE(reentered);
+    EXPECT_EQ(entered, 1);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "update/PackageDownload.h"
 
 #include "platform/Exception.h"
+#include "tests/support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,11 +12,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 TEST(PackageRequestAddressTest, AppendsAFourteenDigitLocalTimeStamp) {
     const QDateTime evening(QDate(2011, 9, 16), QTime(21, 5, 9));
@@ -50,7 +46,8 @@ TEST(SavePackageTest, ReplacesThePackageOnlyWhenTheNewOneIsWhole) {
     EXPECT_EQ(ReadAll(folder + "zorq.zip"), QByteArray("first package"));
     SavePackage("new", folder, QStringLiteral("zorq.zip"));
     EXPECT_EQ(ReadAll(folder + "zorq.zip"), QByteArray("new"));
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"zorq.zip"}) << "no temporary file left";
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"zorq.zip"})
+        << "no temporary file left";
 
     // A folder that takes the name: the save fails and nothing is lost or left behind.
     QDir(folder).mkdir(QStringLiteral("taken.zip"));
@@ -79,12 +76,9 @@ TEST(IsWholePackageTest, EmptyAndCutShortBodiesAreNoPackage) {
         QByteArray body;
         bool whole;
     } cases[] = {
-        {"Content-Length: 5", "12345", true},
-        {"Content-Length: 5", "1234", false},
-        {"Content-Length: 0", "", false},
-        {"Transfer-Encoding: chunked", "12345", true},
-        {"", "until the server closed", true},
-        {"", "", false},
+        {"Content-Length: 5", "12345", true},  {"Content-Length: 5", "1234", false},
+        {"Content-Length: 0", "", false},      {"Transfer-Encoding: chunked", "12345", true},
+        {"", "until the server closed", true}, {"", "", false},
     };
     for (const auto& c : cases) {
         ResponseHead head;
