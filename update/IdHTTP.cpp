@@ -5,6 +5,7 @@
 #include "update/HttpRequest.h"
 
 #include <QScopedValueRollback>
+
 #include <exception>
 
 namespace {
