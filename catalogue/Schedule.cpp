@@ -252,8 +252,8 @@ void LinkStops(QList<ScheduleDay>& days) {
 Schedule ParseSchedule(const QStringList& lines, const QDate& fallbackDate) {
     Schedule schedule;
     QList<ParsedDay> parsed;
-    for (const QString& raw : lines) {
-        const QStringView line = QStringView(raw).trimmed();
+    for (qsizetype index = 0; index < lines.size(); ++index) {
+        const QStringView line = QStringView(lines[index]).trimmed();
         if (line.isEmpty())
             continue;
         if (const auto heading = ParseHeading(line)) {
@@ -270,7 +270,7 @@ Schedule ParseSchedule(const QStringList& lines, const QDate& fallbackDate) {
         }
         ScheduleDay& day = parsed.last().day;
         if (programme)
-            day.programmes.append({programme->first, {}, std::nullopt, programme->second.toString()});
+            day.programmes.append({programme->first, {}, std::nullopt, programme->second.toString(), index});
         else
             day.notes.append(line.toString());
     }

@@ -35,6 +35,8 @@ struct Programme {
     // first of the next listed day when that is the following date. Empty when unknown.
     std::optional<QDateTime> stop;
     QString title;
+    // Index of the programme's line in the parsed lines; -1 for one not read from lines.
+    qsizetype line = -1;
 };
 
 struct ScheduleDay {

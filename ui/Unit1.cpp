@@ -198,6 +198,7 @@ TForm1::TForm1(const TStartup& startup, QWidget* parent)
         box.exec();
     };
     ProbeAddress = EnvironmentOr("PELNAVI_PROBE_URL", kDefaultProbeAddress);
+    Now = [] { return QDateTime::currentDateTime(); };
 
     CreateControls();
     BindEvents();
@@ -292,7 +293,15 @@ void TForm1::CreateControls() {
         Memo1->appendPlainText(QString::fromUtf8(line));
     Memo1->setTabChangesFocus(true);
     Memo1->setAccessibleName(QStringLiteral("更新说明"));
+    TabSheet_OnAir = Make<QWidget>(nullptr, "TabSheet_OnAir");
+    PageControl1->addTab(TabSheet_OnAir, QStringLiteral("正在播出"));
+    OnAirPage = new TOnAirPage(TabSheet_OnAir);
+    OnAirPage->setGeometry(0, 0, 616, 361);
+    OnAirPage->DataFolder = [] { return DataFolder(); };
+    OnAirPage->Now = [this] { return Now(); };
     PageControl1->setCurrentIndex(0);
+    ListingMark = new TListingMark(TVListBox);
+    ListingMark->Now = [this] { return Now(); };
 
     LoadData = Make<QPushButton>(this, "LoadData");
     filepathList = Make<QListWidget>(this, "filepathList");
@@ -371,6 +380,7 @@ void TForm1::BindEvents() {
     auto* enterClicks = new EnterClicksButton(this);
     for (QPushButton* button : findChildren<QPushButton*>())
         button->installEventFilter(enterClicks);
+    connect(OnAirPage, &TOnAirPage::ChannelChosen, this, &TForm1::OpenChannel);
 }
 
 void TForm1::SetTabOrder() {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "platform/ProgramPlaces.h"
+#include "ui/ListingMark.h"
+#include "ui/OnAirPage.h"
 #include "ui/TProgressBar.h"
 #include "ui/TTimer.h"
 #include "update/IdAntiFreeze.h"
@@ -92,6 +94,10 @@ public:
     QLineEdit* Edit_Ver;
     QLabel* Label5;
     QPushButton* Button2;
+    // The third page: what is on now, and the programme search.
+    QWidget* TabSheet_OnAir;
+    TOnAirPage* OnAirPage;
+    TListingMark* ListingMark; // the programme on air in TVListBox
 
     // Event handlers.
     void Button3Click();
@@ -111,6 +117,9 @@ public:
     void Button_RClick();
     void Timer1Timer();
     void Button2Click();
+    // Shows a channel's listing on the first page as a click on its entry would: picks its class,
+    // selects it in TVList and loads the listing.
+    void OpenChannel(const QString& listingPath, const QString& className);
 
     bool IsOnline();
 
@@ -120,6 +129,8 @@ public:
     std::function<bool(const QString& address)> NetworkProbe;
     std::function<void(const QString& title, const QString& text)> ShowNotice;
     QString ProbeAddress;
+    // The local time the on-air page and the listing's mark go by.
+    std::function<QDateTime()> Now;
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -8,6 +8,7 @@
 #include "platform/Logging.h"
 
 #include <QCoreApplication>
+#include <QSignalBlocker>
 
 namespace {
 
@@ -52,6 +53,9 @@ void TForm1::LoadDataClick() {
         // The lists keep what was added; the status text stays as it was.
         qCWarning(lcCatalogue).noquote() << "catalogue scan stopped:" << CurrentExceptionMessage();
     }
+    // Every scan (an update ends with one) shows on the on-air page when it is up.
+    if (OnAirPage->isVisible())
+        OnAirPage->Refresh();
 }
 
 void TForm1::ComboBox_ClassChange() {
@@ -69,8 +73,35 @@ void TForm1::TVListClick() {
         const QString text = ListingWithTitle(title, LoadListingText(TVFilepathList->item(index)->text()));
         // Only now, with the whole file read, is the memo touched.
         TVListBox->setPlainText(text);
+        ListingMark->Show(text.split(u'\n'));
     } catch (...) {
         // A listing that cannot be read leaves the memo as it was.
         qCWarning(lcCatalogue).noquote() << "listing not shown:" << CurrentExceptionMessage();
     }
+}
+
+void TForm1::OpenChannel(const QString& listingPath, const QString& className) {
+    PageControl1->setCurrentIndex(0);
+    if (ComboBox_Class->currentText() != className)
+        ComboBox_Class->setCurrentText(className); // the change rescans
+    int row = TVFilepathList->count();
+    const auto findRow = [&] {
+        for (row = 0; row < TVFilepathList->count(); ++row)
+            if (TVFilepathList->item(row)->text() == listingPath)
+                return true;
+        return false;
+    };
+    // The lists may predate the file (an update since the last scan of this class).
+    if (!findRow()) {
+        LoadData->click();
+        if (!findRow())
+            return;
+    }
+    {
+        // The listing is loaded once, below, whether or not the list has the focus.
+        const QSignalBlocker quiet(TVList);
+        TVList->setCurrentRow(row);
+    }
+    TVList->scrollToItem(TVList->item(row));
+    TVListClick();
 }

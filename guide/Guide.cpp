@@ -1,0 +1,70 @@
+#include "guide/Guide.h"
+
+#include "catalogue/CatalogueClasses.h"
+#include "catalogue/CatalogueWalk.h"
+#include "catalogue/ListingFile.h"
+#include "platform/Exception.h"
+
+QString ClassOfListing(const QString& dataFolder, const QString& listingPath) {
+    if (listingPath.startsWith(dataFolder)) {
+        const QStringView rest = QStringView(listingPath).mid(dataFolder.size());
+        const qsizetype slash = rest.indexOf(u'/');
+        if (slash > 0) {
+            const QStringView folder = rest.left(slash);
+            for (const char16_t* className : kClassFolderNames)
+                if (folder == QStringView(className))
+                    return folder.toString();
+        }
+    }
+    return QString::fromUtf16(kAllChannelsClass);
+}
+
+Guide LoadGuide(const QString& dataFolder, const QDate& today) {
+    CatalogueCollector collector;
+    try {
+        WalkCatalogue(dataFolder, collector);
+    } catch (const std::exception&) {
+        // What was found before the failure still shows.
+    }
+    const CatalogueEntries& entries = collector.Entries();
+    const QString folder = dataFolder.endsWith(u'/') ? dataFolder : dataFolder + u'/';
+    Guide guide;
+    guide.channels.reserve(entries.listingPaths.size());
+    for (qsizetype i = 0; i < entries.listingPaths.size(); ++i) {
+        const QString& path = entries.listingPaths[i];
+        try {
+            guide.channels.append({entries.displayNames[i], path, ClassOfListing(folder, path),
+                                   ParseSchedule(LoadListingLines(path), today)});
+        } catch (const Exception&) {
+            // An unreadable listing has nothing on air.
+        }
+    }
+    return guide;
+}
+
+QList<OnAirRow> OnAirRows(const Guide& guide, const QDateTime& now) {
+    QList<OnAirRow> rows;
+    for (qsizetype i = 0; i < guide.channels.size(); ++i) {
+        const OnAir onAir = FindOnAir(guide.channels[i].schedule, now);
+        if (onAir.current != nullptr)
+            rows.append({i, onAir.current, onAir.next});
+    }
+    return rows;
+}
+
+const Programme* ProgrammeOnAirToday(const Schedule& schedule, const QDateTime& now) {
+    const QDate today = now.date();
+    for (const ScheduleDay& day : schedule.days)
+        if (day.date == today && !day.heading.isEmpty())
+            return FindOnAir(schedule, now).current;
+    return nullptr;
+}
+
+QDateTime EndOf(const Programme& programme) {
+    return programme.stop ? *programme.stop : QDateTime(programme.start.date().addDays(1), QTime(0, 0));
+}
+
+int MillisecondsToNextMinute(const QDateTime& now) {
+    const QTime time = now.time();
+    return 60000 - (time.second() * 1000 + time.msec());
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "guide/Guide.h"
+#include "guide/Pinyin.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QStringView>
+
+struct SearchMatch {
+    qsizetype channel = -1; // index into Guide::channels
+    const Programme* programme = nullptr;
+    bool past = false; // stopped at or before the search's moment
+};
+
+// The programme search over a guide. Built once per guide: the pinyin keys of every distinct title
+// come from the cache then, so a search only compares strings.
+class GuideSearch final {
+public:
+    // `guide` must outlive the search.
+    GuideSearch(const Guide& guide, PinyinCache& pinyin);
+
+    // Programmes whose title or channel name contains `text` (any case), or, when `text` is ASCII
+    // letters (blanks ignored), whose title's pinyin initials start with it or whose full pinyin
+    // contains it. Upcoming ones (not yet stopped at `now`) first, earliest first, then past ones,
+    // latest first. Programmes of undated days are not found. Empty text finds nothing.
+    QList<SearchMatch> Find(QStringView text, const QDateTime& now) const;
+
+    qsizetype ProgrammeCount() const { return entries_.size(); }
+
+private:
+    struct Title {
+        QString text;
+        PinyinKeys keys;
+    };
+    struct Entry {
+        qsizetype channel;
+        qsizetype title; // index into titles_
+        const Programme* programme;
+        // Local times as milliseconds since the epoch: converting them once keeps a search cheap.
+        qint64 start;
+        qint64 end;
+    };
+    const Guide& guide_;
+    QList<Title> titles_;
+    QList<Entry> entries_;
+};

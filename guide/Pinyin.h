@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+
+#include <memory>
+
+// The keys a typed run of ASCII letters is matched against: both lower-case ASCII letters only.
+struct PinyinKeys {
+    // The first letter of each syllable and of each Latin word: "xwlb" for "新闻联播".
+    QString initials;
+    // Every syllable and Latin word run together, tones dropped: "xinwenlianbo".
+    QString full;
+};
+
+// ICU's "Han-Latin" transliterator, tones dropped. A character with several readings gets the one
+// ICU picks (it knows a few words, such as "重庆", but reads "朝闻天下" as "chao wen tian xia").
+// Not safe to share between threads.
+class PinyinTransliterator final {
+public:
+    PinyinTransliterator();
+    ~PinyinTransliterator();
+    PinyinTransliterator(const PinyinTransliterator&) = delete;
+    PinyinTransliterator& operator=(const PinyinTransliterator&) = delete;
+
+    PinyinKeys KeysOf(const QString& text);
+
+private:
+    struct Icu;
+    std::unique_ptr<Icu> icu_;
+};
+
+// Keys computed once per distinct text and kept. Not safe to share between threads.
+class PinyinCache final {
+public:
+    const PinyinKeys& KeysOf(const QString& text);
+    qsizetype size() const { return keys_.size(); }
+
+private:
+    PinyinTransliterator transliterator_;
+    QHash<QString, PinyinKeys> keys_;
+};

@@ -1,0 +1,206 @@
+// The page "正在播出" and the mark of the programme on air, on the real window with a fixed clock.
+#include "tests/ui/WindowFixture.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QTest>
+#include <QTextBlock>
+
+namespace {
+
+QDateTime At(int y, int mo, int d, int h, int mi) {
+    return QDateTime(QDate(y, mo, d), QTime(h, mi));
+}
+
+const QString kCentral =
+    QStringLiteral("ZORQ-1 中央 一周节目预告\n\n"
+                   "2026-12-10 星期四\n06:00 朝闻天下\n19:00 新闻联播\n19:30 焦点访谈\n\n"
+                   "2026-12-11 星期五\n06:00 朝闻天下\n19:00 新闻联播\n");
+const QString kHunan =
+    QStringLiteral("2026-12-10 星期四\n18:00 湖南新闻\n19:05 新闻联播\n20:00 快乐大本营\n");
+
+QStringList Rows(const QTreeWidget* list) {
+    QStringList rows;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = list->topLevelItem(i);
+        QStringList cells;
+        for (int column = 0; column < item->columnCount(); ++column)
+            cells << item->text(column);
+        rows << cells.join(u'|');
+    }
+    return rows;
+}
+
+// Rows in catalogue order follow the file system's listing order; compared sorted where two classes
+// are involved.
+QStringList SortedRows(const QTreeWidget* list) {
+    QStringList rows = Rows(list);
+    rows.sort();
+    return rows;
+}
+
+QStringList Headers(const QTreeWidget* list) {
+    QStringList headers;
+    for (int column = 0; column < list->columnCount(); ++column)
+        headers << list->headerItem()->text(column);
+    return headers;
+}
+
+class OnAirPageTest : public WindowFixture {
+protected:
+    TForm1& StartAt(const QDateTime& now) {
+        TForm1& window = Start();
+        window.Now = [this] { return now_; };
+        now_ = now;
+        window.show();
+        QApplication::setActiveWindow(&window);
+        return window;
+    }
+    void ShowPage(TForm1& window) { window.PageControl1->setCurrentWidget(window.TabSheet_OnAir); }
+    QDateTime now_;
+};
+
+TEST_F(OnAirPageTest, RowsPerChannelOnAirRefreshedByScansAndTheMinute) {
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), EncodeGbk(kCentral));
+    WriteDataFile(QStringLiteral("央视频道/02.txt"),
+                  EncodeGbk(QStringLiteral("2026-12-03 星期四\n19:00 上周节目\n")));
+    TForm1& window = StartAt(At(2026, 12, 10, 19, 0));
+    ASSERT_EQ(window.PageControl1->count(), 3);
+    EXPECT_EQ(window.PageControl1->tabText(2), QStringLiteral("正在播出"));
+    EXPECT_EQ(window.OnAirPage->SearchEdit->placeholderText(),
+              QStringLiteral("搜索节目或频道，可用拼音首字母，如 xwlb"));
+    ShowPage(window);
+    EXPECT_EQ(Headers(window.OnAirPage->OnAirList),
+              (QStringList{"频道", "正在播出", "开始", "接下来", "开始"}));
+    EXPECT_EQ(Rows(window.OnAirPage->OnAirList), (QStringList{"ZORQ-1 中央|新闻联播|19:00|焦点访谈|19:30"}));
+    EXPECT_TRUE(window.OnAirPage->MinuteTimer->isActive());
+
+    // A scan (as after an update) brings in channels of every class.
+    WriteDataFile(QStringLiteral("地方频道/hunan卫视.txt"), EncodeGbk(kHunan));
+    window.LoadData->click();
+    EXPECT_EQ(
+        SortedRows(window.OnAirPage->OnAirList),
+        (QStringList{"ZORQ-1 中央|新闻联播|19:00|焦点访谈|19:30", "卫视|湖南新闻|18:00|新闻联播|19:05"}));
+
+    now_ = At(2026, 12, 10, 19, 30);
+    window.OnAirPage->MinutePassed();
+    EXPECT_EQ(
+        SortedRows(window.OnAirPage->OnAirList),
+        (QStringList{"ZORQ-1 中央|焦点访谈|19:30|朝闻天下|06:00", "卫视|新闻联播|19:05|快乐大本营|20:00"}));
+
+    window.PageControl1->setCurrentIndex(0);
+    EXPECT_FALSE(window.OnAirPage->MinuteTimer->isActive());
+}
+
+TEST_F(OnAirPageTest, NothingOnAirShowsOneLine) {
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), EncodeGbk(kCentral));
+    TForm1& window = StartAt(At(2026, 12, 20, 12, 0));
+    ShowPage(window);
+    EXPECT_EQ(Rows(window.OnAirPage->OnAirList), (QStringList{"暂无正在播出的节目，请先更新电视节目"}));
+    // The line leads nowhere.
+    window.OnAirPage->OnAirList->setCurrentItem(window.OnAirPage->OnAirList->topLevelItem(0));
+    QTest::keyClick(window.OnAirPage->OnAirList, Qt::Key_Return);
+    EXPECT_EQ(window.PageControl1->currentWidget(), window.TabSheet_OnAir);
+}
+
+TEST_F(OnAirPageTest, DoubleClickOpensTheChannelOnTheFirstPage) {
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), EncodeGbk(kCentral));
+    WriteDataFile(QStringLiteral("地方频道/anhui卫视.txt"),
+                  EncodeGbk(QStringLiteral("2026-12-10\n00:00 x\n")));
+    WriteDataFile(QStringLiteral("地方频道/hunan卫视.txt"), EncodeGbk(kHunan));
+    TForm1& window = StartAt(At(2026, 12, 10, 19, 10));
+    ShowPage(window);
+    QTreeWidget* list = window.OnAirPage->OnAirList;
+    ASSERT_EQ(list->topLevelItemCount(), 3);
+    QTreeWidgetItem* hunan = nullptr;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        if (list->topLevelItem(i)->text(1) == u"新闻联播" && list->topLevelItem(i)->text(0) == u"卫视")
+            hunan = list->topLevelItem(i);
+    ASSERT_NE(hunan, nullptr);
+    const QPoint place = list->visualItemRect(hunan).center();
+    // What a double-click delivers: a click, then the double-click.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, place);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, place);
+
+    EXPECT_EQ(window.PageControl1->currentIndex(), 0);
+    EXPECT_EQ(window.ComboBox_Class->currentText(), QStringLiteral("地方频道"));
+    ASSERT_GE(window.TVList->currentRow(), 0);
+    EXPECT_TRUE(window.TVList->currentItem()->isSelected());
+    EXPECT_TRUE(window.TVFilepathList->item(window.TVList->currentRow())->text().endsWith(u"hunan卫视.txt"));
+    EXPECT_EQ(MemoLines(window.TVListBox), (QStringList{"【卫视】", "2026-12-10 星期四", "18:00 湖南新闻",
+                                                        "19:05 新闻联播", "20:00 快乐大本营"}));
+    EXPECT_EQ(window.ListingMark->MarkedLine(), 3);
+}
+
+TEST_F(OnAirPageTest, SearchAfterAPauseUpcomingFirstPastGreyedEnterOpens) {
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), EncodeGbk(kCentral));
+    WriteDataFile(QStringLiteral("地方频道/hunan卫视.txt"), EncodeGbk(kHunan));
+    TForm1& window = StartAt(At(2026, 12, 10, 20, 15));
+    ShowPage(window);
+    TOnAirPage& page = *window.OnAirPage;
+    EXPECT_EQ(page.SearchDelay->interval(), 150);
+    EXPECT_EQ(Headers(page.MatchList), (QStringList{"日期", "时间", "频道", "节目"}));
+    page.SearchEdit->setFocus();
+    QTest::keyClicks(page.SearchEdit, QStringLiteral("XWLB"));
+    EXPECT_TRUE(page.OnAirList->isVisible()); // nothing yet: the pause has not passed
+    ASSERT_TRUE(WaitUntil([&] { return page.MatchList->isVisible(); }));
+    EXPECT_EQ(Rows(page.MatchList),
+              (QStringList{"12-11 周五|19:00|ZORQ-1 中央|新闻联播", "12-10 周四|19:05|卫视|新闻联播",
+                           "12-10 周四|19:00|ZORQ-1 中央|新闻联播"}));
+    const QColor grey = page.palette().color(QPalette::Disabled, QPalette::Text);
+    EXPECT_NE(page.MatchList->topLevelItem(0)->foreground(3).color(), grey);
+    EXPECT_EQ(page.MatchList->topLevelItem(1)->foreground(3).color(), grey);
+    EXPECT_EQ(page.MatchList->topLevelItem(2)->foreground(0).color(), grey);
+
+    page.MatchList->setFocus();
+    page.MatchList->setCurrentItem(page.MatchList->topLevelItem(1));
+    QTest::keyClick(page.MatchList, Qt::Key_Return);
+    EXPECT_EQ(window.PageControl1->currentIndex(), 0);
+    EXPECT_EQ(MemoLines(window.TVListBox).value(0), QStringLiteral("【卫视】"));
+
+    ShowPage(window);
+    page.SearchEdit->clear();
+    EXPECT_TRUE(page.OnAirList->isVisible());
+    EXPECT_FALSE(page.MatchList->isVisible());
+}
+
+TEST_F(OnAirPageTest, TheListingMarkLeavesTheTextFollowsTheMinuteAndGoesWithTheListing) {
+    QString longDay = QStringLiteral("2026-12-10 星期四\n");
+    for (int hour = 0; hour < 24; ++hour)
+        for (int minute : {0, 10, 20, 30, 40, 50})
+            longDay += QStringLiteral("%1:%2 节目%1%2\n")
+                           .arg(hour, 2, 10, QChar(u'0'))
+                           .arg(minute, 2, 10, QChar(u'0'));
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), EncodeGbk(longDay));
+    TForm1& window = StartAt(At(2026, 12, 10, 20, 10));
+    ASSERT_EQ(window.TVList->count(), 1);
+    const QRect place = window.TVList->visualItemRect(window.TVList->item(0));
+    QTest::mouseClick(window.TVList->viewport(), Qt::LeftButton, {}, place.center());
+
+    const QStringList expected = QStringList{"【ZORQ-1 中央】"} + longDay.trimmed().split(u'\n');
+    EXPECT_EQ(MemoLines(window.TVListBox), expected);
+    // 20:10 is the 122nd programme, after the title and the heading.
+    EXPECT_EQ(window.ListingMark->MarkedLine(), 123);
+    const QList<QTextEdit::ExtraSelection> marks = window.TVListBox->extraSelections();
+    ASSERT_EQ(marks.size(), 1);
+    EXPECT_EQ(marks[0].cursor.block().text(), QStringLiteral("20:10 节目2010"));
+    EXPECT_LT(marks[0].format.background().color().alpha(), 128);
+    EXPECT_EQ(window.TVListBox->verticalScrollBar()->value(), 121); // near the top
+    EXPECT_TRUE(window.ListingMark->MinuteTimer->isActive());
+
+    now_ = At(2026, 12, 10, 20, 30);
+    window.ListingMark->MinutePassed();
+    EXPECT_EQ(window.ListingMark->MarkedLine(), 125);
+    EXPECT_EQ(MemoLines(window.TVListBox), expected);
+
+    // A status line below the listing keeps it; a rescan empties the memo and ends the mark.
+    ReportStatus(QStringLiteral("数据更新完成."));
+    EXPECT_EQ(window.ListingMark->MarkedLine(), 125);
+    window.LoadData->click();
+    EXPECT_EQ(window.ListingMark->MarkedLine(), -1);
+    EXPECT_TRUE(window.TVListBox->extraSelections().isEmpty());
+    EXPECT_FALSE(window.ListingMark->MinuteTimer->isActive());
+}
+
+} // namespace

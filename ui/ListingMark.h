@@ -1,0 +1,37 @@
+#pragma once
+
+#include "catalogue/Schedule.h"
+
+#include <QDateTime>
+#include <QPlainTextEdit>
+#include <QTimer>
+
+#include <functional>
+
+// Marks the line of the programme on air in a listing shown in a memo: a background of the
+// palette's highlight colour at low alpha, the memo's text untouched. The mark follows the minute
+// and goes when the memo's text is replaced or cleared.
+class TListingMark final : public QObject {
+    Q_OBJECT
+public:
+    explicit TListingMark(QPlainTextEdit* memo);
+
+    std::function<QDateTime()> Now;
+    QTimer* MinuteTimer;
+
+    // The memo now shows these lines: marks the programme on air, if any, and scrolls it into view.
+    void Show(const QStringList& memoLines);
+    // Moves the mark to the programme on air now.
+    void MinutePassed();
+    // The memo line marked; -1 when none.
+    qsizetype MarkedLine() const { return markedLine_; }
+
+private:
+    void Clear();
+    void Mark(bool scroll);
+
+    QPlainTextEdit* memo_;
+    Schedule schedule_;
+    bool active_ = false;
+    qsizetype markedLine_ = -1;
+};

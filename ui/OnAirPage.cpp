@@ -1,0 +1,184 @@
+#include "ui/OnAirPage.h"
+
+#include <QHeaderView>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kPathRole = Qt::UserRole;
+constexpr int kClassRole = Qt::UserRole + 1;
+constexpr int kSearchPauseMs = 150;
+
+const char16_t* const kWeekdays[] = {u"一", u"二", u"三", u"四", u"五", u"六", u"日"};
+
+QString TimeText(const Programme& programme) {
+    return programme.start.time().toString(QStringLiteral("HH:mm"));
+}
+
+QString DateText(const QDate& date) {
+    return date.toString(QStringLiteral("MM-dd")) + QStringLiteral(" 周") +
+           QString::fromUtf16(kWeekdays[date.dayOfWeek() - 1]);
+}
+
+QTreeWidget* MakeList(QWidget* parent, const char* name, const QStringList& headers) {
+    auto* list = new QTreeWidget(parent);
+    list->setObjectName(QString::fromLatin1(name));
+    list->setHeaderLabels(headers);
+    list->setRootIsDecorated(false);
+    list->setUniformRowHeights(true);
+    list->setAllColumnsShowFocus(true);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->header()->setStretchLastSection(false);
+    list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    return list;
+}
+
+void RememberChannel(QTreeWidgetItem* item, const GuideChannel& channel) {
+    item->setData(0, kPathRole, channel.listingPath);
+    item->setData(0, kClassRole, channel.className);
+}
+
+} // namespace
+
+TOnAirPage::TOnAirPage(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("OnAirPage"));
+    SearchEdit = new QLineEdit(this);
+    SearchEdit->setObjectName(QStringLiteral("SearchEdit"));
+    SearchEdit->setPlaceholderText(QStringLiteral("搜索节目或频道，可用拼音首字母，如 xwlb"));
+    SearchEdit->setClearButtonEnabled(true);
+    SearchEdit->setAccessibleName(QStringLiteral("搜索节目"));
+    OnAirList = MakeList(this, "OnAirList",
+                         {QStringLiteral("频道"), QStringLiteral("正在播出"), QStringLiteral("开始"),
+                          QStringLiteral("接下来"), QStringLiteral("开始")});
+    OnAirList->setAccessibleName(QStringLiteral("正在播出"));
+    MatchList = MakeList(
+        this, "MatchList",
+        {QStringLiteral("日期"), QStringLiteral("时间"), QStringLiteral("频道"), QStringLiteral("节目")});
+    MatchList->setAccessibleName(QStringLiteral("搜索结果"));
+    MatchList->hide();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    layout->addWidget(SearchEdit);
+    layout->addWidget(OnAirList, 1);
+    layout->addWidget(MatchList, 1);
+
+    SearchDelay = new QTimer(this);
+    SearchDelay->setObjectName(QStringLiteral("SearchDelay"));
+    SearchDelay->setSingleShot(true);
+    SearchDelay->setInterval(kSearchPauseMs);
+    MinuteTimer = new QTimer(this);
+    MinuteTimer->setObjectName(QStringLiteral("MinuteTimer"));
+    MinuteTimer->setSingleShot(true);
+    MinuteTimer->setTimerType(Qt::PreciseTimer);
+
+    DataFolder = [] { return QString(); };
+    Now = [] { return QDateTime::currentDateTime(); };
+
+    connect(SearchEdit, &QLineEdit::textChanged, this, [this](const QString& text) {
+        // Clearing the field goes back to the on-air list at once; typing waits for a pause.
+        if (text.trimmed().isEmpty()) {
+            SearchDelay->stop();
+            ShowCurrentList();
+        } else {
+            SearchDelay->start();
+        }
+    });
+    connect(SearchDelay, &QTimer::timeout, this, [this] { ShowCurrentList(); });
+    connect(MinuteTimer, &QTimer::timeout, this, [this] { MinutePassed(); });
+    connect(OnAirList, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) { Choose(item); });
+    connect(MatchList, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) { Choose(item); });
+}
+
+TOnAirPage::~TOnAirPage() = default;
+
+void TOnAirPage::Refresh() {
+    const QDateTime now = Now();
+    search_.reset(); // it refers to the guide about to be replaced
+    guide_ = LoadGuide(DataFolder(), now.date());
+    search_.emplace(guide_, pinyin_);
+    ShowCurrentList();
+}
+
+void TOnAirPage::MinutePassed() {
+    ShowCurrentList();
+}
+
+void TOnAirPage::ShowCurrentList() {
+    const QDateTime now = Now();
+    if (SearchEdit->text().trimmed().isEmpty())
+        ShowOnAir(now);
+    else
+        ShowMatches(now);
+    if (isVisible())
+        ArmMinuteTimer();
+}
+
+void TOnAirPage::ArmMinuteTimer() {
+    // A little past the boundary, so the next minute has surely begun.
+    MinuteTimer->start(MillisecondsToNextMinute(Now()) + 50);
+}
+
+void TOnAirPage::ShowOnAir(const QDateTime& now) {
+    OnAirList->clear();
+    QList<QTreeWidgetItem*> items;
+    for (const OnAirRow& row : OnAirRows(guide_, now)) {
+        const GuideChannel& channel = guide_.channels[row.channel];
+        QStringList texts = {channel.displayName, row.current->title, TimeText(*row.current)};
+        if (row.next != nullptr)
+            texts << row.next->title << TimeText(*row.next);
+        auto* item = new QTreeWidgetItem(texts);
+        RememberChannel(item, channel);
+        items.append(item);
+    }
+    if (items.isEmpty()) {
+        auto* item = new QTreeWidgetItem(QStringList{QStringLiteral("暂无正在播出的节目，请先更新电视节目")});
+        item->setFlags(Qt::ItemIsEnabled);
+        items.append(item);
+        OnAirList->addTopLevelItems(items);
+        item->setFirstColumnSpanned(true);
+    } else {
+        OnAirList->addTopLevelItems(items);
+    }
+    MatchList->hide();
+    OnAirList->show();
+}
+
+void TOnAirPage::ShowMatches(const QDateTime& now) {
+    MatchList->clear();
+    QList<QTreeWidgetItem*> items;
+    const QColor pastColour = palette().color(QPalette::Disabled, QPalette::Text);
+    if (search_) {
+        for (const SearchMatch& match : search_->Find(SearchEdit->text(), now)) {
+            const GuideChannel& channel = guide_.channels[match.channel];
+            auto* item = new QTreeWidgetItem(QStringList{DateText(match.programme->start.date()),
+                                                         TimeText(*match.programme), channel.displayName,
+                                                         match.programme->title});
+            RememberChannel(item, channel);
+            if (match.past)
+                for (int column = 0; column < item->columnCount(); ++column)
+                    item->setForeground(column, pastColour);
+            items.append(item);
+        }
+    }
+    MatchList->addTopLevelItems(items);
+    OnAirList->hide();
+    MatchList->show();
+}
+
+void TOnAirPage::Choose(QTreeWidgetItem* item) {
+    const QString path = item->data(0, kPathRole).toString();
+    if (!path.isEmpty())
+        emit ChannelChosen(path, item->data(0, kClassRole).toString());
+}
+
+void TOnAirPage::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    Refresh();
+}
+
+void TOnAirPage::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    MinuteTimer->stop();
+}
