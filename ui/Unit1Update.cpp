@@ -25,6 +25,17 @@ void ProcessPendingMessages() {
     QCoreApplication::processEvents();
 }
 
+// True when the archive library opens the file as a package.
+bool PackageOpens(const QString& path) {
+    try {
+        I7zInArchivePtr archive = MakeInArchive(CLSID_CFormatZip);
+        archive->OpenArchiveFile(path);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 int32_t Low32Signed(int64_t value) {
     return static_cast<int32_t>(static_cast<uint32_t>(value));
 }
@@ -80,7 +91,9 @@ void TForm1::Button_DownloadClick() {
         ReportStatus(QStringLiteral("您要下载的文件已经存在!"));
         return;
     }
-    QByteArray buffer;
+    // The body goes straight into a temporary file beside the package, so memory stays flat however
+    // large the package is; the package itself is replaced only at the end, when all is well.
+    PackageFile package(DataFolder(), Edit_SaveFile->text());
     try {
         ProcessPendingMessages();
         IdHTTP1.HandleRedirects = true;
@@ -88,9 +101,12 @@ void TForm1::Button_DownloadClick() {
         // The transfer's end arms the extraction only once the package is safely saved: a failed fetch
         // or save must not re-extract an older package and report it as a finished update.
         transferEnded_ = false;
-        IdHTTP1.Get(address, buffer);
+        IdHTTP1.Get(address, package);
     } catch (const HttpProtocolError& error) {
         ReportUpdateFailure(UpdateFailure::ErrorStatus, error.ErrorCode());
+        return;
+    } catch (const PackageSaveError&) {
+        ReportUpdateFailure(UpdateFailure::CannotSave);
         return;
     } catch (...) {
         qCWarning(lcUpdate).noquote() << "download stopped:" << CurrentExceptionMessage();
@@ -107,12 +123,18 @@ void TForm1::Button_DownloadClick() {
     }
     // An empty or cut-short body is no package: saving it would only destroy the one an earlier
     // update left.
-    if (!IsWholePackage(buffer, response)) {
+    if (!IsWholePackage(package.Size(), response)) {
         ReportUpdateFailure(UpdateFailure::IncompletePackage);
         return;
     }
+    // A body read until the close cannot be checked for completeness; one the library cannot open
+    // would destroy a good package and leave an extraction that can only fail.
+    if (!PackageOpens(package.TemporaryPath())) {
+        ReportUpdateFailure(UpdateFailure::CannotUnpack);
+        return;
+    }
     try {
-        SavePackage(buffer, DataFolder(), Edit_SaveFile->text());
+        package.Replace();
     } catch (...) {
         qCWarning(lcUpdate).noquote() << "package not saved:" << CurrentExceptionMessage();
         ReportUpdateFailure(UpdateFailure::CannotSave);

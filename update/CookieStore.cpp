@@ -1,6 +1,7 @@
 #include "update/CookieStore.h"
 
 #include <QDateTime>
+#include <QSet>
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -159,6 +160,14 @@ int64_t SaturatingAdd(int64_t a, int64_t b) {
     return a + b;
 }
 
+// A control character would end up inside a request header line.
+bool HasControlCharacter(const QByteArray& text) {
+    for (char c : text)
+        if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F)
+            return true;
+    return false;
+}
+
 // Builds a cookie from one parsed entry and the address it came with; none when the RFC's
 // rules reject it. `expired` tells that it asks to be removed (Max-Age=0, a past Expires).
 std::optional<Cookie> MakeCookie(const ParsedCookie& parsed, const HttpAddress& address, bool rfc2965,
@@ -201,6 +210,9 @@ std::optional<Cookie> MakeCookie(const ParsedCookie& parsed, const HttpAddress& 
         }
     }
 
+    if (HasControlCharacter(cookie.Name + cookie.Value + cookie.Path.toLatin1() + cookie.Domain.toLatin1() +
+                            cookie.PortText))
+        return std::nullopt;
     const QString host = EffectiveHost(address.Host, rfc2965);
     const QString requestPath = address.FullPath();
     if (cookie.PathGiven && !requestPath.startsWith(cookie.Path))
@@ -239,8 +251,9 @@ std::optional<Cookie> MakeCookie(const ParsedCookie& parsed, const HttpAddress& 
     return cookie;
 }
 
-bool SameCookie(const Cookie& a, const Cookie& b) {
-    return a.Name == b.Name && a.Domain == b.Domain && a.Path == b.Path;
+// Name, domain and path identify a cookie; a NUL cannot stand in any of them.
+QByteArray KeyOf(const Cookie& cookie) {
+    return cookie.Name + '\0' + cookie.Domain.toUtf8() + '\0' + cookie.Path.toUtf8();
 }
 
 bool ShouldSend(const Cookie& cookie, const HttpAddress& address) {
@@ -329,29 +342,45 @@ int64_t CookieStore::Now() const {
 }
 
 void CookieStore::Store(Cookie cookie, bool expired) {
-    for (auto it = cookies_.begin(); it != cookies_.end(); ++it) {
-        if (SameCookie(*it, cookie)) {
-            // Replaced in place, so the store order stays the order of first arrival.
-            if (expired)
-                cookies_.erase(it);
-            else
-                *it = std::move(cookie);
-            return;
-        }
+    const QByteArray key = KeyOf(cookie);
+    if (const auto found = index_.constFind(key); found != index_.constEnd()) {
+        // Replaced in place, so the store order stays the order of first arrival.
+        if (expired)
+            Remove(found.value());
+        else
+            *found.value() = std::move(cookie);
+        return;
     }
-    if (!expired)
-        cookies_.push_back(std::move(cookie));
+    if (expired)
+        return;
+    const Entry entry = cookies_.insert(cookies_.end(), std::move(cookie));
+    index_.insert(key, entry);
+    std::vector<Entry>& domain = byDomain_[entry->Domain];
+    domain.push_back(entry);
+    if (domain.size() > static_cast<size_t>(MaxPerDomain))
+        Remove(domain.front());
+    if (cookies_.size() > static_cast<size_t>(MaxCookies))
+        Remove(cookies_.begin());
+}
+
+void CookieStore::Remove(Entry entry) {
+    index_.remove(KeyOf(*entry));
+    const auto domain = byDomain_.find(entry->Domain);
+    std::erase(domain.value(), entry);
+    if (domain.value().empty())
+        byDomain_.erase(domain);
+    cookies_.erase(entry);
 }
 
 void CookieStore::TakeFrom(const HttpHeaderList& headers, const HttpAddress& address) {
     const int64_t now = Now();
-    QList<QByteArray> rfc2965Names;
+    QSet<QByteArray> rfc2965Names;
     for (const QByteArray& header : headers.Values("Set-Cookie2")) {
         for (const QByteArray& entry : SplitOutsideQuotes(header, ',')) {
             const auto parsed = ParseCookie(entry);
             if (!parsed)
                 continue;
-            rfc2965Names.append(parsed->name);
+            rfc2965Names.insert(parsed->name);
             bool expired = false;
             if (auto cookie = MakeCookie(*parsed, address, true, now, expired))
                 Store(std::move(*cookie), expired);
@@ -371,8 +400,11 @@ void CookieStore::TakeFrom(const HttpHeaderList& headers, const HttpAddress& add
 
 void CookieStore::DropExpired() {
     const int64_t now = Now();
-    std::erase_if(cookies_,
-                  [now](const Cookie& cookie) { return cookie.ExpiresAt && *cookie.ExpiresAt <= now; });
+    for (auto it = cookies_.begin(); it != cookies_.end();) {
+        const Entry entry = it++;
+        if (entry->ExpiresAt && *entry->ExpiresAt <= now)
+            Remove(entry);
+    }
 }
 
 QList<QByteArray> CookieStore::RequestLines(const HttpAddress& address) {

@@ -4,11 +4,13 @@
 #include "update/HttpResponse.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <optional>
 #include <vector>
 
@@ -30,9 +32,14 @@ struct Cookie final {
 };
 
 // The client's cookies, in memory only: "Set-Cookie" by RFC 2109, "Set-Cookie2" by RFC 2965,
-// each stored for the address of the response that carried it.
+// each stored for the address of the response that carried it. Capped as browsers cap theirs, so
+// that a server cannot grow the store, and every request, without end: at most MaxPerDomain cookies
+// per domain and MaxCookies in all, the oldest going first.
 class CookieStore final {
 public:
+    static constexpr int MaxPerDomain = 50;
+    static constexpr int MaxCookies = 3000;
+
     // Seconds since the epoch; a seam for tests of expiry.
     using Clock = std::function<int64_t()>;
     explicit CookieStore(Clock clock = {});
@@ -42,15 +49,22 @@ public:
     // Drops expired cookies and returns the header lines to send to `address`, in store order.
     QList<QByteArray> RequestLines(const HttpAddress& address);
 
-    const std::vector<Cookie>& Cookies() const { return cookies_; }
+    // A copy, in store order: the order of first arrival.
+    std::vector<Cookie> Cookies() const { return {cookies_.begin(), cookies_.end()}; }
 
 private:
+    using Entry = std::list<Cookie>::iterator;
     void Store(Cookie cookie, bool expired);
+    void Remove(Entry entry);
     void DropExpired();
     int64_t Now() const;
 
     Clock clock_;
-    std::vector<Cookie> cookies_;
+    std::list<Cookie> cookies_;
+    // Name, domain and path to the cookie, so that storing stays linear however many come.
+    QHash<QByteArray, Entry> index_;
+    // Each domain's cookies in the order they came.
+    QHash<QString, std::vector<Entry>> byDomain_;
 };
 
 // Parses an HTTP date (RFC 1123, RFC 850, asctime, and the Netscape cookie form) into seconds since

@@ -68,10 +68,19 @@ bool HttpConnection::DrainAndCheckOpen() {
     return false;
 }
 
+void HttpConnection::StartLowSpeedCheck(int64_t minimumBytes, std::chrono::milliseconds window) {
+    lowSpeed_.Start(minimumBytes, window, LowSpeedMeter::Clock::now());
+}
+
 qsizetype HttpConnection::Receive(char* into, qsizetype limit) {
     const auto started = std::chrono::steady_clock::now();
     for (;;) {
         const qsizetype received = socket_.ReceiveNow(into, limit);
+        const auto now = LowSpeedMeter::Clock::now();
+        if (received > 0)
+            lowSpeed_.Add(received, now);
+        if (lowSpeed_.TooSlow(now))
+            throw LowSpeedError();
         if (received >= 0)
             return received;
         const auto slice = AntiFreeze::IdleSlice();

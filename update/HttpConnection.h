@@ -1,6 +1,7 @@
 #pragma once
 
 #include "update/HttpResponseReader.h"
+#include "update/LowSpeedMeter.h"
 #include "update/TcpSocket.h"
 
 #include <QByteArray>
@@ -18,6 +19,9 @@ public:
     bool Serves(const QByteArray& host, int port) const;
     // How long to wait without a byte before giving up; zero or less waits without limit.
     void SetReadTimeout(std::chrono::milliseconds limit) { readTimeout_ = limit; }
+    // From now on, a receive fails with LowSpeedError once fewer than `minimumBytes` came within
+    // the last `window`; zero or less for either turns the check off.
+    void StartLowSpeedCheck(int64_t minimumBytes, std::chrono::milliseconds window);
 
     // Throws away bytes left from an earlier exchange. False when the server has closed or broken
     // the connection meanwhile, or keeps streaming into it.
@@ -33,6 +37,7 @@ private:
     QByteArray host_;
     int port_;
     std::chrono::milliseconds readTimeout_{0};
+    LowSpeedMeter lowSpeed_;
     ResponseReader reader_{*this};
 };
 

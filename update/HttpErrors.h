@@ -62,6 +62,34 @@ public:
     LineTooLongError() : Exception(QStringLiteral("Maximum line length exceeded")) {}
 };
 
+// The response breaks the message framing (RFC 7230, 3.3): a chunk size or Content-Length that is
+// no number, too many interim responses. Nothing of such a body can be trusted to be whole.
+class MalformedResponseError final : public Exception {
+public:
+    explicit MalformedResponseError(const QString& what)
+        : Exception(QStringLiteral("Malformed response: %1").arg(what)) {}
+};
+
+// A body passed the client's limit.
+class BodyTooLargeError final : public Exception {
+public:
+    BodyTooLargeError() : Exception(QStringLiteral("Response body too large")) {}
+};
+
+// Fewer bytes came within the low-speed window than its limit asks for.
+class LowSpeedError final : public Exception {
+public:
+    LowSpeedError() : Exception(QStringLiteral("Transfer too slow")) {}
+};
+
+// An address (or a redirect target) of a scheme other than "http"; file, ftp and the rest are never
+// fetched as if they were http.
+class UnsupportedSchemeError final : public Exception {
+public:
+    explicit UnsupportedSchemeError(const QString& scheme)
+        : Exception(QStringLiteral("Unsupported scheme: %1").arg(scheme)) {}
+};
+
 // There is no TLS transport; "https" addresses are refused before any connection is made.
 class TlsUnavailableError final : public Exception {
 public:

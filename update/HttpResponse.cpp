@@ -1,6 +1,7 @@
 #include "update/HttpResponse.h"
 
 #include "platform/CodePage.h"
+#include "update/HttpErrors.h"
 
 #include <QStringDecoder>
 
@@ -74,18 +75,22 @@ int StatusCodeOf(const QByteArray& statusLine) {
 BodyFraming FramingOf(const HttpHeaderList& headers) {
     if (headers.Value("Transfer-Encoding").toLower().contains("chunked"))
         return {BodyFraming::Kind::Chunked, 0};
-    if (headers.Has("Content-Length")) {
-        QByteArray text = headers.Value("Content-Length");
-        const bool negative = text.startsWith('-');
-        if (negative || text.startsWith('+'))
+    const QList<QByteArray> lengths = headers.Values("Content-Length");
+    if (!lengths.isEmpty()) {
+        // A length that is no number, negative, too large or given twice differently leaves the
+        // body's end unknown (RFC 7230, 3.3.3): reading until the close would take a cut-off body
+        // as whole.
+        QByteArray text = lengths.first();
+        if (text.startsWith('+'))
             text = text.mid(1);
         bool ok = IsDecimal(text);
         const qlonglong length = ok ? text.toLongLong(&ok) : 0;
-        if (ok && !negative && length > 0)
-            return {BodyFraming::Kind::Length, length};
-        if (ok && length == 0)
-            return {BodyFraming::Kind::Empty, 0};
-        // A negative or unreadable length announces nothing: the body runs until the close.
+        for (const QByteArray& other : lengths)
+            ok = ok && other == lengths.first();
+        if (!ok)
+            throw MalformedResponseError(QStringLiteral("Invalid Content-Length"));
+        return length > 0 ? BodyFraming{BodyFraming::Kind::Length, length}
+                          : BodyFraming{BodyFraming::Kind::Empty, 0};
     }
     return {BodyFraming::Kind::UntilClose, 0};
 }

@@ -37,6 +37,7 @@ struct BodyFraming final {
     Kind kind = Kind::UntilClose;
     int64_t length = 0; // for Kind::Length, greater than 0
 };
+// Throws MalformedResponseError for a Content-Length that is not one decimal length.
 BodyFraming FramingOf(const HttpHeaderList& headers);
 
 // False when "Connection" or "Proxy-Connection" says "close".

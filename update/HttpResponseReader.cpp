@@ -63,6 +63,31 @@ int HexDigit(char c) {
 
 } // namespace
 
+// ---- Body sinks ----
+
+void BodySink::Append(const char* data, qsizetype size) {
+    if (size <= 0)
+        return;
+    std::memcpy(Reserve(size), data, static_cast<size_t>(size));
+    Commit(size);
+}
+
+char* ByteArraySink::Reserve(qsizetype size) {
+    reservedAt_ = buffer_.size();
+    EnsureCapacity(buffer_, reservedAt_ + size);
+    buffer_.resize(reservedAt_ + size);
+    return buffer_.data() + reservedAt_;
+}
+
+void ByteArraySink::Commit(qsizetype count) {
+    buffer_.resize(reservedAt_ + count);
+}
+
+void ByteArraySink::Expect(int64_t length) {
+    buffer_.reserve(buffer_.size() +
+                    static_cast<qsizetype>(std::min<int64_t>(length, HttpLimits::MaxUpFrontReserve)));
+}
+
 // ---- ResponseHeadParser ----
 
 qsizetype ResponseHeadParser::Feed(const char* data, qsizetype size) {
@@ -106,16 +131,16 @@ void ResponseHeadParser::FinishAtClose() {
 
 // ---- ChunkedDecoder ----
 
-int64_t ChunkedDecoder::ChunkSizeOf(const QByteArray& line) {
+std::optional<int64_t> ChunkedDecoder::ChunkSizeOf(const QByteArray& line) {
     const qsizetype semicolon = line.indexOf(';');
     const QByteArray text = (semicolon < 0 ? line : line.left(semicolon)).trimmed();
     if (text.isEmpty())
-        return 0;
+        return std::nullopt;
     int64_t size = 0;
     for (char c : text) {
         const int digit = HexDigit(c);
         if (digit < 0 || size > (INT64_MAX >> 4))
-            return 0;
+            return std::nullopt;
         size = (size << 4) | digit;
     }
     return size;
@@ -131,7 +156,7 @@ bool ChunkedDecoder::TakeLine(const char* data, qsizetype size, qsizetype& used,
     return true;
 }
 
-qsizetype ChunkedDecoder::Feed(const char* data, qsizetype size, QByteArray* sink) {
+qsizetype ChunkedDecoder::Feed(const char* data, qsizetype size, BodySink* sink) {
     qsizetype used = 0;
     QByteArray line;
     while (state_ != State::Done && used < size) {
@@ -139,15 +164,16 @@ qsizetype ChunkedDecoder::Feed(const char* data, qsizetype size, QByteArray* sin
         case State::SizeLine:
             if (!TakeLine(data, size, used, line))
                 return used;
-            remaining_ = ChunkSizeOf(line);
+            if (const std::optional<int64_t> chunkSize = ChunkSizeOf(line))
+                remaining_ = *chunkSize;
+            else
+                throw MalformedResponseError(QStringLiteral("Invalid chunk size"));
             state_ = remaining_ > 0 ? State::Data : State::Trailer;
             break;
         case State::Data: {
             const qsizetype count = static_cast<qsizetype>(std::min<int64_t>(remaining_, size - used));
-            if (sink != nullptr) {
-                EnsureCapacity(*sink, sink->size() + count);
-                sink->append(data + used, count);
-            }
+            if (sink != nullptr)
+                sink->Append(data + used, count);
             used += count;
             remaining_ -= count;
             if (remaining_ == 0)
@@ -223,24 +249,20 @@ qsizetype ResponseReader::ReceiveIntoPending(qsizetype limit) {
     return received;
 }
 
-qsizetype ResponseReader::TakePending(qsizetype most, QByteArray* sink) {
+qsizetype ResponseReader::TakePending(qsizetype most, BodySink* sink) {
     const qsizetype count = std::min(most, PendingSize());
-    if (sink != nullptr && count > 0)
-        sink->append(pending_.constData() + pendingStart_, count);
+    if (sink != nullptr)
+        sink->Append(pending_.constData() + pendingStart_, count);
     Consume(count);
     return count;
 }
 
-qsizetype ResponseReader::ReceiveBlock(QByteArray* sink, qsizetype want) {
+qsizetype ResponseReader::ReceiveBlock(BodySink* sink, qsizetype want) {
     qsizetype got = 0;
     char* target = nullptr;
-    qsizetype old = 0;
     if (sink != nullptr) {
-        // Received straight into the caller's buffer: the body is copied once.
-        old = sink->size();
-        EnsureCapacity(*sink, old + want);
-        sink->resize(old + want);
-        target = sink->data() + old;
+        // Received straight into the sink's room: the body is copied once.
+        target = sink->Reserve(want);
     } else {
         scratch_.resize(HttpLimits::ReceiveBlock);
     }
@@ -253,17 +275,28 @@ qsizetype ResponseReader::ReceiveBlock(QByteArray* sink, qsizetype want) {
             got += received;
         }
     } catch (...) {
-        if (sink != nullptr)
-            sink->resize(old + got);
+        // The connection's error is the one to report; a sink that cannot keep the part that came
+        // changes nothing about it.
+        if (sink != nullptr) {
+            try {
+                sink->Commit(got);
+            } catch (...) {
+            }
+        }
         throw;
     }
     if (sink != nullptr)
-        sink->resize(old + got);
+        sink->Commit(got);
     return got;
 }
 
 ResponseHead ResponseReader::ReadHead() {
-    ResponseHeadParser parser;
+    qsizetype headBytes = 0;
+    return ReadHead(headBytes);
+}
+
+ResponseHead ResponseReader::ReadHead(qsizetype& headBytes) {
+    ResponseHeadParser parser(headBytes);
     Consume(parser.Feed(pending_.constData() + pendingStart_, PendingSize()));
     while (!parser.Done()) {
         if (ReceiveIntoPending(HttpLimits::ReceiveBlock) == 0) {
@@ -272,6 +305,7 @@ ResponseHead ResponseReader::ReadHead() {
         }
         Consume(parser.Feed(pending_.constData() + pendingStart_, PendingSize()));
     }
+    headBytes = parser.BlockBytes();
     return parser.Head();
 }
 
@@ -292,7 +326,12 @@ bool ResponseReader::BodyArrivesWithin(std::chrono::milliseconds limit) {
     return false;
 }
 
-void ResponseReader::ReadBody(const BodyFraming& framing, QByteArray* sink, HttpHeaderList& headers,
+void ResponseReader::CheckBodyLimit(int64_t total) const {
+    if (total > bodyLimit_)
+        throw BodyTooLargeError();
+}
+
+void ResponseReader::ReadBody(const BodyFraming& framing, BodySink* sink, HttpHeaderList& headers,
                               const TransferHooks& hooks) {
     if (framing.kind == BodyFraming::Kind::Empty)
         return;
@@ -318,11 +357,11 @@ void ResponseReader::ReadBody(const BodyFraming& framing, QByteArray* sink, Http
     Call(hooks.end);
 }
 
-void ResponseReader::ReadCounted(int64_t length, QByteArray* sink, const TransferHooks& hooks) {
+void ResponseReader::ReadCounted(int64_t length, BodySink* sink, const TransferHooks& hooks) {
     if (sink != nullptr)
-        sink->reserve(sink->size() +
-                      static_cast<qsizetype>(std::min<int64_t>(length, HttpLimits::MaxUpFrontReserve)));
+        sink->Expect(length);
     int64_t total = TakePending(static_cast<qsizetype>(std::min<int64_t>(length, PendingSize())), sink);
+    CheckBodyLimit(total);
     if (total > 0) {
         Call(hooks.work, total);
         if (sink != nullptr)
@@ -331,6 +370,7 @@ void ResponseReader::ReadCounted(int64_t length, QByteArray* sink, const Transfe
     while (total < length) {
         const qsizetype want =
             static_cast<qsizetype>(std::min<int64_t>(HttpLimits::ReceiveBlock, length - total));
+        CheckBodyLimit(total + want);
         const qsizetype got = ReceiveBlock(sink, want);
         if (got > 0) {
             total += got;
@@ -345,19 +385,25 @@ void ResponseReader::ReadCounted(int64_t length, QByteArray* sink, const Transfe
     }
 }
 
-void ResponseReader::ReadUntilClose(QByteArray* sink, const TransferHooks& hooks) {
+void ResponseReader::ReadUntilClose(BodySink* sink, const TransferHooks& hooks) {
     if (sink == nullptr) {
         // Discarded: no progress to report, but the window is kept live after every read.
+        int64_t total = PendingSize();
         DropPending();
         scratch_.resize(HttpLimits::ReceiveBlock);
         while (!closed_) {
-            if (input_.Receive(scratch_.data(), scratch_.size()) == 0)
+            CheckBodyLimit(total);
+            const qsizetype got = input_.Receive(scratch_.data(), scratch_.size());
+            if (got == 0)
                 closed_ = true;
+            total += got;
             Call(hooks.pump);
         }
+        CheckBodyLimit(total);
         return;
     }
     int64_t total = TakePending(PendingSize(), sink);
+    CheckBodyLimit(total);
     if (total > 0) {
         Call(hooks.work, total);
         Call(hooks.pump);
@@ -366,13 +412,14 @@ void ResponseReader::ReadUntilClose(QByteArray* sink, const TransferHooks& hooks
         const qsizetype got = ReceiveBlock(sink, HttpLimits::ReceiveBlock);
         if (got > 0) {
             total += got;
+            CheckBodyLimit(total);
             Call(hooks.work, total);
             Call(hooks.pump);
         }
     }
 }
 
-void ResponseReader::ReadChunked(QByteArray* sink, HttpHeaderList& headers, const TransferHooks& hooks) {
+void ResponseReader::ReadChunked(BodySink* sink, HttpHeaderList& headers, const TransferHooks& hooks) {
     ChunkedDecoder decoder;
     int64_t total = 0; // bytes of the body taken in, framing and trailers included
     int64_t reported = 0;
@@ -382,6 +429,7 @@ void ResponseReader::ReadChunked(QByteArray* sink, HttpHeaderList& headers, cons
         const qsizetype used = decoder.Feed(pending_.constData() + pendingStart_, most, sink);
         Consume(used);
         total += used;
+        CheckBodyLimit(total);
     };
     const auto report = [&] {
         if (total == reported)

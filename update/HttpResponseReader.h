@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 // Limits of what the client accepts from a server.
 namespace HttpLimits {
@@ -15,12 +16,49 @@ inline constexpr qsizetype MaxLineLength = 16384;                // status, head
 inline constexpr qsizetype MaxHeaderBlock = 1024 * 1024;         // all header (or trailer) lines
 inline constexpr qsizetype ReceiveBlock = 32768;                 // unit of body intake and of progress
 inline constexpr qsizetype MaxUpFrontReserve = 64 * 1024 * 1024; // an announced length is not trusted further
+inline constexpr int MaxInterimResponses = 16;                   // "100 Continue" before the real response
+// A schedule package is a few MB and an uncompressed feed a few hundred at most.
+inline constexpr int64_t MaxBody = int64_t{1} << 30;
 } // namespace HttpLimits
+
+// Where a body goes: memory for error pages and tests, the package's temporary file in the download.
+class BodySink {
+public:
+    virtual ~BodySink() = default;
+    // Bytes taken so far.
+    virtual int64_t Size() const = 0;
+    // Room for up to `size` bytes; Commit(count) then takes the first `count` of them. Throws when
+    // the bytes cannot be kept.
+    virtual char* Reserve(qsizetype size) = 0;
+    virtual void Commit(qsizetype count) = 0;
+    // Back to `size` bytes: a redirect, or a failed fetch.
+    virtual void Truncate(int64_t size) = 0;
+    // The response announced `length` more bytes; a hint, not a promise.
+    virtual void Expect(int64_t length) { static_cast<void>(length); }
+    void Append(const char* data, qsizetype size);
+};
+
+// A body appended to a byte array, received straight into it.
+class ByteArraySink final : public BodySink {
+public:
+    explicit ByteArraySink(QByteArray& buffer) : buffer_(buffer) {}
+    int64_t Size() const override { return buffer_.size(); }
+    char* Reserve(qsizetype size) override;
+    void Commit(qsizetype count) override;
+    void Truncate(int64_t size) override { buffer_.truncate(static_cast<qsizetype>(size)); }
+    void Expect(int64_t length) override;
+
+private:
+    QByteArray& buffer_;
+    qsizetype reservedAt_ = 0;
+};
 
 // Splits the status line and header lines off a byte stream; lines end at LF, a CR before it is
 // dropped. Consumes nothing past the empty line that ends the block.
 class ResponseHeadParser final {
 public:
+    // `blockBytes` of the head's limit are spent already (on interim responses of the same request).
+    explicit ResponseHeadParser(qsizetype blockBytes = 0) : blockBytes_(blockBytes) {}
     // Returns how many of the bytes it used. Throws LineTooLongError.
     qsizetype Feed(const char* data, qsizetype size);
     bool Done() const { return done_; }
@@ -28,13 +66,15 @@ public:
     // ConnectionClosedError when not even the status line was complete.
     void FinishAtClose();
     const ResponseHead& Head() const { return head_; }
+    // Bytes of the block taken so far, with those spent before.
+    qsizetype BlockBytes() const { return blockBytes_; }
 
 private:
     void TakeLine(QByteArray line);
 
     ResponseHead head_;
     QByteArray partial_;
-    qsizetype blockBytes_ = 0;
+    qsizetype blockBytes_;
     bool haveStatus_ = false;
     bool done_ = false;
 };
@@ -43,8 +83,9 @@ private:
 // framing and trailers is counted as used, so the caller's work count covers them.
 class ChunkedDecoder final {
 public:
-    // Returns how many bytes it used; stops when the body is complete.
-    qsizetype Feed(const char* data, qsizetype size, QByteArray* sink);
+    // Returns how many bytes it used; stops when the body is complete. Throws
+    // MalformedResponseError for a chunk size that is no number.
+    qsizetype Feed(const char* data, qsizetype size, BodySink* sink);
     bool Done() const { return state_ == State::Done; }
     // The chunk payload still owed (0 while a line is expected).
     int64_t PayloadWanted() const { return state_ == State::Data ? remaining_ : 0; }
@@ -52,9 +93,10 @@ public:
     void FinishAtClose();
     const QList<QByteArray>& Trailers() const { return trailers_; }
 
-    // The size in a chunk-size line: hexadecimal before any ";", blanks trimmed; 0 when it is
-    // not a number.
-    static int64_t ChunkSizeOf(const QByteArray& line);
+    // The size in a chunk-size line: hexadecimal before any ";", blanks trimmed; none when it is
+    // not a number or does not fit in 63 bits. Reading such a line as 0 would end the body there
+    // as if it were complete.
+    static std::optional<int64_t> ChunkSizeOf(const QByteArray& line);
 
 private:
     enum class State { SizeLine, Data, DataEnd, Trailer, Done };
@@ -92,14 +134,19 @@ class ResponseReader final {
 public:
     explicit ResponseReader(ResponseInput& input) : input_(input) {}
 
+    // Reads a status line and its header block. `headBytes` counts the bytes of every head read for
+    // the same request, which share one limit.
+    ResponseHead ReadHead(qsizetype& headBytes);
     ResponseHead ReadHead();
 
     // Reads one body by its framing into `sink` (appended), or discards it when `sink` is null.
     // Trailers of a chunked body are added to `headers`. Begin and end events fire around it,
     // the end also on failure. Throws ConnectionClosedError when the server closes before a
-    // chunked body is complete; a graceful close short of an announced length ends the body.
-    void ReadBody(const BodyFraming& framing, QByteArray* sink, HttpHeaderList& headers,
+    // chunked body is complete (a graceful close short of an announced length ends the body), and
+    // BodyTooLargeError once more than the body limit has come.
+    void ReadBody(const BodyFraming& framing, BodySink* sink, HttpHeaderList& headers,
                   const TransferHooks& hooks);
+    void SetBodyLimit(int64_t limit) { bodyLimit_ = limit; }
 
     // True when a body byte is pending or arrives within `limit`.
     bool BodyArrivesWithin(std::chrono::milliseconds limit);
@@ -109,13 +156,14 @@ public:
     void DropPending();
 
 private:
-    void ReadCounted(int64_t length, QByteArray* sink, const TransferHooks& hooks);
-    void ReadUntilClose(QByteArray* sink, const TransferHooks& hooks);
-    void ReadChunked(QByteArray* sink, HttpHeaderList& headers, const TransferHooks& hooks);
+    void ReadCounted(int64_t length, BodySink* sink, const TransferHooks& hooks);
+    void ReadUntilClose(BodySink* sink, const TransferHooks& hooks);
+    void ReadChunked(BodySink* sink, HttpHeaderList& headers, const TransferHooks& hooks);
+    void CheckBodyLimit(int64_t total) const;
 
-    qsizetype TakePending(qsizetype most, QByteArray* sink);
+    qsizetype TakePending(qsizetype most, BodySink* sink);
     // Waits until `want` bytes have arrived or the peer has closed; returns how many arrived.
-    qsizetype ReceiveBlock(QByteArray* sink, qsizetype want);
+    qsizetype ReceiveBlock(BodySink* sink, qsizetype want);
     qsizetype ReceiveIntoPending(qsizetype limit);
     void Consume(qsizetype count);
 
@@ -124,4 +172,5 @@ private:
     qsizetype pendingStart_ = 0;
     QByteArray scratch_;
     bool closed_ = false;
+    int64_t bodyLimit_ = HttpLimits::MaxBody;
 };

@@ -24,6 +24,8 @@ bool LeavesConnectionUsable(const std::exception_ptr& error) {
         return true;
     } catch (const TlsUnavailableError&) {
         return true;
+    } catch (const UnsupportedSchemeError&) {
+        return true;
     } catch (const InvalidAddressError&) {
         return true;
     } catch (...) {
@@ -46,32 +48,57 @@ void TIdHTTP::Disconnect() {
 }
 
 void TIdHTTP::Get(const QString& address, QByteArray& buffer) {
+    ByteArraySink sink(buffer);
+    Get(address, sink);
+}
+
+namespace {
+
+void TruncateQuietly(BodySink& sink, int64_t size) {
+    // The fetch's own error is the one to report.
+    try {
+        sink.Truncate(size);
+    } catch (...) {
+    }
+}
+
+// Only plain http is fetched; "https" has no transport here, and file, ftp and the rest must never
+// be taken for http.
+void CheckScheme(const HttpAddress& address) {
+    if (address.IsHttps())
+        throw TlsUnavailableError();
+    if (address.Protocol.compare(u"http", Qt::CaseInsensitive) != 0)
+        throw UnsupportedSchemeError(address.Protocol);
+}
+
+} // namespace
+
+void TIdHTTP::Get(const QString& address, BodySink& sink) {
     // Handlers run nested at the pump points; a second fetch there would tear the first one's
     // connection away from under it.
     if (busy_)
         throw Exception(QStringLiteral("The HTTP client is busy with another fetch"));
     const QScopedValueRollback<bool> busy(busy_, true);
 
-    const qsizetype start = buffer.size();
+    const int64_t start = sink.Size();
     // Until this fetch reads a status line, there is no last response: a caller can tell a fetch that
     // broke off in a body from one that never got an answer.
     lastResponse_ = ResponseHead();
     try {
-        Fetch(address, buffer, start);
+        Fetch(address, sink, start);
     } catch (...) {
-        buffer.truncate(start);
+        TruncateQuietly(sink, start);
         if (!LeavesConnectionUsable(std::current_exception()))
             Disconnect();
         throw;
     }
 }
 
-void TIdHTTP::Fetch(const QString& text, QByteArray& buffer, qsizetype start) {
+void TIdHTTP::Fetch(const QString& text, BodySink& sink, int64_t start) {
     HttpAddress address = ResolveAddress(text, lastAddress_);
     int redirects = 0;
     for (;;) {
-        if (address.IsHttps())
-            throw TlsUnavailableError();
+        CheckScheme(address);
         ResponseHead head = Exchange(address);
         const QByteArray location = head.Headers.Value("Location");
         ResponseVerdict verdict = JudgeResponse(head.StatusCode, location);
@@ -84,7 +111,7 @@ void TIdHTTP::Fetch(const QString& text, QByteArray& buffer, qsizetype start) {
             if (BodyArrivesWithin(head, RedirectBodyWait))
                 ReadBody(head, nullptr);
             FinishResponse(head);
-            buffer.truncate(start);
+            sink.Truncate(start);
             // The redirect that reaches the limit ends the fetch, successfully and with nothing in
             // the buffer; the caller decides what an empty result is worth.
             if (redirects >= RedirectMaximum)
@@ -92,7 +119,7 @@ void TIdHTTP::Fetch(const QString& text, QByteArray& buffer, qsizetype start) {
             address = ResolveAddress(QString::fromUtf8(location), lastAddress_);
             continue;
         case ResponseVerdict::Success:
-            ReadBody(head, &buffer);
+            ReadBody(head, &sink);
             FinishResponse(head);
             return;
         case ResponseVerdict::NoContent:
@@ -110,8 +137,9 @@ void TIdHTTP::Fetch(const QString& text, QByteArray& buffer, qsizetype start) {
 
 void TIdHTTP::FailWithErrorPage(ResponseHead& head, bool onlyIfItArrives) {
     QByteArray page;
+    ByteArraySink pageSink(page);
     if (!onlyIfItArrives || BodyArrivesWithin(head, UnexpectedBodyWait))
-        ReadBody(head, &page);
+        ReadBody(head, &pageSink);
     FinishResponse(head);
     throw HttpProtocolError(head.StatusCode, QString::fromLatin1(head.StatusLine),
                             DecodeBodyText(page, head.Headers));
@@ -127,9 +155,13 @@ ResponseHead TIdHTTP::Exchange(const HttpAddress& address) {
     const QList<QByteArray> cookieLines =
         AllowCookies && cookies_ ? cookies_->RequestLines(address) : QList<QByteArray>();
     connection_->Send(BuildGetRequest(address, values, cookieLines));
+    connection_->StartLowSpeedCheck(LowSpeedLimit, std::chrono::milliseconds(LowSpeedTime));
 
-    for (;;) {
-        ResponseHead head = connection_->Reader().ReadHead();
+    // Interim responses share the head's limit with the real one, and their number is bounded: a
+    // server that sends "100 Continue" without end would otherwise hold the fetch for good.
+    qsizetype headBytes = 0;
+    for (int interim = 0;; ++interim) {
+        ResponseHead head = connection_->Reader().ReadHead(headBytes);
         lastResponse_ = head;
         if (AllowCookies) {
             if (!cookies_)
@@ -139,6 +171,9 @@ ResponseHead TIdHTTP::Exchange(const HttpAddress& address) {
         // "100 Continue" is only a preamble: the real response follows on the same connection.
         if (head.StatusCode != 100)
             return head;
+        if (interim >= HttpLimits::MaxInterimResponses)
+            throw MalformedResponseError(QStringLiteral("Too many interim responses"));
+        AntiFreeze::PumpAfterBlock();
     }
 }
 
@@ -158,6 +193,7 @@ void TIdHTTP::PrepareConnection(const HttpAddress& address) {
         connection_ = std::make_unique<HttpConnection>(std::move(socket), host, address.Port);
     }
     connection_->SetReadTimeout(std::chrono::milliseconds(ReadTimeout));
+    connection_->Reader().SetBodyLimit(MaxBodySize);
     keepAlive_ = false; // until a response says otherwise
 }
 
@@ -166,7 +202,7 @@ bool TIdHTTP::BodyArrivesWithin(const ResponseHead& head, std::chrono::milliseco
            connection_->Reader().BodyArrivesWithin(limit);
 }
 
-void TIdHTTP::ReadBody(ResponseHead& head, QByteArray* sink) {
+void TIdHTTP::ReadBody(ResponseHead& head, BodySink* sink) {
     TransferHooks hooks;
     hooks.begin = [this](int64_t max) {
         if (OnWorkBegin)

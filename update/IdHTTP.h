@@ -4,6 +4,7 @@
 #include "update/HttpAddress.h"
 #include "update/HttpRequest.h"
 #include "update/HttpResponse.h"
+#include "update/HttpResponseReader.h"
 
 #include <QByteArray>
 #include <QString>
@@ -46,6 +47,12 @@ public:
     int ConnectTimeout = 0;
     // Longest wait in ms without a byte from the server; zero or less waits without limit.
     int ReadTimeout = 120000;
+    // Low-speed limit, as curl's: a response that brings fewer than LowSpeedLimit bytes within any
+    // LowSpeedTime ms fails. Zero or less for either turns it off.
+    int64_t LowSpeedLimit = 1024;
+    int LowSpeedTime = 60000;
+    // A body longer than this fails the fetch, whether it is kept or discarded.
+    int64_t MaxBodySize = HttpLimits::MaxBody;
 
     // Transfer events: one begin and one end for every body read or discarded (the end also when
     // reading fails), work after every block with the running total. Fired inside Get.
@@ -57,6 +64,9 @@ public:
     // On failure the buffer is cut back to that size and an error from update/HttpErrors.h (or an
     // InvalidAddressError) is thrown. A nested call while a fetch runs is refused.
     void Get(const QString& address, QByteArray& buffer);
+    // The same into any sink: the final body is appended from the size the sink had at the call,
+    // and on failure the sink is cut back to that size.
+    void Get(const QString& address, BodySink& sink);
 
     // The status code, status line and headers (trailers included) of the last response of the last
     // fetch; code -1 and no headers when that fetch read no status line.
@@ -68,10 +78,10 @@ public:
     void Disconnect();
 
 private:
-    void Fetch(const QString& address, QByteArray& buffer, qsizetype start);
+    void Fetch(const QString& address, BodySink& sink, int64_t start);
     ResponseHead Exchange(const HttpAddress& address);
     void PrepareConnection(const HttpAddress& address);
-    void ReadBody(ResponseHead& head, QByteArray* sink);
+    void ReadBody(ResponseHead& head, BodySink* sink);
     bool BodyArrivesWithin(const ResponseHead& head, std::chrono::milliseconds limit);
     void FinishResponse(const ResponseHead& head);
     [[noreturn]] void FailWithErrorPage(ResponseHead& head, bool onlyIfItArrives);

@@ -1,11 +1,16 @@
 #include "update/PackageDownload.h"
 
-#include "platform/Exception.h"
+#include "platform/SystemMessage.h"
 
 #include <QFile>
-#include <QSaveFile>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 QString PackageTimeStamp(const QDateTime& localTime) {
     return localTime.toString(QStringLiteral("yyyy-MM-dd-HH-mm-ss")).remove(u'-');
@@ -21,9 +26,9 @@ bool PackageFileExists(const QString& fileName) {
            !S_ISDIR(info.st_mode);
 }
 
-bool IsWholePackage(const QByteArray& body, const ResponseHead& response) {
+bool IsWholePackage(int64_t bodySize, const ResponseHead& response) {
     const BodyFraming framing = FramingOf(response.Headers);
-    return !body.isEmpty() && (framing.kind != BodyFraming::Kind::Length || body.size() >= framing.length);
+    return bodySize > 0 && (framing.kind != BodyFraming::Kind::Length || bodySize >= framing.length);
 }
 
 namespace {
@@ -37,17 +42,86 @@ bool MayReplace(const QString& path) {
     return S_ISREG(info.st_mode);
 }
 
+[[noreturn]] void Fail(const QString& what, const QString& path, int error) {
+    throw PackageSaveError(QStringLiteral("%1 \"%2\". %3").arg(what, path, ErrnoMessageText(error)));
+}
+
 } // namespace
 
+PackageFile::PackageFile(QString folder, QString fileName)
+    : folder_(std::move(folder)), fileName_(std::move(fileName)) {}
+
+PackageFile::~PackageFile() {
+    Discard();
+}
+
+void PackageFile::Open() {
+    if (fileName_.isEmpty() || fileName_.contains(u'/') || fileName_ == u"." || fileName_ == u".." ||
+        !MayReplace(PackagePath()))
+        throw PackageSaveError(QStringLiteral("Cannot create file \"%1\"").arg(PackagePath()));
+    // Hidden, and ending in ".part" so that no scan ever takes it for a listing.
+    QByteArray pattern = QFile::encodeName(folder_ + u'.' + fileName_) + ".XXXXXX.part";
+    const int fd = ::mkostemps(pattern.data(), 5, O_CLOEXEC);
+    if (fd < 0)
+        Fail(QStringLiteral("Cannot create file"), PackagePath(), errno);
+    file_.Reset(fd);
+    temporaryPath_ = QFile::decodeName(pattern);
+}
+
+char* PackageFile::Reserve(qsizetype size) {
+    if (!file_.valid())
+        Open();
+    if (room_.size() < static_cast<size_t>(size))
+        room_.resize(static_cast<size_t>(size));
+    return room_.data();
+}
+
+void PackageFile::Commit(qsizetype count) {
+    for (qsizetype written = 0; written < count;) {
+        const ssize_t rc = ::write(file_.get(), room_.data() + written, static_cast<size_t>(count - written));
+        if (rc < 0 && errno == EINTR)
+            continue;
+        if (rc <= 0)
+            Fail(QStringLiteral("Error writing"), temporaryPath_, rc < 0 ? errno : ENOSPC);
+        written += rc;
+        size_ += rc;
+    }
+}
+
+void PackageFile::Truncate(int64_t size) {
+    if (!file_.valid() || size >= size_)
+        return;
+    if (::ftruncate(file_.get(), size) != 0 || ::lseek(file_.get(), size, SEEK_SET) < 0)
+        Fail(QStringLiteral("Error writing"), temporaryPath_, errno);
+    size_ = size;
+}
+
+void PackageFile::Replace() {
+    if (!file_.valid())
+        Open(); // an empty package: the file is made all the same
+    if (!MayReplace(PackagePath()))
+        throw PackageSaveError(QStringLiteral("Cannot create file \"%1\"").arg(PackagePath()));
+    // The data reaches the disk before the name does: a crash after the rename never leaves a
+    // package of the right name with holes in it.
+    if (::fdatasync(file_.get()) != 0)
+        Fail(QStringLiteral("Error writing"), temporaryPath_, errno);
+    file_.Reset();
+    if (::rename(QFile::encodeName(temporaryPath_).constData(),
+                 QFile::encodeName(PackagePath()).constData()) != 0)
+        Fail(QStringLiteral("Cannot create file"), PackagePath(), errno);
+    temporaryPath_.clear();
+}
+
+void PackageFile::Discard() {
+    file_.Reset();
+    if (!temporaryPath_.isEmpty())
+        ::unlink(QFile::encodeName(temporaryPath_).constData());
+    temporaryPath_.clear();
+    size_ = 0;
+}
+
 void SavePackage(const QByteArray& package, const QString& folder, const QString& fileName) {
-    if (fileName.isEmpty() || fileName.contains(u'/') || fileName == u"." || fileName == u".." ||
-        !MayReplace(folder + fileName))
-        throw Exception(QStringLiteral("Cannot create file \"%1\"").arg(folder + fileName));
-    QSaveFile file(folder + fileName);
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly))
-        throw Exception(
-            QStringLiteral("Cannot create file \"%1\". %2").arg(file.fileName(), file.errorString()));
-    if (file.write(package) != package.size() || !file.commit())
-        throw Exception(QStringLiteral("Error writing \"%1\". %2").arg(file.fileName(), file.errorString()));
+    PackageFile file(folder, fileName);
+    file.Append(package.constData(), package.size());
+    file.Replace();
 }

@@ -1,10 +1,16 @@
 #pragma once
 
+#include "platform/Exception.h"
+#include "platform/FileDescriptor.h"
 #include "update/HttpResponse.h"
+#include "update/HttpResponseReader.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+
+#include <cstdint>
+#include <vector>
 
 // The 14-digit local time stamp of a package request: yyyymmddhhmmss, 24-hour clock.
 QString PackageTimeStamp(const QDateTime& localTime);
@@ -17,10 +23,48 @@ QString PackageRequestAddress(const QString& packageAddress, const QDateTime& lo
 bool PackageFileExists(const QString& fileName);
 
 // A body is a whole package when it is not empty and as long as its response announced.
-bool IsWholePackage(const QByteArray& body, const ResponseHead& response);
+bool IsWholePackage(int64_t bodySize, const ResponseHead& response);
 
-// Writes the whole package to folder + name. The bytes go to a temporary file in the same folder that
-// replaces the package only when all of them are on disk, so a failed save never destroys the package
-// an earlier update left. A name that would leave the folder, and a link or anything but a plain file
-// standing at the name, are refused. Throws Exception on failure.
+// The package could not be written into the data folder.
+class PackageSaveError final : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// The package as it arrives: a temporary file beside the package in the data folder, made when the
+// first byte comes, that takes the package's place only through Replace. Until then the package an
+// earlier update left stays as it was; a PackageFile that goes without Replace removes its file.
+// A name that would leave the folder, and a link or anything but a plain file standing at the name,
+// are refused. Failures throw PackageSaveError.
+class PackageFile final : public BodySink {
+public:
+    PackageFile(QString folder, QString fileName);
+    ~PackageFile() override;
+    PackageFile(const PackageFile&) = delete;
+    PackageFile& operator=(const PackageFile&) = delete;
+
+    int64_t Size() const override { return size_; }
+    char* Reserve(qsizetype size) override;
+    void Commit(qsizetype count) override;
+    void Truncate(int64_t size) override;
+
+    // The temporary file's path; empty while nothing has come.
+    const QString& TemporaryPath() const { return temporaryPath_; }
+    // Puts the data on the disk (fdatasync) and renames the file over the package.
+    void Replace();
+
+private:
+    void Open();
+    void Discard();
+    QString PackagePath() const { return folder_ + fileName_; }
+
+    QString folder_;
+    QString fileName_;
+    QString temporaryPath_;
+    FileDescriptor file_;
+    int64_t size_ = 0;
+    std::vector<char> room_;
+};
+
+// Writes a whole package at once through a PackageFile.
 void SavePackage(const QByteArray& package, const QString& folder, const QString& fileName);

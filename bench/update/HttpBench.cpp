@@ -3,6 +3,7 @@
 // loop into memory as the floor that keeping the body costs.
 //   http_bench [megabytes=200] [rounds=3]
 
+#include "bench/update/Figures.h"
 #include "tests/support/LoopbackServer.h"
 #include "update/IdAntiFreeze.h"
 #include "update/IdHTTP.h"
@@ -24,16 +25,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::duration duration) {
-    return std::chrono::duration<double>(duration).count();
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using figures::Clock;
+using figures::Median;
+using figures::Seconds;
 
 QByteArray LargeResponse(qsizetype size) {
     QByteArray response =

@@ -7,6 +7,7 @@
 #include "tests/support/ZipWriter.h"
 #include "tests/ui/WindowFixture.h"
 
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -322,7 +323,19 @@ TEST_F(UpdateTest, EveryFailedWayOutEndsWithItsFailureLine) {
         {"the package is no archive",
          {LoopbackServer::ReadRequest(), LoopbackServer::Send(Ok("an HTML page, not a package"))},
          nullptr,
-         {kDownloading, kDownloaded, kExtracting, kCannotUnpack}},
+         {kDownloading, kDownloaded, kCannotUnpack}},
+        {"a chunk size that is no number",
+         {LoopbackServer::ReadRequest(),
+          LoopbackServer::Send(
+              "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nAB\r\nzz\r\nCD\r\n0\r\n\r\n")},
+         nullptr,
+         {kDownloading, kDownloaded, kIncomplete}},
+        {"a redirect to another scheme",
+         {LoopbackServer::ReadRequest(),
+          LoopbackServer::Send(
+              "HTTP/1.1 302 Found\r\nLocation: ftp://127.0.0.1/showtime.zip\r\nContent-Length: 0\r\n\r\n")},
+         nullptr,
+         {kNoConnection}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -341,21 +354,33 @@ TEST_F(UpdateTest, EveryFailedWayOutEndsWithItsFailureLine) {
     }
 }
 
-TEST_F(UpdateTest, APackageThatIsNoArchiveStopsAfterTheExtractionLine) {
-    WriteDataFile(QStringLiteral("央视频道/01.txt"), "06:00 朝闻天下\r\n");
-    const QByteArray notAnArchive = "this is an HTML page, not a package";
-    LoopbackServer server({Script{LoopbackServer::ReadRequest(), LoopbackServer::Send(Ok(notAnArchive))}});
-    TForm1& window = StartAgainst(server, {});
-    ASSERT_EQ(window.TVList->count(), 1);
-    window.Button_R->click();
-    ASSERT_TRUE(WaitUntil([&] { return log().lines.contains(kExtracting); }, 30000));
-    ASSERT_TRUE(WaitForTheEnd(window));
-    EXPECT_EQ(MemoLines(window.TVListBox),
-              (QStringList{kWaiting, kDownloading, kDownloaded, kExtracting, kCannotUnpack}))
-        << "no rescan wiped the memo";
-    EXPECT_EQ(window.SBPanel0->text(), kCannotUnpack);
-    EXPECT_EQ(window.TVList->count(), 1);
-    EXPECT_FALSE(LibraryIsLoaded()) << "the library was let go with the step";
+// A body the library cannot open never replaces the earlier package: a body read until the close
+// cannot even be checked for completeness.
+TEST_F(UpdateTest, APackageTheLibraryCannotOpenIsNeitherSavedNorExtracted) {
+    const QByteArray page = "this is an HTML page, not a package";
+    const Script scripts[] = {
+        {LoopbackServer::ReadRequest(), LoopbackServer::Send(Ok(page))},
+        {LoopbackServer::ReadRequest(),
+         LoopbackServer::Send("HTTP/1.0 200 OK\r\n\r\n" + QByteArray(300000, '\0')), LoopbackServer::Close()},
+    };
+    for (const Script& script : scripts) {
+        WriteDataFile(QStringLiteral("央视频道/01.txt"), "06:00 朝闻天下\r\n");
+        WriteDataFile(QStringLiteral("zorq.zip"), SamplePackage()); // an earlier update's package
+        LoopbackServer server({script});
+        TForm1& window = StartAgainst(server, {});
+        ASSERT_EQ(window.TVList->count(), 1);
+        window.Button_R->click();
+        ASSERT_TRUE(WaitUntil([&] { return log().lines.contains(kDownloaded); }, 30000));
+        ASSERT_TRUE(WaitForTheEnd(window));
+        EXPECT_EQ(MemoLines(window.TVListBox),
+                  (QStringList{kWaiting, kDownloading, kDownloaded, kCannotUnpack}));
+        EXPECT_EQ(window.TVList->count(), 1) << "no extraction, no rescan";
+        EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("zorq.zip")), SamplePackage())
+            << "the earlier package is kept";
+        EXPECT_EQ(QDir(DataFolder()).entryList(QDir::Files | QDir::Hidden), QStringList{"zorq.zip"})
+            << "no temporary file is left";
+        EXPECT_FALSE(LibraryIsLoaded()) << "the library was let go after the check";
+    }
 }
 
 TEST_F(UpdateTest, ASecondPressDuringTheDownloadOnlyAddsItsStatusLine) {

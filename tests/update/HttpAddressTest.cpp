@@ -15,7 +15,9 @@ struct AddressCase {
     int port;
 };
 
-void PrintTo(const AddressCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const AddressCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class AddressResolution : public ::testing::TestWithParam<AddressCase> {};
 
@@ -40,13 +42,17 @@ const AddressCase addressCases[] = {
     {"FragmentDropped", nullptr, "http://dl.example/a.zip?q=1#part", "/a.zip?q=1", "dl.example", 80},
     {"FragmentBeforeQuestionMark", nullptr, "http://dl.example/a.zip#x?y", "/a.zip", "dl.example", 80},
     {"CredentialsDroppedEmptyPath", nullptr, "http://user:pw@dl.example:81", "/", "dl.example:81", 81},
-    {"EncodedTextKept", nullptr, "http://dl.example/a%20b/c.zip?x=%41", "/a%20b/c.zip?x=%41", "dl.example", 80},
-    {"UnsafeBytesEncoded", nullptr, "http://dl.example/a b/\xC3\xBC.zip", "/a%20b/%C3%BC.zip", "dl.example", 80},
+    {"EncodedTextKept", nullptr, "http://dl.example/a%20b/c.zip?x=%41", "/a%20b/c.zip?x=%41", "dl.example",
+     80},
+    {"UnsafeBytesEncoded", nullptr, "http://dl.example/a b/\xC3\xBC.zip", "/a%20b/%C3%BC.zip", "dl.example",
+     80},
     {"IPv6Literal", nullptr, "http://[::1]:8080/x.zip", "/x.zip", "[::1]:8080", 8080},
     {"HttpsDefaultPort", nullptr, "https://dl.example/x", "/x", "dl.example", 443},
-    {"RelativeDocumentMerged", "http://dl.example:81/dir/a.zip", "b.zip?1", "/dir/b.zip?1", "dl.example:81", 81},
+    {"RelativeDocumentMerged", "http://dl.example:81/dir/a.zip", "b.zip?1", "/dir/b.zip?1", "dl.example:81",
+     81},
     {"RelativePathMerged", "http://dl.example/dir/a.zip", "sub/b.zip", "/dir/sub/b.zip", "dl.example", 80},
-    {"AbsolutePathKeepsServer", "http://dl.example:81/dir/a.zip", "/top.zip", "/top.zip", "dl.example:81", 81},
+    {"AbsolutePathKeepsServer", "http://dl.example:81/dir/a.zip", "/top.zip", "/top.zip", "dl.example:81",
+     81},
     {"NetworkPathKeepsScheme", "http://dl.example/dir/a.zip", "//mirror.example/m.zip", "/m.zip",
      "mirror.example", 80},
     {"OtherServerAbsolute", "http://dl.example:81/dir/a.zip", "http://mirror.example/m.zip", "/m.zip",
@@ -57,8 +63,8 @@ INSTANTIATE_TEST_SUITE_P(Table, AddressResolution, ::testing::ValuesIn(addressCa
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AddressResolution, RefusesWhatCannotBeFetched) {
-    for (const char* text : {"showtime.zip", "http://:80/x", "http://dl.example:99999/", "http://dl.example:8o/",
-                             "http://[::1/x"}) {
+    for (const char* text : {"showtime.zip", "http://:80/x", "http://dl.example:99999/",
+                             "http://dl.example:8o/", "http://[::1/x"}) {
         SCOPED_TRACE(text);
         EXPECT_THROW(ResolveAddress(QString::fromUtf8(text), std::nullopt), InvalidAddressError);
     }

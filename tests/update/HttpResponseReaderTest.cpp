@@ -1,10 +1,11 @@
-#include "update/HttpErrors.h"
 #include "update/HttpResponseReader.h"
+#include "update/HttpErrors.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,9 +61,14 @@ ResponseHead ParseHead(const QByteArray& bytes) {
 
 TEST(ResponseHead, StatusCodeIsSecondFieldOrMinusOne) {
     const std::pair<const char*, int> cases[] = {
-        {"HTTP/1.1 200 OK", 200}, {"HTTP/1.0 404", 404}, {"HTTP/1.1  302  Found", 302},
-        {"HTTP/1.1 2x0 OK", -1},  {"HTTP/1.1", -1},      {"", -1},
-        {"HTTP/1.1 -1 Odd", -1},  {"HTTP/1.1 99999999999 Big", -1},
+        {"HTTP/1.1 200 OK", 200},
+        {"HTTP/1.0 404", 404},
+        {"HTTP/1.1  302  Found", 302},
+        {"HTTP/1.1 2x0 OK", -1},
+        {"HTTP/1.1", -1},
+        {"", -1},
+        {"HTTP/1.1 -1 Odd", -1},
+        {"HTTP/1.1 99999999999 Big", -1},
     };
     for (const auto& [line, code] : cases)
         EXPECT_EQ(StatusCodeOf(line), code) << line;
@@ -85,7 +91,8 @@ TEST(ResponseHead, ParserStopsAtTheEmptyLine) {
 }
 
 TEST(ResponseHead, CloseEndsTheHeaderBlockButNotTheStatusLine) {
-    EXPECT_EQ(ParseHead("HTTP/1.1 200 OK\r\nA: 1\r\nB: 2").Headers.Lines(), QList<QByteArray>({"A: 1", "B: 2"}));
+    EXPECT_EQ(ParseHead("HTTP/1.1 200 OK\r\nA: 1\r\nB: 2").Headers.Lines(),
+              QList<QByteArray>({"A: 1", "B: 2"}));
     EXPECT_THROW(ParseHead("HTTP/1.1 200"), ConnectionClosedError);
     EXPECT_THROW(ParseHead(""), ConnectionClosedError);
 }
@@ -106,15 +113,26 @@ TEST(ResponseHead, LineAndBlockLimits) {
 }
 
 TEST(ChunkedDecoder, ChunkSizeLine) {
-    const std::pair<const char*, int64_t> cases[] = {
-        {"1a", 26},  {" 1A ; name=value", 26}, {"0", 0}, {"", 0},      {"zz", 0},
-        {"-1", 0},   {"ffffffffffffffffff", 0}, {"7fffffffffffffff", INT64_MAX}, {"10;", 16},
+    // A line that is no size, or one past 63 bits, is no size at all: read as 0 it would end the
+    // body as if it were complete.
+    const std::pair<const char*, std::optional<int64_t>> cases[] = {
+        {"1a", 26},
+        {" 1A ; name=value", 26},
+        {"0", 0},
+        {"7fffffffffffffff", INT64_MAX},
+        {"10;", 16},
+        {"", std::nullopt},
+        {"zz", std::nullopt},
+        {"-1", std::nullopt},
+        {"1 a", std::nullopt},
+        {"ffffffffffffffffff", std::nullopt},
+        {"8000000000000000", std::nullopt},
     };
     for (const auto& [line, size] : cases)
         EXPECT_EQ(ChunkedDecoder::ChunkSizeOf(line), size) << line;
 }
 
-enum class Outcome { Complete, ClosedEarly, Broken, LineTooLong };
+enum class Outcome { Complete, ClosedEarly, Broken, LineTooLong, Malformed, TooLarge };
 
 struct BodyCase {
     const char* name;
@@ -124,10 +142,13 @@ struct BodyCase {
     Outcome outcome;
     QByteArray body;
     std::vector<std::string> events;
-    const char* trailer = nullptr;  // expected value of an "X-Trailer" header after the body
+    const char* trailer = nullptr; // expected value of an "X-Trailer" header after the body
+    int64_t bodyLimit = HttpLimits::MaxBody;
 };
 
-void PrintTo(const BodyCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const BodyCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class BodyReading : public ::testing::TestWithParam<BodyCase> {};
 
@@ -137,11 +158,13 @@ TEST_P(BodyReading, EventsBodyAndOutcome) {
     pieces.front().prepend("HTTP/1.1 200 OK\r\n" + c.headers);
     ScriptedInput input(pieces, c.outcome == Outcome::Broken);
     ResponseReader reader(input);
+    reader.SetBodyLimit(c.bodyLimit);
     ResponseHead head = reader.ReadHead();
     QByteArray sink = "kept|";
+    ByteArraySink into(sink);
     Trace trace;
     const auto read = [&] {
-        reader.ReadBody(FramingOf(head.Headers), c.intoBuffer ? &sink : nullptr, head.Headers, trace.Hooks());
+        reader.ReadBody(FramingOf(head.Headers), c.intoBuffer ? &into : nullptr, head.Headers, trace.Hooks());
     };
     switch (c.outcome) {
     case Outcome::Complete:
@@ -155,6 +178,12 @@ TEST_P(BodyReading, EventsBodyAndOutcome) {
         break;
     case Outcome::LineTooLong:
         EXPECT_THROW(read(), LineTooLongError);
+        break;
+    case Outcome::Malformed:
+        EXPECT_THROW(read(), MalformedResponseError);
+        break;
+    case Outcome::TooLarge:
+        EXPECT_THROW(read(), BodyTooLargeError);
         break;
     }
     EXPECT_EQ(sink, "kept|" + c.body);
@@ -181,42 +210,198 @@ const QByteArray bigChunkedBody =
     QByteArray::number(bigPayload.size(), 16) + "\r\n" + bigPayload + "\r\n0\r\n\r\n";
 
 const BodyCase bodyCases[] = {
-    {"LengthPartWithHeadThenBlocks", "Content-Length: 65549\r\n\r\n", {"abc", fullBlock + fullBlock + tail},
-     true, Outcome::Complete, "abc" + fullBlock + fullBlock + tail,
+    {"LengthPartWithHeadThenBlocks",
+     "Content-Length: 65549\r\n\r\n",
+     {"abc", fullBlock + fullBlock + tail},
+     true,
+     Outcome::Complete,
+     "abc" + fullBlock + fullBlock + tail,
      {"B65549", "W3", "P", "W32771", "P", "W65539", "P", "W65549", "P", "E"}},
-    {"LengthDiscardedCountsButDoesNotPump", "Content-Length: 65549\r\n\r\n", {"abc", fullBlock + fullBlock + tail},
-     false, Outcome::Complete, "", {"B65549", "W3", "W32771", "W65539", "W65549", "E"}},
-    {"LengthBlockWaitsForAllItsPieces", "Content-Length: 6\r\n\r\n", {"", "ab", "cd", "ef"}, true,
-     Outcome::Complete, "abcdef", {"B6", "W6", "P", "E"}},
-    {"LengthCutShortByGracefulCloseEndsTheBody", "Content-Length: 10\r\n\r\n", {"12345"}, true, Outcome::Complete, "12345",
+    {"LengthDiscardedCountsButDoesNotPump",
+     "Content-Length: 65549\r\n\r\n",
+     {"abc", fullBlock + fullBlock + tail},
+     false,
+     Outcome::Complete,
+     "",
+     {"B65549", "W3", "W32771", "W65539", "W65549", "E"}},
+    {"LengthBlockWaitsForAllItsPieces",
+     "Content-Length: 6\r\n\r\n",
+     {"", "ab", "cd", "ef"},
+     true,
+     Outcome::Complete,
+     "abcdef",
+     {"B6", "W6", "P", "E"}},
+    {"LengthCutShortByGracefulCloseEndsTheBody",
+     "Content-Length: 10\r\n\r\n",
+     {"12345"},
+     true,
+     Outcome::Complete,
+     "12345",
      {"B10", "W5", "P", "E"}},
-    {"LengthBrokenConnection", "Content-Length: 10\r\n\r\n", {"12345"}, true, Outcome::Broken, "12345",
+    {"LengthBrokenConnection",
+     "Content-Length: 10\r\n\r\n",
+     {"12345"},
+     true,
+     Outcome::Broken,
+     "12345",
      {"B10", "W5", "P", "E"}},
-    {"HugeAnnouncedLengthReservesNothingHuge", "Content-Length: 1000000000000000\r\n\r\n", {"abc"}, true,
-     Outcome::Complete, "abc", {"B1000000000000000", "W3", "P", "E"}},
+    {"HugeAnnouncedLengthReservesNothingHuge",
+     "Content-Length: 1000000000000000\r\n\r\n",
+     {"abc"},
+     true,
+     Outcome::Complete,
+     "abc",
+     {"B1000000000000000", "W3", "P", "E"}},
     {"AnnouncedEmpty", "Content-Length: 0\r\n\r\n", {""}, true, Outcome::Complete, "", {}},
-    {"NegativeLengthRunsUntilClose", "Content-Length: -5\r\n\r\n", {"xyz"}, true, Outcome::Complete, "xyz",
-     {"B0", "W3", "P", "E"}},
-    {"ChunkedCountsFramingAndTrailers", "Transfer-Encoding: chunked\r\n\r\n",
-     {"", "5\r\nhello\r\n", "6;x=1\r\n world\r\n0\r\nX-Trailer: t\r\n\r\n"}, true, Outcome::Complete,
-     "hello world", {"B0", "W44", "P", "E"}, "t"},
-    {"ChunkedReportsFullBlocksNotArrivals", "Transfer-Encoding: chunked\r\n\r\n",
-     AfterTheHeadInPieces(bigChunkedBody, 1000), true, Outcome::Complete, bigPayload,
+    // A length that is no length leaves the body's end unknown: no event, nothing kept.
+    {"NegativeLength", "Content-Length: -5\r\n\r\n", {"xyz"}, true, Outcome::Malformed, "", {}},
+    {"OverflowingLength",
+     "Content-Length: 99999999999999999999\r\n\r\n",
+     {"xyz"},
+     true,
+     Outcome::Malformed,
+     "",
+     {}},
+    {"LengthNotANumber", "Content-Length: 12abc\r\n\r\n", {"xyz"}, true, Outcome::Malformed, "", {}},
+    {"TwoDifferentLengths",
+     "Content-Length: 3\r\nContent-Length: 4\r\n\r\n",
+     {"xyz"},
+     true,
+     Outcome::Malformed,
+     "",
+     {}},
+    {"RepeatedSameLength",
+     "Content-Length: 3\r\nContent-Length: 3\r\n\r\n",
+     {"xyz"},
+     true,
+     Outcome::Complete,
+     "xyz",
+     {"B3", "W3", "P", "E"}},
+    {"ChunkedCountsFramingAndTrailers",
+     "Transfer-Encoding: chunked\r\n\r\n",
+     {"", "5\r\nhello\r\n", "6;x=1\r\n world\r\n0\r\nX-Trailer: t\r\n\r\n"},
+     true,
+     Outcome::Complete,
+     "hello world",
+     {"B0", "W44", "P", "E"},
+     "t"},
+    {"ChunkedReportsFullBlocksNotArrivals",
+     "Transfer-Encoding: chunked\r\n\r\n",
+     AfterTheHeadInPieces(bigChunkedBody, 1000),
+     true,
+     Outcome::Complete,
+     bigPayload,
      {"B0", "W32768", "P", "W65536", "P", "W98304", "P", "W98309", "P", "E"}},
-    {"ChunkedArrivedWithHead", "Transfer-Encoding: Chunked\r\n\r\n", {"3\r\nabc\r\n0\r\n\r\n"}, true,
-     Outcome::Complete, "abc", {"B0", "W13", "P", "E"}},
-    {"ChunkedDiscarded", "Transfer-Encoding: chunked\r\n\r\n", {"3\r\nabc\r\n0\r\n\r\n"}, false,
-     Outcome::Complete, "", {"B0", "W13", "E"}},
-    {"ChunkedCutShortFails", "Transfer-Encoding: chunked\r\n\r\n", {"5\r\nhel"}, true, Outcome::ClosedEarly,
-     "hel", {"B0", "W6", "P", "E"}},
-    {"ChunkedClosedInTrailersKeepsPayload", "Transfer-Encoding: chunked\r\n\r\n", {"1\r\nz\r\n0\r\nX-Tr"}, true,
-     Outcome::Complete, "z", {"B0", "W13", "P", "E"}},
-    {"ChunkSizeLineTooLong", "Transfer-Encoding: chunked\r\n\r\n", {QByteArray(20000, '1')}, true,
-     Outcome::LineTooLong, "", {"B0", "E"}},
-    {"UntilCloseIntoBuffer", "\r\n", {"ab", "cd", "ef"}, true, Outcome::Complete, "abcdef",
+    {"ChunkedArrivedWithHead",
+     "Transfer-Encoding: Chunked\r\n\r\n",
+     {"3\r\nabc\r\n0\r\n\r\n"},
+     true,
+     Outcome::Complete,
+     "abc",
+     {"B0", "W13", "P", "E"}},
+    {"ChunkedDiscarded",
+     "Transfer-Encoding: chunked\r\n\r\n",
+     {"3\r\nabc\r\n0\r\n\r\n"},
+     false,
+     Outcome::Complete,
+     "",
+     {"B0", "W13", "E"}},
+    {"ChunkedCutShortFails",
+     "Transfer-Encoding: chunked\r\n\r\n",
+     {"5\r\nhel"},
+     true,
+     Outcome::ClosedEarly,
+     "hel",
+     {"B0", "W6", "P", "E"}},
+    {"ChunkedClosedInTrailersKeepsPayload",
+     "Transfer-Encoding: chunked\r\n\r\n",
+     {"1\r\nz\r\n0\r\nX-Tr"},
+     true,
+     Outcome::Complete,
+     "z",
+     {"B0", "W13", "P", "E"}},
+    // The reproducer of a broken chunked response once taken as the whole package "AB".
+    {"ChunkSizeNotHexadecimal",
+     "Transfer-Encoding: chunked\r\n\r\n",
+     {"2\r\nAB\r\nzz\r\nCDEF\r\n0\r\n\r\n"},
+     true,
+     Outcome::Malformed,
+     "AB",
+     {"B0", "E"}},
+    {"ChunkSizePast63Bits",
+     "Transfer-Encoding: chunked\r\n\r\n",
+     {"2\r\nAB\r\n10000000000000000\r\nCD"},
+     true,
+     Outcome::Malformed,
+     "AB",
+     {"B0", "E"}},
+    {"ChunkSizeLineTooLong",
+     "Transfer-Encoding: chunked\r\n\r\n",
+     {QByteArray(20000, '1')},
+     true,
+     Outcome::LineTooLong,
+     "",
+     {"B0", "E"}},
+    {"UntilCloseIntoBuffer",
+     "\r\n",
+     {"ab", "cd", "ef"},
+     true,
+     Outcome::Complete,
+     "abcdef",
      {"B0", "W2", "P", "W6", "P", "E"}},
-    {"UntilCloseDiscardedPumpsAfterEveryRead", "\r\n", {"ab", "cd", "ef"}, false, Outcome::Complete, "",
+    {"UntilCloseDiscardedPumpsAfterEveryRead",
+     "\r\n",
+     {"ab", "cd", "ef"},
+     false,
+     Outcome::Complete,
+     "",
      {"B0", "P", "P", "P", "E"}},
+    // Past the body limit, however the body is framed and whether it is kept or not.
+    {"LengthPastTheLimit",
+     "Content-Length: 12\r\n\r\n",
+     {"abcd", "efgh", "ijkl"},
+     true,
+     Outcome::TooLarge,
+     "abcd",
+     {"B12", "W4", "P", "E"},
+     nullptr,
+     10},
+    {"LengthAtTheLimit",
+     "Content-Length: 10\r\n\r\n",
+     {"abcd", "efghij"},
+     true,
+     Outcome::Complete,
+     "abcdefghij",
+     {"B10", "W4", "P", "W10", "P", "E"},
+     nullptr,
+     10},
+    {"UntilClosePastTheLimit",
+     "\r\n",
+     {"abcd", "efgh", "ijkl"},
+     true,
+     Outcome::TooLarge,
+     "abcdefghijkl",
+     {"B0", "W4", "P", "E"},
+     nullptr,
+     10},
+    {"UntilCloseDiscardedPastTheLimit",
+     "\r\n",
+     {"abcd", "efgh", "ijkl"},
+     false,
+     Outcome::TooLarge,
+     "",
+     {"B0", "P", "P", "E"},
+     nullptr,
+     10},
+    {"ChunkedPastTheLimit",
+     "Transfer-Encoding: chunked\r\n\r\n",
+     {"", "c\r\nabcdefghijkl\r\n0\r\n\r\n"},
+     true,
+     Outcome::TooLarge,
+     "abcdefghijkl",
+     {"B0", "E"},
+     nullptr,
+     10},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, BodyReading, ::testing::ValuesIn(bodyCases),
@@ -227,7 +412,8 @@ TEST(BodyReading, BytesAfterTheBodyStayPendingForTheNextExchange) {
     ResponseReader reader(input);
     ResponseHead head = reader.ReadHead();
     QByteArray body;
-    reader.ReadBody(FramingOf(head.Headers), &body, head.Headers, {});
+    ByteArraySink sink(body);
+    reader.ReadBody(FramingOf(head.Headers), &sink, head.Headers, {});
     EXPECT_EQ(body, "ok");
     EXPECT_EQ(reader.ReadHead().StatusCode, 404);
 }

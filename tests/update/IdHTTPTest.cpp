@@ -1,6 +1,6 @@
+#include "update/IdHTTP.h"
 #include "update/HttpErrors.h"
 #include "update/IdAntiFreeze.h"
-#include "update/IdHTTP.h"
 
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/SlowNameServer.h"
@@ -22,7 +22,21 @@ namespace {
 using namespace std::chrono_literals;
 using Server = LoopbackServer;
 
-enum class Failure { None, Protocol, Socket, ConnectTimeout, ReadTimeout, Closed, LineTooLong, Tls, Other };
+enum class Failure {
+    None,
+    Protocol,
+    Socket,
+    ConnectTimeout,
+    ReadTimeout,
+    Closed,
+    LineTooLong,
+    Tls,
+    Malformed,
+    TooLarge,
+    LowSpeed,
+    Scheme,
+    Other
+};
 
 struct Outcome {
     QByteArray buffer;
@@ -40,7 +54,9 @@ protected:
             EXPECT_EQ(mode, wmRead);
             trace.push_back("B" + std::to_string(max));
         };
-        http.OnWork = [this](TIdHTTP&, TWorkMode, int64_t count) { trace.push_back("W" + std::to_string(count)); };
+        http.OnWork = [this](TIdHTTP&, TWorkMode, int64_t count) {
+            trace.push_back("W" + std::to_string(count));
+        };
         http.OnWorkEnd = [this](TIdHTTP&, TWorkMode) { trace.push_back("E"); };
     }
 
@@ -66,6 +82,14 @@ protected:
             outcome.failure = Failure::LineTooLong;
         } catch (const TlsUnavailableError&) {
             outcome.failure = Failure::Tls;
+        } catch (const MalformedResponseError&) {
+            outcome.failure = Failure::Malformed;
+        } catch (const BodyTooLargeError&) {
+            outcome.failure = Failure::TooLarge;
+        } catch (const LowSpeedError&) {
+            outcome.failure = Failure::LowSpeed;
+        } catch (const UnsupportedSchemeError&) {
+            outcome.failure = Failure::Scheme;
         } catch (const std::exception&) {
             outcome.failure = Failure::Other;
         }
@@ -89,7 +113,9 @@ protected:
     TIdHTTP http;
 };
 
-QByteArray FirstLine(const QByteArray& request) { return request.left(request.indexOf("\r\n")); }
+QByteArray FirstLine(const QByteArray& request) {
+    return request.left(request.indexOf("\r\n"));
+}
 
 const QByteArray okHead = "HTTP/1.1 200 OK\r\n";
 const QByteArray longLine(20000, 'x');
@@ -99,6 +125,21 @@ QByteArray ManyHeaders() {
     for (int i = 0; i < 70; ++i)
         headers += "X-Filler: " + QByteArray(16000, 'f') + "\r\n";
     return headers + "\r\n";
+}
+
+QByteArray Continues(int count, const QByteArray& headers = "") {
+    QByteArray bytes;
+    for (int i = 0; i < count; ++i)
+        bytes += "HTTP/1.1 100 Continue\r\n" + headers + "\r\n";
+    return bytes;
+}
+
+// A header block of about `size` bytes in lines well within the line limit.
+QByteArray Padding(qsizetype size) {
+    QByteArray headers;
+    while (headers.size() < size)
+        headers += "X-Padding: " + QByteArray(10000, 'p') + "\r\n";
+    return headers;
 }
 
 Server::Script Repeated(int times, const Server::Script& steps) {
@@ -119,7 +160,9 @@ struct FetchCase {
     int accepted;
 };
 
-void PrintTo(const FetchCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const FetchCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class Fetching : public ClientTest, public ::testing::WithParamInterface<FetchCase> {};
 
@@ -148,66 +191,278 @@ TEST_P(Fetching, BodyEventsRequestsAndOutcome) {
 
 const QByteArray pkg = "GET /pkg.zip HTTP/1.1";
 const Server::Step R = Server::ReadRequest();
-Server::Step S(const QByteArray& bytes) { return Server::Send(bytes); }
+Server::Step S(const QByteArray& bytes) {
+    return Server::Send(bytes);
+}
 
 const FetchCase fetchCases[] = {
     {"ChunkedBodyCountsFraming",
      {{R, S(okHead + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n")}},
-     "/pkg.zip", "hello world", Failure::None, {{0, 26}}, {pkg}, 1},
-    {"AnnouncedEmptyBodyHasNoEvents", {{R, S(okHead + "Content-Length: 0\r\n\r\n")}}, "/pkg.zip", "",
-     Failure::None, {}, {pkg}, 1},
+     "/pkg.zip",
+     "hello world",
+     Failure::None,
+     {{0, 26}},
+     {pkg},
+     1},
+    {"AnnouncedEmptyBodyHasNoEvents",
+     {{R, S(okHead + "Content-Length: 0\r\n\r\n")}},
+     "/pkg.zip",
+     "",
+     Failure::None,
+     {},
+     {pkg},
+     1},
     {"RedirectBodyDiscardedThenPackage",
-     {{R, S("HTTP/1.1 302 Found\r\nLocation: /files/pkg2.zip\r\nContent-Length: 18\r\n\r\n<html>moved</html>"), R,
-       S(okHead + "Content-Length: 7\r\n\r\nPACKAGE")}},
-     "/pkg.zip", "PACKAGE", Failure::None, {{18, 18}, {7, 7}}, {pkg, "GET /files/pkg2.zip HTTP/1.1"}, 1},
+     {{R,
+       S("HTTP/1.1 302 Found\r\nLocation: /files/pkg2.zip\r\nContent-Length: 18\r\n\r\n<html>moved</html>"),
+       R, S(okHead + "Content-Length: 7\r\n\r\nPACKAGE")}},
+     "/pkg.zip",
+     "PACKAGE",
+     Failure::None,
+     {{18, 18}, {7, 7}},
+     {pkg, "GET /files/pkg2.zip HTTP/1.1"},
+     1},
     {"RelativeRedirectMergedWithPath",
      {{R, S("HTTP/1.1 301 Moved\r\nLocation: next.zip?b=2\r\nContent-Length: 0\r\n\r\n"), R,
        S(okHead + "Content-Length: 2\r\n\r\nok")}},
-     "/dir/pkg.zip?a=1", "ok", Failure::None, {{2, 2}},
-     {"GET /dir/pkg.zip?a=1 HTTP/1.1", "GET /dir/next.zip?b=2 HTTP/1.1"}, 1},
+     "/dir/pkg.zip?a=1",
+     "ok",
+     Failure::None,
+     {{2, 2}},
+     {"GET /dir/pkg.zip?a=1 HTTP/1.1", "GET /dir/next.zip?b=2 HTTP/1.1"},
+     1},
     {"OkWithLocationIsFollowed",
      {{R, S(okHead + "Location: /real.zip\r\nContent-Length: 4\r\n\r\nstub"), R,
        S(okHead + "Content-Length: 4\r\n\r\nREAL")}},
-     "/pkg.zip", "REAL", Failure::None, {{4, 4}, {4, 4}}, {pkg, "GET /real.zip HTTP/1.1"}, 1},
-    {"NotFoundPageReadThenError",
-     {{R, S("HTTP/1.1 404 Not Found\r\nContent-Length: 13\r\n\r\n<h1>gone</h1>")}}, "/pkg.zip", "",
-     Failure::Protocol, {{13, 13}}, {pkg}, 1},
-    {"ErrorAnnouncedEmpty", {{R, S("HTTP/1.1 500 Oops\r\nContent-Length: 0\r\n\r\n")}}, "/pkg.zip", "",
-     Failure::Protocol, {}, {pkg}, 1},
-    {"NotModifiedWithoutBody", {{R, S("HTTP/1.1 304 Not Modified\r\n\r\n"), Server::Stall()}}, "/pkg.zip", "",
-     Failure::Protocol, {}, {pkg}, 1},
-    {"RedirectWithoutLocationIsAnError", {{R, S("HTTP/1.1 302 Found\r\nContent-Length: 0\r\n\r\n")}}, "/pkg.zip",
-     "", Failure::Protocol, {}, {pkg}, 1},
-    {"FifteenthRedirectEndsTheFetch",
-     {Repeated(15, {R, S("HTTP/1.1 302 Found\r\nLocation: /loop\r\nContent-Length: 0\r\n\r\n")})}, "/pkg.zip", "",
-     Failure::None, {},
-     {pkg, "GET /loop HTTP/1.1", "GET /loop HTTP/1.1", "GET /loop HTTP/1.1", "GET /loop HTTP/1.1",
-      "GET /loop HTTP/1.1", "GET /loop HTTP/1.1", "GET /loop HTTP/1.1", "GET /loop HTTP/1.1", "GET /loop HTTP/1.1",
-      "GET /loop HTTP/1.1", "GET /loop HTTP/1.1", "GET /loop HTTP/1.1", "GET /loop HTTP/1.1", "GET /loop HTTP/1.1"},
+     "/pkg.zip",
+     "REAL",
+     Failure::None,
+     {{4, 4}, {4, 4}},
+     {pkg, "GET /real.zip HTTP/1.1"},
      1},
-    {"GracefulCloseShortOfLengthEndsTheBody", {{R, S(okHead + "Content-Length: 10\r\n\r\n12345"), Server::Close()}},
-     "/pkg.zip", "12345", Failure::None, {{10, 5}}, {pkg}, 1},
-    {"HugeAnnouncedLength", {{R, S(okHead + "Content-Length: 1000000000000000\r\n\r\nabc"), Server::Close()}},
-     "/pkg.zip", "abc", Failure::None, {{1000000000000000, 3}}, {pkg}, 1},
+    {"NotFoundPageReadThenError",
+     {{R, S("HTTP/1.1 404 Not Found\r\nContent-Length: 13\r\n\r\n<h1>gone</h1>")}},
+     "/pkg.zip",
+     "",
+     Failure::Protocol,
+     {{13, 13}},
+     {pkg},
+     1},
+    {"ErrorAnnouncedEmpty",
+     {{R, S("HTTP/1.1 500 Oops\r\nContent-Length: 0\r\n\r\n")}},
+     "/pkg.zip",
+     "",
+     Failure::Protocol,
+     {},
+     {pkg},
+     1},
+    {"NotModifiedWithoutBody",
+     {{R, S("HTTP/1.1 304 Not Modified\r\n\r\n"), Server::Stall()}},
+     "/pkg.zip",
+     "",
+     Failure::Protocol,
+     {},
+     {pkg},
+     1},
+    {"RedirectWithoutLocationIsAnError",
+     {{R, S("HTTP/1.1 302 Found\r\nContent-Length: 0\r\n\r\n")}},
+     "/pkg.zip",
+     "",
+     Failure::Protocol,
+     {},
+     {pkg},
+     1},
+    {"FifteenthRedirectEndsTheFetch",
+     {Repeated(15, {R, S("HTTP/1.1 302 Found\r\nLocation: /loop\r\nContent-Length: 0\r\n\r\n")})},
+     "/pkg.zip",
+     "",
+     Failure::None,
+     {},
+     {pkg, "GET /loop HTTP/1.1", "GET /loop HTTP/1.1", "GET /loop HTTP/1.1", "GET /loop HTTP/1.1",
+      "GET /loop HTTP/1.1", "GET /loop HTTP/1.1", "GET /loop HTTP/1.1", "GET /loop HTTP/1.1",
+      "GET /loop HTTP/1.1", "GET /loop HTTP/1.1", "GET /loop HTTP/1.1", "GET /loop HTTP/1.1",
+      "GET /loop HTTP/1.1", "GET /loop HTTP/1.1"},
+     1},
+    {"GracefulCloseShortOfLengthEndsTheBody",
+     {{R, S(okHead + "Content-Length: 10\r\n\r\n12345"), Server::Close()}},
+     "/pkg.zip",
+     "12345",
+     Failure::None,
+     {{10, 5}},
+     {pkg},
+     1},
+    {"HugeAnnouncedLength",
+     {{R, S(okHead + "Content-Length: 1000000000000000\r\n\r\nabc"), Server::Close()}},
+     "/pkg.zip",
+     "abc",
+     Failure::None,
+     {{1000000000000000, 3}},
+     {pkg},
+     1},
     {"ResetMidBody",
-     {{R, S(okHead + "Content-Length: 10\r\n\r\n12345"), Server::Sleep(100ms), Server::Reset()}}, "/pkg.zip",
-     "", Failure::Socket, {{10, -1}}, {pkg}, 1},
-    {"BodyUntilClose", {{R, S("HTTP/1.0 200 OK\r\n\r\nuntil the end"), Server::Close()}}, "/pkg.zip",
-     "until the end", Failure::None, {{0, 13}}, {pkg}, 1},
-    {"NoContent", {{R, S("HTTP/1.1 204 No Content\r\n\r\n"), Server::Stall()}}, "/pkg.zip", "", Failure::None, {},
-     {pkg}, 1},
+     {{R, S(okHead + "Content-Length: 10\r\n\r\n12345"), Server::Sleep(100ms), Server::Reset()}},
+     "/pkg.zip",
+     "",
+     Failure::Socket,
+     {{10, -1}},
+     {pkg},
+     1},
+    {"BodyUntilClose",
+     {{R, S("HTTP/1.0 200 OK\r\n\r\nuntil the end"), Server::Close()}},
+     "/pkg.zip",
+     "until the end",
+     Failure::None,
+     {{0, 13}},
+     {pkg},
+     1},
+    {"NoContent",
+     {{R, S("HTTP/1.1 204 No Content\r\n\r\n"), Server::Stall()}},
+     "/pkg.zip",
+     "",
+     Failure::None,
+     {},
+     {pkg},
+     1},
     {"ContinueThenResponse",
-     {{R, S("HTTP/1.1 100 Continue\r\n\r\n" + okHead + "Content-Length: 2\r\n\r\nok")}}, "/pkg.zip", "ok",
-     Failure::None, {{2, 2}}, {pkg}, 1},
-    {"ClosedBeforeStatusLine", {{R, S("HTTP/1.1 2"), Server::Close()}}, "/pkg.zip", "", Failure::Closed, {},
-     {pkg}, 1},
-    {"StatusLineTooLong", {{R, S("HTTP/1.1 200 " + longLine + "\r\n\r\n")}}, "/pkg.zip", "",
-     Failure::LineTooLong, {}, {pkg}, 1},
+     {{R, S("HTTP/1.1 100 Continue\r\n\r\n" + okHead + "Content-Length: 2\r\n\r\nok")}},
+     "/pkg.zip",
+     "ok",
+     Failure::None,
+     {{2, 2}},
+     {pkg},
+     1},
+    {"ClosedBeforeStatusLine",
+     {{R, S("HTTP/1.1 2"), Server::Close()}},
+     "/pkg.zip",
+     "",
+     Failure::Closed,
+     {},
+     {pkg},
+     1},
+    {"StatusLineTooLong",
+     {{R, S("HTTP/1.1 200 " + longLine + "\r\n\r\n")}},
+     "/pkg.zip",
+     "",
+     Failure::LineTooLong,
+     {},
+     {pkg},
+     1},
     {"HeaderBlockTooLarge", {{R, S(ManyHeaders())}}, "/pkg.zip", "", Failure::LineTooLong, {}, {pkg}, 1},
+    // Framing that cannot be trusted fails the fetch instead of ending the body early.
+    {"ChunkSizeNotHexadecimal",
+     {{R, S(okHead + "Transfer-Encoding: chunked\r\n\r\n2\r\nAB\r\nzz\r\nCDEF\r\n0\r\n\r\n")}},
+     "/pkg.zip",
+     "",
+     Failure::Malformed,
+     {{0, -1}},
+     {pkg},
+     1},
+    {"NegativeContentLength",
+     {{R, S(okHead + "Content-Length: -1\r\n\r\nAB"), Server::Close()}},
+     "/pkg.zip",
+     "",
+     Failure::Malformed,
+     {},
+     {pkg},
+     1},
+    {"OverflowingContentLength",
+     {{R, S(okHead + "Content-Length: 18446744073709551617\r\n\r\nAB"), Server::Close()}},
+     "/pkg.zip",
+     "",
+     Failure::Malformed,
+     {},
+     {pkg},
+     1},
+    // Interim responses: at most sixteen, and all heads of one request share the head limit.
+    {"SixteenContinuesThenResponse",
+     {{R, S(Continues(16) + okHead + "Content-Length: 2\r\n\r\nok")}},
+     "/pkg.zip",
+     "ok",
+     Failure::None,
+     {{2, 2}},
+     {pkg},
+     1},
+    {"SeventeenContinues",
+     {{R, S(Continues(17) + okHead + "Content-Length: 2\r\n\r\nok")}},
+     "/pkg.zip",
+     "",
+     Failure::Malformed,
+     {},
+     {pkg},
+     1},
+    {"ContinuesPastTheHeadLimit",
+     {{R, S(Continues(8, Padding(140000)) + okHead + "Content-Length: 2\r\n\r\nok")}},
+     "/pkg.zip",
+     "",
+     Failure::LineTooLong,
+     {},
+     {pkg},
+     1},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, Fetching, ::testing::ValuesIn(fetchCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Only http is followed: a redirect to another scheme fails like one to https, instead of being
+// fetched as plain http from the host and port it names.
+TEST_F(ClientTest, OnlyHttpRedirectsAreFollowed) {
+    const std::pair<const char*, Failure> cases[] = {{"file", Failure::Scheme},
+                                                     {"ftp", Failure::Scheme},
+                                                     {"gopher", Failure::Scheme},
+                                                     {"HTTP", Failure::None}};
+    for (const auto& [scheme, failure] : cases) {
+        SCOPED_TRACE(scheme);
+        Server target({{R, S(okHead + "Content-Length: 2\r\n\r\nok")}});
+        const QByteArray location =
+            QByteArray(scheme) + "://127.0.0.1:" + QByteArray::number(target.Port()) + "/x.zip";
+        Server server(
+            {{R, S("HTTP/1.1 302 Found\r\nLocation: " + location + "\r\nContent-Length: 0\r\n\r\n")}});
+        const Outcome outcome = Fetch(server.Url("/pkg.zip"));
+        EXPECT_EQ(outcome.failure, failure);
+        EXPECT_EQ(target.AcceptedConnections(), failure == Failure::None ? 1 : 0);
+    }
+    EXPECT_EQ(Fetch(QStringLiteral("ftp://127.0.0.1:1/pkg.zip")).failure, Failure::Scheme);
+}
+
+TEST_F(ClientTest, BodyPastItsLimitFails) {
+    EXPECT_EQ(TIdHTTP().MaxBodySize, int64_t{1} << 30);
+    http.MaxBodySize = 50000;
+    Server server({{R, S("HTTP/1.0 200 OK\r\n\r\n" + QByteArray(60000, 'z')), Server::Close()},
+                   {R, S(okHead + "Content-Length: 50000\r\n\r\n" + QByteArray(50000, 'z'))}});
+    const Outcome over = Fetch(server.Url());
+    EXPECT_EQ(over.failure, Failure::TooLarge);
+    EXPECT_EQ(over.buffer, "prefix:");
+    EXPECT_EQ(trace.back(), "E");
+    EXPECT_EQ(Fetch(server.Url()).failure, Failure::None) << "a body of exactly the limit is whole";
+}
+
+// A server that trickles keeps the read time-out from ever running out; the low-speed limit ends it.
+TEST_F(ClientTest, TricklingServerFailsAtTheLowSpeedLimit) {
+    antiFreeze.IdleTimeOut = 50;
+    http.LowSpeedLimit = 1024;
+    http.LowSpeedTime = 400;
+    const QByteArray body(12000, 't');
+    Server server({{R, S(okHead + "Content-Length: 12000\r\n\r\n"), Server::SendSlowly(body, 10, 50ms)},
+                   {R, S(okHead + "Content-Length: 12000\r\n\r\n"), Server::SendSlowly(body, 500, 50ms)}});
+    const auto started = std::chrono::steady_clock::now();
+    const Outcome trickle = Fetch(server.Url());
+    EXPECT_EQ(trickle.failure, Failure::LowSpeed);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 400ms) << "a whole window is waited for";
+    EXPECT_EQ(trace.back(), "E");
+    EXPECT_FALSE(http.Connected());
+    // Four times the limit per window goes through.
+    const Outcome steady = Fetch(server.Url());
+    EXPECT_EQ(steady.failure, Failure::None);
+    EXPECT_EQ(steady.buffer, "prefix:" + body);
+}
+
+// An endless run of "100 Continue" ends at the seventeenth, and the window is pumped meanwhile.
+TEST_F(ClientTest, InterimResponsesAreBoundedAndPumped) {
+    Server server({{R, S(Continues(17)), Server::Stall()}});
+    EXPECT_EQ(Fetch(server.Url()).failure, Failure::Malformed);
+    EXPECT_EQ(std::count(trace.begin(), trace.end(), "P"), 16);
+    EXPECT_FALSE(http.Connected());
+}
 
 TEST_F(ClientTest, ErrorCarriesStatusAndDecodedPage) {
     Server server({{R, S("HTTP/1.1 404 Not Found\r\nContent-Type: text/html; charset=gbk\r\n"
@@ -224,7 +479,9 @@ struct RequestCase {
     QByteArray cookieLines; // as they follow the User-Agent line of the next fetch
 };
 
-void PrintTo(const RequestCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const RequestCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class RequestBytes : public ClientTest, public ::testing::WithParamInterface<RequestCase> {};
 
@@ -238,7 +495,9 @@ TEST_P(RequestBytes, FirstFetchAndFetchAfterCookies) {
     ASSERT_EQ(Fetch(address).failure, Failure::None);
 
     const QByteArray common = "GET /download/showtime.zip?20110916210509 HTTP/1.1\r\n"
-                              "Host: 127.0.0.1:" + QByteArray::number(server.Port()) + "\r\n"
+                              "Host: 127.0.0.1:" +
+                              QByteArray::number(server.Port()) +
+                              "\r\n"
                               "Accept: text/html, */*\r\n"
                               "Accept-Encoding: identity\r\n"
                               "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n";
@@ -279,7 +538,9 @@ struct ReuseCase {
     int accepted;
 };
 
-void PrintTo(const ReuseCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const ReuseCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ConnectionReuse : public ClientTest, public ::testing::WithParamInterface<ReuseCase> {};
 
@@ -477,7 +738,8 @@ TEST_F(ClientTest, BracketedIPv6Literal) {
     const Outcome outcome = Fetch(server->Url("/v6.zip"));
     EXPECT_EQ(outcome.buffer, "prefix:ok");
     ASSERT_EQ(server->Requests().size(), 1u);
-    EXPECT_TRUE(server->Requests()[0].contains("\r\nHost: [::1]:" + QByteArray::number(server->Port()) + "\r\n"));
+    EXPECT_TRUE(
+        server->Requests()[0].contains("\r\nHost: [::1]:" + QByteArray::number(server->Port()) + "\r\n"));
 }
 
 TEST_F(ClientTest, AntiFreezeIsSingleAndPumpsOnlyWhenActiveOnItsThread) {

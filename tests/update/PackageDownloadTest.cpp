@@ -86,7 +86,7 @@ TEST(IsWholePackageTest, EmptyAndCutShortBodiesAreNoPackage) {
         head.StatusCode = 200;
         if (c.headers[0] != '\0')
             head.Headers.AddLine(c.headers);
-        EXPECT_EQ(IsWholePackage(c.body, head), c.whole) << c.headers << " / " << c.body.toStdString();
+        EXPECT_EQ(IsWholePackage(c.body.size(), head), c.whole) << c.headers << " / " << c.body.toStdString();
     }
 }
 
