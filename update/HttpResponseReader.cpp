@@ -368,12 +368,14 @@ void ResponseReader::ReadCounted(int64_t length, BodySink* sink, const TransferH
             Call(hooks.pump);
     }
     while (total < length) {
-        const qsizetype want =
-            static_cast<qsizetype>(std::min<int64_t>(HttpLimits::ReceiveBlock, length - total));
-        CheckBodyLimit(total + want);
+        // Never more than one byte past the limit is taken: the body fails once it has passed it,
+        // however its bytes arrive.
+        const qsizetype want = static_cast<qsizetype>(
+            std::min({int64_t{HttpLimits::ReceiveBlock}, length - total, bodyLimit_ + 1 - total}));
         const qsizetype got = ReceiveBlock(sink, want);
         if (got > 0) {
             total += got;
+            CheckBodyLimit(total);
             Call(hooks.work, total);
             if (sink != nullptr)
                 Call(hooks.pump);

@@ -362,7 +362,7 @@ const BodyCase bodyCases[] = {
      {"abcd", "efgh", "ijkl"},
      true,
      Outcome::TooLarge,
-     "abcd",
+     "abcdefghijk",
      {"B12", "W4", "P", "E"},
      nullptr,
      10},
