@@ -11,7 +11,7 @@ source "$PELNAVI_ROOT/tools/setup.sh"
 seconds=${1:-30}
 [ $# -gt 0 ] && shift
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(fuzz_response_reader fuzz_address fuzz_cookies fuzz_listing)
+[ ${#targets[@]} -eq 0 ] && targets=(fuzz_response_reader fuzz_address fuzz_cookies fuzz_listing fuzz_feed)
 
 dir="$PELNAVI_ROOT/build/fuzz"
 launcher=()

@@ -25,8 +25,11 @@ void ProcessPendingMessages() {
     QCoreApplication::processEvents();
 }
 
-// True when the archive library opens the file as a package.
+// True when the file is a package the extraction can take: an XMLTV feed, or an archive the
+// library opens.
 bool PackageOpens(const QString& path) {
+    if (IsXmltvFile(path))
+        return true;
     try {
         I7zInArchivePtr archive = MakeInArchive(CLSID_CFormatZip);
         archive->OpenArchiveFile(path);
