@@ -25,13 +25,13 @@ void ProcessPendingMessages() {
     QCoreApplication::processEvents();
 }
 
-// True when the file is a package the extraction can take: an XMLTV feed, or an archive the
-// library opens.
-bool PackageOpens(const QString& path) {
+// True when the file is a package the extraction can take: an XMLTV feed, or an archive that the
+// library the extraction uses opens.
+bool PackageOpens(const QString& path, const QString& library) {
     if (IsXmltvFile(path))
         return true;
     try {
-        I7zInArchivePtr archive = MakeInArchive(CLSID_CFormatZip);
+        I7zInArchivePtr archive = MakeInArchive(CLSID_CFormatZip, library);
         archive->OpenArchiveFile(path);
         return true;
     } catch (...) {
@@ -132,7 +132,7 @@ void TForm1::Button_DownloadClick() {
     }
     // A body read until the close cannot be checked for completeness; one the library cannot open
     // would destroy a good package and leave an extraction that can only fail.
-    if (!PackageOpens(package.TemporaryPath())) {
+    if (!PackageOpens(package.TemporaryPath(), Places.LibraryToLoad)) {
         ReportUpdateFailure(UpdateFailure::CannotUnpack);
         return;
     }
