@@ -5,11 +5,14 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QRandomGenerator>
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -35,16 +38,11 @@ QByteArray OriginalBytes(const QString& reported) {
     return bytes;
 }
 
-bool IsSymbolicLinkAt(int dirFd, const char* name) {
-    struct stat status {};
-    return ::fstatat(dirFd, name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(status.st_mode);
-}
-
 ItemFileResult Failure(int error) {
-    return {ItemFileResult::Failed, FileDescriptor(), error};
+    return {ItemFileResult::Failed, FileDescriptor(), error, {}};
 }
 ItemFileResult Skip() {
-    return {ItemFileResult::Skipped, FileDescriptor(), 0};
+    return {ItemFileResult::Skipped, FileDescriptor(), 0, {}};
 }
 
 } // namespace
@@ -91,34 +89,84 @@ QStringList ContainedPathComponents(const QString& itemPath) {
     return components;
 }
 
+ItemFileTarget::ItemFileTarget(FileDescriptor folder, QByteArray temporaryName, QByteArray finalName)
+    : folder_(std::move(folder)), temporaryName_(std::move(temporaryName)), finalName_(std::move(finalName)) {
+}
+
+ItemFileTarget& ItemFileTarget::operator=(ItemFileTarget&& other) noexcept {
+    if (this != &other) {
+        Discard();
+        folder_ = std::move(other.folder_);
+        temporaryName_ = std::exchange(other.temporaryName_, {});
+        finalName_ = std::exchange(other.finalName_, {});
+    }
+    return *this;
+}
+
+int ItemFileTarget::Commit() {
+    if (!Pending())
+        return 0;
+    if (::renameat(folder_.get(), temporaryName_.constData(), folder_.get(), finalName_.constData()) != 0) {
+        const int error = errno;
+        Discard();
+        return error;
+    }
+    temporaryName_.clear();
+    return 0;
+}
+
+void ItemFileTarget::Discard() {
+    if (Pending())
+        ::unlinkat(folder_.get(), std::exchange(temporaryName_, {}).constData(), 0);
+}
+
+bool IsNameConflict(int error) {
+    return error == ENAMETOOLONG || error == ENOTDIR || error == EISDIR || error == ELOOP ||
+           error == EINVAL || error == EILSEQ;
+}
+
 ItemFileResult CreateItemFileBelow(int rootFd, const QStringList& components) {
     if (components.isEmpty())
         return Skip();
-    FileDescriptor folder;
-    int folderFd = rootFd;
+    FileDescriptor folder(::fcntl(rootFd, F_DUPFD_CLOEXEC, 0));
+    if (!folder.valid())
+        return Failure(errno);
     for (qsizetype i = 0; i + 1 < components.size(); ++i) {
         const QByteArray name = QFile::encodeName(components[i]);
-        if (::mkdirat(folderFd, name.constData(), 0777) != 0 && errno != EEXIST)
-            return Failure(errno);
-        const int next =
-            ::openat(folderFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (next < 0) {
-            const int error = errno;
-            return IsSymbolicLinkAt(folderFd, name.constData()) ? Skip() : Failure(error);
-        }
-        folder.Reset(next);
-        folderFd = next;
+        if (::mkdirat(folder.get(), name.constData(), 0777) != 0 && errno != EEXIST)
+            return IsNameConflict(errno) ? Skip() : Failure(errno);
+        FileDescriptor next(
+            ::openat(folder.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next.valid())
+            return IsNameConflict(errno) ? Skip() : Failure(errno);
+        folder = std::move(next);
     }
     const QByteArray name = QFile::encodeName(components.back());
-    FileDescriptor file(
-        ::openat(folderFd, name.constData(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
-    if (!file.valid()) {
-        const int error = errno;
-        return IsSymbolicLinkAt(folderFd, name.constData()) ? Skip() : Failure(error);
-    }
-    // Only a regular file is ours to fill; a device or pipe planted there is left alone.
+    // Only a plain file is ours to replace; a link, folder, device or pipe there is left alone.
     struct stat status {};
-    if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
-        return Skip();
-    return {ItemFileResult::Created, std::move(file), 0};
+    if (::fstatat(folder.get(), name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (!S_ISREG(status.st_mode))
+            return Skip();
+    } else if (errno != ENOENT) {
+        return IsNameConflict(errno) ? Skip() : Failure(errno);
+    }
+    // Not a listing name, so a rescan that runs meanwhile does not show it.
+    QByteArray temporaryName = ".pelnavi-";
+    FileDescriptor file(CreateTemporaryFileAt(folder.get(), temporaryName, ".part"));
+    if (!file.valid())
+        return Failure(errno);
+    return {ItemFileResult::Created, std::move(file), 0,
+            ItemFileTarget(std::move(folder), temporaryName, name)};
+}
+
+int CreateTemporaryFileAt(int folderFd, QByteArray& name, const QByteArray& suffix) {
+    const QByteArray prefix = name;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = prefix + QByteArray::number(QRandomGenerator::global()->generate64(), 36) + suffix;
+        const int fd =
+            ::openat(folderFd, name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
 }

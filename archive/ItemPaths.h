@@ -2,6 +2,7 @@
 
 #include "platform/FileDescriptor.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -24,14 +25,49 @@ bool CharactsHaveUtf8Flag(const QString& characts);
 // (absolute, or with a ".." component) or names nothing, so the item is skipped.
 QStringList ContainedPathComponents(const QString& itemPath);
 
+// Where an item's data goes: first a temporary file beside its target, which only Commit puts in
+// place, so an item that fails leaves whatever file was there before. Discarded when it goes.
+class ItemFileTarget final {
+public:
+    ItemFileTarget() = default;
+    ItemFileTarget(FileDescriptor folder, QByteArray temporaryName, QByteArray finalName);
+    ~ItemFileTarget() { Discard(); }
+    ItemFileTarget(ItemFileTarget&&) noexcept = default;
+    ItemFileTarget& operator=(ItemFileTarget&& other) noexcept;
+    ItemFileTarget(const ItemFileTarget&) = delete;
+    ItemFileTarget& operator=(const ItemFileTarget&) = delete;
+
+    bool Pending() const { return !temporaryName_.isEmpty(); }
+    // Renames the temporary file over the target: 0, or the system error number (the temporary file
+    // is then removed).
+    int Commit();
+    // Removes the temporary file.
+    void Discard();
+
+private:
+    FileDescriptor folder_;
+    QByteArray temporaryName_;
+    QByteArray finalName_;
+};
+
 // Outcome of creating an item's file below an open folder.
 struct ItemFileResult {
     enum Kind { Created, Skipped, Failed } kind;
-    FileDescriptor file; // Created: the new file, truncated, open for reading and writing
+    FileDescriptor file; // Created: the temporary file, empty, open for reading and writing
     int error = 0;       // Failed: the system error number
+    ItemFileTarget target;
 };
 
-// Creates the missing folders and then the file, one component at a time below rootFd, never
-// following a symbolic link: a link met on the way, or standing where the file goes, makes the item
-// Skipped and nothing is written. Any other failure is Failed with its cause.
+// Creates the missing folders and then the temporary file, one component at a time below rootFd,
+// never following a symbolic link. Skipped, with nothing written, when the item cannot have its
+// name there: a link met on the way or standing at the target, anything but a plain file at the
+// target, a file where a folder is needed, a name too long for the file system. Any other failure
+// is Failed with its cause.
 ItemFileResult CreateItemFileBelow(int rootFd, const QStringList& components);
+
+// Creates a new empty file named name + random letters + suffix in the folder, never through a link;
+// name is set to the whole name. The descriptor (open for reading and writing), or -1 with errno.
+int CreateTemporaryFileAt(int folderFd, QByteArray& name, const QByteArray& suffix);
+
+// True for the errors that mean "this name cannot be made here", which skip the one item.
+bool IsNameConflict(int error);

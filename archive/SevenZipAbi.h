@@ -94,6 +94,7 @@ enum : int32_t {
     kAskExtract = 0,
     kAskTest = 1,
     kAskSkip = 2,
+    kOperationOK = 0,
 };
 
 // {23170F69-40C1-278A-0000-00yy00xx0000}: the library's interface ids.

@@ -1,6 +1,7 @@
 #include "archive/T7zInArchive.h"
 
 #include "archive/ItemPaths.h"
+#include "platform/AbortRequest.h"
 #include "platform/Exception.h"
 #include "platform/SystemMessage.h"
 
@@ -11,8 +12,12 @@
 #include <cerrno>
 #include <cwchar>
 #include <fcntl.h>
+#include <functional>
+#include <limits>
 #include <memory>
+#include <numeric>
 #include <string>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -33,6 +38,37 @@ public:
 private:
     F f_;
 };
+
+// An item's temporary file; every write first passes the extraction's gate.
+class TItemFileStream final : public TStream {
+public:
+    TItemFileStream(FileDescriptor file, std::function<int(size_t)> gate)
+        : FFile(std::move(file)), FGate(std::move(gate)) {}
+
+    int Read(void* data, size_t size, size_t& done) override { return FFile.Read(data, size, done); }
+    int Write(const void* data, size_t size, size_t& done) override {
+        done = 0;
+        if (const int refused = FGate(size))
+            return refused;
+        return FFile.Write(data, size, done);
+    }
+    int Seek(int64_t offset, Origin origin, int64_t& position) override {
+        return FFile.Seek(offset, origin, position);
+    }
+    int GetSize(int64_t& size) override { return FFile.GetSize(size); }
+    int SetSize(int64_t size) override { return FFile.SetSize(size); }
+
+private:
+    TFileStream FFile;
+    std::function<int(size_t)> FGate;
+};
+
+uint64_t StatvfsFreeSpace(int folderFd) {
+    struct statvfs status {};
+    if (::fstatvfs(folderFd, &status) != 0)
+        return std::numeric_limits<uint64_t>::max(); // unknown: the other bounds still hold
+    return uint64_t(status.f_bavail) * status.f_frsize;
+}
 
 PROPVARIANT UInt32Variant(uint32_t value) {
     PROPVARIANT variant{};
@@ -184,7 +220,7 @@ bool T7zInArchive::ItemIsFolder(uint32_t index) {
 
 // ---- Extraction
 
-void T7zInArchive::RunExtract(const uint32_t* indices, uint32_t count, bool test) {
+HRESULT T7zInArchive::CallExtract(const uint32_t* indices, uint32_t count, bool test) {
     // A counted reference: a callback that closes the archive must not free the handler under its
     // own running Extract.
     const TComPtr<IInArchive> handler(&Handler());
@@ -193,7 +229,11 @@ void T7zInArchive::RunExtract(const uint32_t* indices, uint32_t count, bool test
         handler->Extract(indices, count, test ? 1 : 0, static_cast<IArchiveExtractCallback*>(this));
     if (FPendingError)
         std::rethrow_exception(std::exchange(FPendingError, nullptr));
-    CheckArchiveResult(code);
+    return code;
+}
+
+void T7zInArchive::RunExtract(const uint32_t* indices, uint32_t count, bool test) {
+    CheckArchiveResult(CallExtract(indices, count, test));
 }
 
 void T7zInArchive::ExtractOneItem(uint32_t item, TStream* stream, bool test) {
@@ -237,12 +277,30 @@ void T7zInArchive::ExtractIntoFolder(const QString& path) {
     // An empty name would otherwise turn into the file system's root.
     if (path.isEmpty())
         CheckArchiveResult(E_INVALIDARG);
+    const uint32_t count = ItemCount();
     FExtractPath = path.endsWith(u'/') ? path : path + u'/';
+    FWrittenTotal = 0;
+    FLastPump = std::chrono::steady_clock::now();
     const ScopeExit clear([this] {
+        FItemTarget.Discard();
+        FResumeAfter.reset();
         FExtractPath.clear();
         CloseExtractRoot();
     });
-    RunExtract(nullptr, kAllItems, false);
+    // The library ends its run inside an item that it cannot finish for a reason of that item alone
+    // (too large, no password); the items after it are then asked for in a run of their own.
+    std::vector<uint32_t> indices(count);
+    std::iota(indices.begin(), indices.end(), 0u);
+    for (uint32_t next = 0; next < count;) {
+        FResumeAfter.reset();
+        const HRESULT code = CallExtract(indices.data() + next, count - next, false);
+        FItemTarget.Discard();
+        if (!FResumeAfter) {
+            CheckArchiveResult(code);
+            break;
+        }
+        next = *FResumeAfter + 1;
+    }
 }
 
 // ---- Settings
@@ -260,6 +318,11 @@ void T7zInArchive::UsePassword(const QString& password) {
 void T7zInArchive::InstallProgressSink(void* sender, T7zProgressCallback callback) {
     FProgressSender = sender;
     FProgressCallback = callback;
+}
+
+void T7zInArchive::InstallPump(void* sender, T7zPumpCallback callback) {
+    FPumpSender = sender;
+    FPump = callback;
 }
 
 // ---- Calls from the library. No exception may cross into it: one that arises is kept and raised
@@ -313,8 +376,11 @@ HRESULT T7zInArchive::GetStream(uint32_t index, ISequentialOutStream** outStream
         }
         if (FExtractCallBack)
             return FExtractCallBack(FExtractSender, index, outStream);
-        if (!FExtractPath.isEmpty() && !ItemIsFolder(index))
+        if (!FExtractPath.isEmpty() && !ItemIsFolder(index)) {
+            if (!PumpPoint())
+                return E_ABORT;
             return SupplyItemFile(index, outStream);
+        }
         return S_OK;
     } catch (...) {
         return KeepPendingError();
@@ -322,6 +388,7 @@ HRESULT T7zInArchive::GetStream(uint32_t index, ISequentialOutStream** outStream
 }
 
 HRESULT T7zInArchive::SupplyItemFile(uint32_t index, ISequentialOutStream** outStream) {
+    FItemTarget.Discard();
     // A path that could lead outside the target folder gets no stream: the item is skipped.
     const QStringList components = ContainedPathComponents(ItemPath(index));
     if (components.isEmpty())
@@ -337,11 +404,69 @@ HRESULT T7zInArchive::SupplyItemFile(uint32_t index, ISequentialOutStream** outS
     case ItemFileResult::Created:
         break;
     }
-    auto fileStream = std::make_unique<TFileStream>(std::move(file.file));
+    FItemIndex = index;
+    FItemWritten = 0;
+    FItemTarget = std::move(file.target);
+    auto fileStream = std::make_unique<TItemFileStream>(std::move(file.file),
+                                                        [this](size_t size) { return AdmitItemBytes(size); });
     TComPtr<ISequentialOutStream> stream(static_cast<IOutStream*>(new T7zStream(fileStream.get(), soOwned)));
     fileStream.release();
     *outStream = stream.Detach();
     return S_OK;
+}
+
+bool T7zInArchive::PumpPoint() {
+    FLastPump = std::chrono::steady_clock::now();
+    try {
+        if (FPump)
+            FPump(FPumpSender);
+        ThrowIfAbortRequested();
+        return true;
+    } catch (...) {
+        KeepPendingError();
+        return false;
+    }
+}
+
+uint64_t T7zInArchive::FreeSpace() {
+    return FLimits.FreeSpace ? FLimits.FreeSpace(FExtractRoot.get()) : StatvfsFreeSpace(FExtractRoot.get());
+}
+
+int T7zInArchive::AdmitItemBytes(size_t size) {
+    if (std::chrono::steady_clock::now() - FLastPump >= FLimits.PumpInterval && !PumpPoint())
+        return ECANCELED;
+    if (size > FLimits.ItemBytes - std::min(FItemWritten, FLimits.ItemBytes)) {
+        FResumeAfter = FItemIndex;
+        return EFBIG;
+    }
+    try {
+        if (size > FLimits.TotalBytes - std::min(FWrittenTotal, FLimits.TotalBytes))
+            throw ExtractionBoundError(
+                QStringLiteral("The package would write more than %1 bytes").arg(FLimits.TotalBytes));
+        const uint64_t free = FreeSpace();
+        if (free < FLimits.FreeSpaceReserve || size > free - FLimits.FreeSpaceReserve)
+            throw ExtractionBoundError(QStringLiteral("Fewer than %1 bytes would be left free in \"%2\"")
+                                           .arg(FLimits.FreeSpaceReserve)
+                                           .arg(FExtractPath));
+    } catch (...) {
+        KeepPendingError();
+        return ENOSPC;
+    }
+    FItemWritten += size;
+    FWrittenTotal += size;
+    return 0;
+}
+
+HRESULT T7zInArchive::FinishItem(bool whole) {
+    if (!FItemTarget.Pending())
+        return S_OK;
+    if (!whole) {
+        FItemTarget.Discard();
+        return S_OK;
+    }
+    const int error = FItemTarget.Commit();
+    // A folder that took the name meanwhile skips the item like any name that cannot be made.
+    return error == 0 || IsNameConflict(error) ? S_OK : HresultFromErrno(error);
 }
 
 // The target folder is made (with every missing parent) when the first file goes into it, and held
@@ -363,9 +488,15 @@ HRESULT T7zInArchive::PrepareOperation(int32_t) {
     return S_OK;
 }
 
-// Damaged items are not reported: the extraction goes on with the next one.
-HRESULT T7zInArchive::SetOperationResult(int32_t) {
-    return S_OK;
+// Damaged items are not reported: the extraction goes on with the next one, and only a whole item
+// replaces the file it is written to.
+HRESULT T7zInArchive::SetOperationResult(int32_t operationResult) {
+    if (FExtractPath.isEmpty())
+        return S_OK;
+    FResumeAfter.reset();
+    if (const HRESULT code = FinishItem(operationResult == kOperationOK); code != S_OK)
+        return code;
+    return PumpPoint() ? S_OK : E_ABORT;
 }
 
 HRESULT T7zInArchive::CryptoGetTextPassword(BSTR* password) {
@@ -389,6 +520,9 @@ HRESULT T7zInArchive::CryptoGetTextPassword(BSTR* password) {
             FPasswordIsDefined = true;
             return answer(given);
         }
+        // The library ends its run with this answer; the item alone is skipped.
+        if (FItemTarget.Pending())
+            FResumeAfter = FItemIndex;
         return S_FALSE;
     } catch (...) {
         return KeepPendingError();

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "archive/ItemPaths.h"
 #include "archive/Unit_sevenzip.h"
 #include "platform/FileDescriptor.h"
 
 #include <QString>
 
+#include <chrono>
 #include <exception>
+#include <optional>
 
 // The extraction object. Towards the library it plays every callback role of opening and
 // extraction: open callback, extract callback with progress, password provider, volume callback
@@ -18,7 +21,8 @@ class T7zInArchive final : public T7zArchive,
                            public IArchiveOpenVolumeCallback,
                            public IArchiveOpenSetSubArchiveName {
 public:
-    explicit T7zInArchive(const QString& lib) : T7zArchive(lib) {}
+    explicit T7zInArchive(const QString& lib, const TLibraryImage* expected = nullptr)
+        : T7zArchive(lib, expected) {}
 
     // IUnknown
     HRESULT QueryInterface(const GUID& iid, void** object) override;
@@ -43,6 +47,8 @@ public:
     void InstallPasswordProvider(void* sender, T7zPasswordCallback callback) override;
     void UsePassword(const QString& password) override;
     void InstallProgressSink(void* sender, T7zProgressCallback callback) override;
+    void InstallPump(void* sender, T7zPumpCallback callback) override;
+    void SetExtractionLimits(const TExtractionLimits& limits) override { FLimits = limits; }
     void WriteClassID(const GUID& classId) override { SetClassID(classId); }
     GUID ReadClassID() override { return ClassID(); }
 
@@ -75,9 +81,18 @@ private:
     TPropVariant ReadItemProperty(uint32_t index, PROPID propID);
     QString ReadItemText(uint32_t index, PROPID propID);
     void RunExtract(const uint32_t* indices, uint32_t count, bool test);
+    // The library's answer; an error kept from a callback is raised instead.
+    HRESULT CallExtract(const uint32_t* indices, uint32_t count, bool test);
     HRESULT SupplyItemFile(uint32_t index, ISequentialOutStream** outStream);
     HRESULT OpenExtractRoot();
     void CloseExtractRoot();
+    // Under ExtractIntoFolder: a pump point (false: give up, the reason kept); the gate every
+    // write of an item passes (0 or the system error number that refuses the bytes).
+    bool PumpPoint();
+    int AdmitItemBytes(size_t size);
+    uint64_t FreeSpace();
+    // The item being written ends: in place when whole, else its temporary file goes.
+    HRESULT FinishItem(bool whole);
     // Keeps an exception met inside a library callback, to raise once the library has returned.
     HRESULT KeepPendingError();
 
@@ -97,4 +112,16 @@ private:
     bool FNamesAreEscaped = false;
     FileDescriptor FExtractRoot;
     std::exception_ptr FPendingError;
+
+    TExtractionLimits FLimits;
+    T7zPumpCallback FPump = nullptr;
+    void* FPumpSender = nullptr;
+    std::chrono::steady_clock::time_point FLastPump;
+    uint64_t FWrittenTotal = 0;
+    // The item of ExtractIntoFolder whose data is being written.
+    uint32_t FItemIndex = 0;
+    uint64_t FItemWritten = 0;
+    ItemFileTarget FItemTarget;
+    // The library stopped inside this item for a reason of the item alone: go on after it.
+    std::optional<uint32_t> FResumeAfter;
 };

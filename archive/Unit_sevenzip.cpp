@@ -5,7 +5,9 @@
 #include "platform/Exception.h"
 #include "platform/FileDescriptor.h"
 #include "platform/SystemMessage.h"
+#include "resources/EmbeddedLibrary.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +17,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -59,25 +62,36 @@ void ExtractResourceToFile(const QString& resourceName, const QString& resourceT
     }
 
     const QString fullPath = QFileInfo(fileName).absoluteFilePath();
-    const FileDescriptor file(
-        ::open(QFile::encodeName(fileName).constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (file.get() < 0) {
-        const int error = errno;
-        throw Exception(
-            QStringLiteral("Cannot create file \"%1\". %2").arg(fullPath, ErrnoMessageText(error)));
-    }
+    const auto fail = [&](const char* what, int error) {
+        throw Exception(QStringLiteral("Cannot %1 file \"%2\". %3")
+                            .arg(QLatin1String(what), fullPath, ErrnoMessageText(error)));
+    };
+    // Written under a temporary name and renamed over the file only when whole: a link standing
+    // there is replaced, never followed, and a failed write leaves no half library behind.
+    const FileDescriptor folder(::open(QFile::encodeName(QFileInfo(fileName).path()).constData(),
+                                       O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.valid())
+        fail("create", errno);
+    QByteArray temporaryName = QFile::encodeName(QFileInfo(fileName).fileName()) + '.';
+    const FileDescriptor file(CreateTemporaryFileAt(folder.get(), temporaryName, ".part"));
+    if (!file.valid())
+        fail("create", errno);
+    const auto failRemoving = [&](const char* what, int error) {
+        ::unlinkat(folder.get(), temporaryName.constData(), 0);
+        fail(what, error);
+    };
     qint64 written = 0;
     while (written < size) {
         const ssize_t count = ::write(file.get(), bytes + written, static_cast<size_t>(size - written));
         if (count < 0 && errno == EINTR)
             continue;
-        if (count <= 0) {
-            const int error = count < 0 ? errno : ENOSPC;
-            throw Exception(
-                QStringLiteral("Cannot write file \"%1\". %2").arg(fullPath, ErrnoMessageText(error)));
-        }
+        if (count <= 0)
+            failRemoving("write", count < 0 ? errno : ENOSPC);
         written += count;
     }
+    if (::renameat(folder.get(), temporaryName.constData(), folder.get(),
+                   QFile::encodeName(QFileInfo(fileName).fileName()).constData()) != 0)
+        failRemoving("create", errno);
 }
 
 // ---- CheckArchiveResult
@@ -160,10 +174,49 @@ QByteArray TPropVariant::StringBytes() const {
 
 // ---- T7zPlugin
 
-T7zPlugin::T7zPlugin(const QString& lib) : FLibraryName(lib) {
+// ---- Library images
+
+TLibraryImage EmbeddedLibraryImage() {
+    return {kEmbeddedLibrarySize, QByteArray(kEmbeddedLibrarySha256)};
+}
+
+FileDescriptor OpenVerifiedLibrary(const QString& path, const TLibraryImage& image) {
+    FileDescriptor file(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+    struct stat status {};
+    if (!file.valid() || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        static_cast<uint64_t>(status.st_size) != image.Size)
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    char block[65536];
+    uint64_t total = 0;
+    for (;;) {
+        const ssize_t count = ::read(file.get(), block, sizeof block);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return {};
+        if (count == 0)
+            break;
+        hash.addData(QByteArrayView(block, count));
+        total += static_cast<uint64_t>(count);
+    }
+    if (total != image.Size || hash.result().toHex() != image.Sha256Hex.toLower())
+        return {};
+    return file;
+}
+
+T7zPlugin::T7zPlugin(const QString& lib, const TLibraryImage* expected) : FLibraryName(lib) {
     // Linux does not look in the working directory for a bare name, so it is named there.
     const QString path = lib.contains(u'/') ? lib : QStringLiteral("./") + lib;
-    FHandle = ::dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
+    if (expected) {
+        // Loaded through the descriptor that was checked, so the file cannot be swapped in between.
+        const FileDescriptor verified = OpenVerifiedLibrary(path, *expected);
+        if (verified.valid())
+            FHandle = ::dlopen(QStringLiteral("/proc/self/fd/%1").arg(verified.get()).toLatin1().constData(),
+                               RTLD_NOW | RTLD_LOCAL);
+    } else {
+        FHandle = ::dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
+    }
     if (!FHandle)
         throw Exception(QStringLiteral("Error loading library %1").arg(lib));
     FCreateObject = reinterpret_cast<CreateObjectFunc>(Entry("CreateObject"));
@@ -225,7 +278,7 @@ void T7zPlugin::CreateObject(const GUID& clsid, const GUID& iid, void** object) 
 
 // ---- T7zArchive
 
-T7zArchive::T7zArchive(const QString& lib) : T7zPlugin(lib) {
+T7zArchive::T7zArchive(const QString& lib, const TLibraryImage* expected) : T7zPlugin(lib, expected) {
     FGetHandlerProperty = reinterpret_cast<GetHandlerPropertyFunc>(Entry("GetHandlerProperty"));
     if (!FGetHandlerProperty) {
         ReleaseModule();
@@ -255,7 +308,11 @@ GUID T7zArchive::GetLibGUIDProperty(NArchive index) {
 // ---- MakeInArchive
 
 I7zInArchivePtr MakeInArchive(const GUID& classId, const QString& library) {
-    I7zInArchivePtr archive(new T7zInArchive(library));
+    // The system's own library is trusted where it lies; a copy written by start-up is loaded only
+    // when it holds exactly the embedded library.
+    const TLibraryImage embedded = EmbeddedLibraryImage();
+    const bool systemLibrary = library == QString::fromUtf8(kSystemArchiveLibrary);
+    I7zInArchivePtr archive(new T7zInArchive(library, systemLibrary ? nullptr : &embedded));
     archive->WriteClassID(classId);
     return archive;
 }

@@ -7,18 +7,36 @@
 #include "archive/InterfacedObject.h"
 #include "archive/SevenZipAbi.h"
 #include "archive/T7zStream.h"
+#include "platform/Exception.h"
+#include "platform/FileDescriptor.h"
 #include "platform/ProgramPlaces.h"
 
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 
 // ---- Library resources on disk
 
 // Writes the bytes of the executable's resource (name, type), both matched without regard to case,
-// to fileName, replacing any file there. Raises "Resource %s not found", "Cannot create file "%s". %s"
-// or "Cannot write file "%s". %s".
+// to fileName: into a new file beside it, renamed over fileName once whole, so whatever stood there
+// (a link included) is replaced and never written through. Raises "Resource %s not found", "Cannot create
+// file "%s". %s" or "Cannot write file "%s". %s".
 void ExtractResourceToFile(const QString& resourceName, const QString& resourceType, const QString& fileName);
+
+// What a library file must hold to be loaded: its size and the SHA-256 of its bytes (hexadecimal).
+struct TLibraryImage {
+    uint64_t Size = 0;
+    QByteArray Sha256Hex;
+};
+
+// The library that the executable embeds, as the build measured it.
+TLibraryImage EmbeddedLibraryImage();
+
+// The file at path, open for reading, when it is a plain file holding exactly image; otherwise an
+// invalid descriptor.
+FileDescriptor OpenVerifiedLibrary(const QString& path, const TLibraryImage& image);
 
 // ---- Result codes
 
@@ -86,8 +104,9 @@ inline constexpr GUID CLSID_CFormatZip{
 class T7zPlugin : public TInterfacedObject, public IUnknown {
 public:
     // Loads lib ("./" is put before a bare name, so the file in the working directory is the one
-    // found). Raises "Error loading library %s" and "%s is not a 7z library".
-    explicit T7zPlugin(const QString& lib);
+    // found). With expected, a file that does not hold exactly that image is never loaded. Raises
+    // "Error loading library %s" and "%s is not a 7z library".
+    explicit T7zPlugin(const QString& lib, const TLibraryImage* expected = nullptr);
 
     HRESULT QueryInterface(const GUID& iid, void** object) override;
     uint32_t AddRef() override { return AddReference(); }
@@ -117,7 +136,7 @@ private:
 class T7zArchive : public T7zPlugin {
 public:
     // As T7zPlugin, then raises "%s is not a Format library" without GetHandlerProperty.
-    explicit T7zArchive(const QString& lib);
+    explicit T7zArchive(const QString& lib, const TLibraryImage* expected = nullptr);
 
     // Raises on a negative code, with the system's text for it.
     TPropVariant GetHandlerProperty(NArchive propID);
@@ -146,6 +165,30 @@ using T7zGetStreamCallBack = HRESULT (*)(void* sender, uint32_t index, ISequenti
 // total true: value is the total to come; false: the amount done so far.
 using T7zProgressCallback = HRESULT (*)(void* sender, bool total, int64_t value);
 
+// Called at the pump points of ExtractIntoFolder, to keep the window answering.
+using T7zPumpCallback = void (*)(void* sender);
+
+// What ExtractIntoFolder may write. A listing is a few kilobytes; these bounds stop a package that
+// would fill the disk.
+struct TExtractionLimits {
+    static constexpr uint64_t MiB = uint64_t(1) << 20;
+    // An item that would write more is skipped, and its partial file removed.
+    uint64_t ItemBytes = 64 * MiB;
+    // Reaching either of these ends the extraction with ExtractionBoundError.
+    uint64_t TotalBytes = 1024 * MiB;
+    uint64_t FreeSpaceReserve = 64 * MiB;
+    // Longest time between two pumps while an item's data is written.
+    std::chrono::milliseconds PumpInterval{50};
+    // Bytes free for the user on the file system of the open folder; by default statvfs's answer.
+    std::function<uint64_t(int folderFd)> FreeSpace;
+};
+
+// The extraction stopped at one of its bounds; what it wrote before stays.
+class ExtractionBoundError final : public Exception {
+public:
+    using Exception::Exception;
+};
+
 // {022CF785-3ECE-46EF-9755-291FA84CC6C9}
 inline constexpr GUID IID_I7zInArchive{
     0x022CF785u, 0x3ECE, 0x46EF, {0x97, 0x55, 0x29, 0x1F, 0xA8, 0x4C, 0xC6, 0xC9}};
@@ -168,10 +211,17 @@ public:
     virtual void ExtractListedItems(const uint32_t* items, uint32_t count, bool test, void* sender,
                                     T7zGetStreamCallBack callback) = 0;
     virtual void ExtractEveryItem(bool test, void* sender, T7zGetStreamCallBack callback) = 0;
+    // Writes every file item below path. Each item goes into a temporary file beside its target and
+    // replaces the target only when the library reports it whole, so a damaged, encrypted, cut-short
+    // or oversized item leaves the old file as it was; the extraction then goes on with the next item.
     virtual void ExtractIntoFolder(const QString& path) = 0;
     virtual void InstallPasswordProvider(void* sender, T7zPasswordCallback callback) = 0;
     virtual void UsePassword(const QString& password) = 0;
     virtual void InstallProgressSink(void* sender, T7zProgressCallback callback) = 0;
+    // ExtractIntoFolder pumps at every item boundary and at most every PumpInterval while it writes;
+    // at each pump point it gives up with AbortedError when an abort has been requested.
+    virtual void InstallPump(void* sender, T7zPumpCallback callback) = 0;
+    virtual void SetExtractionLimits(const TExtractionLimits& limits) = 0;
     virtual void WriteClassID(const GUID& classId) = 0;
     virtual GUID ReadClassID() = 0;
 
@@ -185,6 +235,8 @@ using I7zInArchivePtr = TComPtr<I7zInArchive>;
 inline constexpr const char16_t* kArchiveLibraryName = kLibraryCopyName;
 
 // An extraction object over the library file (by default "7z.dll" in the working directory) for the
-// handler classId; the handler itself is created at the first open. Raises the library's load errors.
+// handler classId; the handler itself is created at the first open. Apart from the system's own
+// library, only a file that holds exactly the embedded library is loaded; any other gives "Error
+// loading library %s". Raises the library's load errors.
 I7zInArchivePtr MakeInArchive(const GUID& classId,
                               const QString& library = QString::fromUtf16(kArchiveLibraryName));

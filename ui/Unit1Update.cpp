@@ -177,6 +177,8 @@ void TForm1::Button_URARClick() {
             ImportXmltvFile(package, DataFolder());
         } else {
             archive = MakeInArchive(CLSID_CFormatZip, Places.LibraryToLoad);
+            // The window keeps answering while the package is unpacked.
+            archive->InstallPump(nullptr, [](void*) { ProcessPendingMessages(); });
             archive->OpenArchiveFile(package);
             archive->ExtractIntoFolder(DataFolder());
         }

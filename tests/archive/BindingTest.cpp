@@ -4,19 +4,44 @@
 #include "tests/archive/ArchiveTestSupport.h"
 #include "tests/support/Files.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <dlfcn.h>
 #include <functional>
+#include <sys/resource.h>
 
 namespace {
 
 QByteArray LibraryResource() {
     return ReadAll(QStringLiteral(":/rsrc/DLL/7Z"));
 }
+
+// Caps the size of files this process writes; a write beyond it fails with EFBIG.
+class ScopedFileSizeLimit final {
+public:
+    explicit ScopedFileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &previous_);
+        previousSignal_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = previous_;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~ScopedFileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &previous_);
+        std::signal(SIGXFSZ, previousSignal_);
+    }
+    ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
+    ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
+
+private:
+    rlimit previous_{};
+    void (*previousSignal_)(int) = SIG_DFL;
+};
 
 constexpr GUID kFormat7z{0x23170F69u, 0x40C1, 0x278A, {0x10, 0x00, 0x00, 0x01, 0x10, 0x07, 0x00, 0x00}};
 
@@ -47,8 +72,26 @@ TEST(ExtractResourceToFile, ReportsEachFailureInItsOwnWords) {
               QStringLiteral("Cannot create file \"%1\". No such file or directory").arg(missingFolderFile));
     EXPECT_EQ(MessageOf([&] { ExtractResourceToFile("7z", "dll", folder.Path()); }),
               QStringLiteral("Cannot create file \"%1\". Is a directory").arg(folder.Path()));
-    EXPECT_EQ(MessageOf([] { ExtractResourceToFile("7z", "dll", "/dev/full"); }),
-              "Cannot write file \"/dev/full\". No space left on device");
+    // A write that the system cuts short leaves the earlier file as it was, and no part of the new one.
+    WriteWholeFile(folder.Path("7z.dll"), "earlier copy");
+    {
+        const ScopedFileSizeLimit limit(4096);
+        EXPECT_EQ(MessageOf([] { ExtractResourceToFile("7z", "dll", "7z.dll"); }),
+                  QStringLiteral("Cannot write file \"%1\". File too large").arg(folder.Path("7z.dll")));
+    }
+    EXPECT_EQ(ReadWholeFile(folder.Path("7z.dll")), "earlier copy");
+    EXPECT_EQ(TreeBelow(folder.Path()), QStringList{"7z.dll"});
+}
+
+TEST(ExtractResourceToFile, ReplacesALinkInsteadOfWritingThroughIt) {
+    const LibraryWorkingFolder folder(false);
+    WriteWholeFile(folder.Path("victim.txt"), "victim");
+    ASSERT_TRUE(QFile::link(folder.Path("victim.txt"), folder.Path("7z.dll")));
+    ExtractResourceToFile("7z", "dll", "7z.dll");
+    EXPECT_EQ(ReadWholeFile(folder.Path("victim.txt")), "victim");
+    EXPECT_FALSE(QFileInfo(folder.Path("7z.dll")).isSymLink());
+    EXPECT_EQ(ReadWholeFile(folder.Path("7z.dll")), LibraryResource());
+    EXPECT_EQ(TreeBelow(folder.Path()), (QStringList{"7z.dll", "victim.txt"}));
 }
 
 TEST(LibraryLoading, RefusesModulesThatAreNotTheArchiveLibrary) {
@@ -68,7 +111,41 @@ TEST(LibraryLoading, RefusesModulesThatAreNotTheArchiveLibrary) {
             ASSERT_TRUE(QFile::copy(c.source, folder.Path("7z.dll")));
         else if (c.source)
             WriteWholeFile(folder.Path("7z.dll"), "this is not a library\n");
-        EXPECT_EQ(MessageOf([] { MakeInArchive(CLSID_CFormatZip); }), c.message) << c.message;
+        // The loader itself, without the check of the factory below.
+        EXPECT_EQ(MessageOf([] { I7zInArchivePtr(new T7zInArchive(QStringLiteral("7z.dll"))); }), c.message)
+            << c.message;
+        EXPECT_FALSE(IsMapped(folder.Path("7z.dll")));
+    }
+}
+
+TEST(LibraryLoading, TheFactoryLoadsOnlyAFileThatHoldsExactlyTheEmbeddedLibrary) {
+    const QByteArray library = LibraryResource();
+    QByteArray oneByteChanged = library;
+    oneByteChanged[oneByteChanged.size() / 2] = char(oneByteChanged[oneByteChanged.size() / 2] ^ 1);
+    const struct {
+        const char* what;
+        std::function<void(const LibraryWorkingFolder&)> plant;
+        bool loads;
+    } cases[] = {
+        {"the embedded library", [&](const auto& f) { WriteWholeFile(f.Path("7z.dll"), library); }, true},
+        {"a link to a copy of it",
+         [&](const auto& f) {
+             WriteWholeFile(f.Path("copy.so"), library);
+             QFile::link(f.Path("copy.so"), f.Path("7z.dll"));
+         },
+         true},
+        {"another library", [](const auto& f) { QFile::copy(TESTLIB_NO_HANDLER_PROPERTY, f.Path("7z.dll")); },
+         false},
+        {"one byte changed", [&](const auto& f) { WriteWholeFile(f.Path("7z.dll"), oneByteChanged); }, false},
+        {"one byte more", [&](const auto& f) { WriteWholeFile(f.Path("7z.dll"), library + '\0'); }, false},
+        {"a folder", [](const auto& f) { QDir().mkpath(f.Path("7z.dll")); }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const LibraryWorkingFolder folder(false);
+        c.plant(folder);
+        EXPECT_EQ(MessageOf([] { MakeInArchive(CLSID_CFormatZip); }),
+                  c.loads ? "<no error>" : "Error loading library 7z.dll");
         EXPECT_FALSE(IsMapped(folder.Path("7z.dll")));
     }
 }
@@ -78,7 +155,8 @@ TEST(LibraryLoading, AFailedConstructorGivesTheModuleBackExactlyOnce) {
     ASSERT_TRUE(QFile::copy(TESTLIB_NO_HANDLER_PROPERTY, folder.Path("7z.dll")));
     void* ownLoad = ::dlopen(QFile::encodeName(folder.Path("7z.dll")).constData(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(ownLoad, nullptr);
-    EXPECT_EQ(MessageOf([] { MakeInArchive(CLSID_CFormatZip); }), "7z.dll is not a Format library");
+    EXPECT_EQ(MessageOf([] { I7zInArchivePtr(new T7zInArchive(QStringLiteral("7z.dll"))); }),
+              "7z.dll is not a Format library");
     // Released twice, the module would be gone although we still hold it.
     EXPECT_TRUE(IsMapped(folder.Path("7z.dll")));
     ::dlclose(ownLoad);

@@ -106,15 +106,27 @@ TEST(ItemPaths, CreatesFilesBelowTheFolderWithoutFollowingLinks) {
         {{"new", "deeper", "file.txt"}, ItemFileResult::Created, 0},
         {{"linkdir", "file.txt"}, ItemFileResult::Skipped, 0},
         {{"dangling.txt"}, ItemFileResult::Skipped, 0},
-        {{"folder.txt"}, ItemFileResult::Failed, EISDIR},
-        {{"plain", "file.txt"}, ItemFileResult::Failed, ENOTDIR},
+        {{"folder.txt"}, ItemFileResult::Skipped, 0},
+        {{"plain", "file.txt"}, ItemFileResult::Skipped, 0},
+        {{QString(256, u'n')}, ItemFileResult::Skipped, 0},
+        {{"missing-folder-made", QString(256, u'n'), "file.txt"}, ItemFileResult::Skipped, 0},
     };
     for (const auto& c : cases) {
-        const ItemFileResult result = CreateItemFileBelow(rootFd, c.components);
+        const QString target = root.filePath(c.components.join('/'));
+        const bool existed = QFile::exists(target);
+        ItemFileResult result = CreateItemFileBelow(rootFd, c.components);
         EXPECT_EQ(result.kind, c.kind) << c.components.join('/').toStdString();
         EXPECT_EQ(result.error, c.error) << c.components.join('/').toStdString();
+        // The data goes into a temporary file, which only the commit puts in place.
+        if (result.kind == ItemFileResult::Created) {
+            EXPECT_EQ(QFile::exists(target), existed);
+            EXPECT_EQ(result.target.Commit(), 0);
+            EXPECT_TRUE(QFile::exists(target));
+        }
     }
     ::close(rootFd);
     EXPECT_TRUE(QFile::exists(root.filePath("new/deeper/file.txt")));
+    EXPECT_EQ(QDir(root.filePath("new/deeper")).entryList(QDir::Files | QDir::Hidden),
+              QStringList{"file.txt"});
     EXPECT_TRUE(QDir(outside.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
 }
