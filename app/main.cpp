@@ -1,4 +1,5 @@
 // Program entry: the single-instance guard, the application object, the window and its message loop.
+#include "platform/AbortRequest.h"
 #include "platform/AppPaths.h"
 #include "platform/InstanceGuard.h"
 #include "platform/ProgramPlaces.h"
@@ -9,6 +10,7 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -17,13 +19,15 @@ namespace {
 int gSignalPipe[2] = {-1, -1};
 
 void ForwardSignal(int) {
+    // A fetch or extraction in progress gives up at its next pump point, where the pipe is read.
+    RequestAbort();
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(gSignalPipe[1], &byte, 1);
 }
 
-// A desktop session that ends (SIGTERM) or a Ctrl+C closes the window like its close box does, so
-// the program still ends with exit code 0. The handlers are in place before the window exists; a
-// signal that comes meanwhile waits in the pipe until the message loop runs.
+// A desktop session that ends (SIGTERM) or a Ctrl+C closes the window like its close box does, and
+// also any box open over it, so the program still ends with exit code 0. The handlers are in place before the
+// window exists; a signal that comes meanwhile waits in the pipe until the message loop runs.
 bool ForwardTerminationSignals() {
     if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return false;
@@ -37,11 +41,11 @@ bool ForwardTerminationSignals() {
 
 void CloseOnForwardedSignal(TForm1& window) {
     auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &window);
-    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [] {
         char byte;
         while (::read(gSignalPipe[0], &byte, 1) > 0) {
         }
-        window.close();
+        QApplication::closeAllWindows();
     });
 }
 
@@ -59,6 +63,11 @@ int main(int argc, char** argv) {
     const QStringList arguments = ProgramArguments(argc, argv);
     // Only one copy per login: a second start ends here, silently, before it needs a display.
     InstanceGuard guard(QString::fromUtf8(kApplicationTitle));
+    if (guard.outcome() == InstanceGuard::Outcome::NoHandle) {
+        // Still no window, but the user learns why nothing started.
+        std::fprintf(stderr, "%s: %s\n", kApplicationTitle, guard.problem().toLocal8Bit().constData());
+        return 0;
+    }
     if (guard.outcome() != InstanceGuard::Outcome::Claimed)
         return 0;
 

@@ -1,5 +1,8 @@
 #include "platform/InstanceGuard.h"
 
+#include "platform/SystemMessage.h"
+
+#include <QDir>
 #include <QFile>
 
 #include <cerrno>
@@ -10,23 +13,102 @@
 
 namespace {
 
-QString DefaultLockPath(const QString& name) {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && runtime[0] != '\0')
-        return QFile::decodeName(runtime) + u'/' + name + QStringLiteral(".lock");
-    return QStringLiteral("/tmp/") + name + u'-' + QString::number(::getuid()) + QStringLiteral(".lock");
+QString EnvironmentPath(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? QFile::decodeName(value) : QString();
+}
+
+// The folder's status without following a link at its place; false with *problem when it has none.
+bool FolderStatus(const QString& folder, struct stat& status, QString* problem) {
+    if (::lstat(QFile::encodeName(folder).constData(), &status) == 0)
+        return true;
+    *problem = QStringLiteral("%1: %2").arg(folder, ErrnoMessageText(errno));
+    return false;
+}
+
+bool UsableRuntimeFolder(const QString& folder, uid_t user) {
+    struct stat status {};
+    return QDir::isAbsolutePath(folder) && ::stat(QFile::encodeName(folder).constData(), &status) == 0 &&
+           IsPrivateFolder(status, user);
+}
+
+bool MakePrivateTemporaryFolder(const QString& folder, uid_t user, QString* problem) {
+    if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST) {
+        *problem = QStringLiteral("%1: %2").arg(folder, ErrnoMessageText(errno));
+        return false;
+    }
+    struct stat status {};
+    if (!FolderStatus(folder, status, problem))
+        return false;
+    if (!IsPrivateFolder(status, user)) {
+        *problem = QStringLiteral("%1 is not a folder of mode 0700 owned by user %2").arg(folder).arg(user);
+        return false;
+    }
+    return true;
+}
+
+bool UsableCacheFolder(const QString& folder, uid_t user, QString* problem) {
+    if (!QDir::isAbsolutePath(folder)) {
+        *problem = QStringLiteral("no cache folder (HOME is not set)");
+        return false;
+    }
+    QDir().mkpath(folder);
+    struct stat status {};
+    if (::stat(QFile::encodeName(folder).constData(), &status) != 0) {
+        *problem = QStringLiteral("%1: %2").arg(folder, ErrnoMessageText(errno));
+        return false;
+    }
+    if (!S_ISDIR(status.st_mode) || status.st_uid != user) {
+        *problem = QStringLiteral("%1 is not a folder owned by user %2").arg(folder).arg(user);
+        return false;
+    }
+    return true;
 }
 
 } // namespace
 
-InstanceGuard::InstanceGuard(const QString& name, const QString& lockFolder)
-    : path_(lockFolder.isEmpty() ? DefaultLockPath(name)
-                                 : lockFolder + u'/' + name + QStringLiteral(".lock")) {
-    // Never through a link: in the shared /tmp someone else could plant one to make us create or
-    // open a file of their choosing.
+LockFolderSources LockFolderSourcesFromEnvironment() {
+    LockFolderSources sources;
+    sources.RuntimeFolder = EnvironmentPath("XDG_RUNTIME_DIR");
+    sources.CacheFolder = EnvironmentPath("XDG_CACHE_HOME");
+    if (!QDir::isAbsolutePath(sources.CacheFolder)) {
+        const QString home = EnvironmentPath("HOME");
+        sources.CacheFolder = home.isEmpty() ? QString() : home + QStringLiteral("/.cache");
+    }
+    sources.User = ::getuid();
+    return sources;
+}
+
+bool IsPrivateFolder(const struct stat& status, uid_t user) {
+    return S_ISDIR(status.st_mode) && status.st_uid == user && (status.st_mode & 07777) == 0700;
+}
+
+QString ChooseLockFolder(const LockFolderSources& sources, QString* problem) {
+    if (UsableRuntimeFolder(sources.RuntimeFolder, sources.User))
+        return sources.RuntimeFolder;
+    const QString temporary =
+        sources.SharedTemporaryFolder + QStringLiteral("/pelnavi-") + QString::number(sources.User);
+    QString temporaryProblem;
+    if (MakePrivateTemporaryFolder(temporary, sources.User, &temporaryProblem))
+        return temporary;
+    QString cacheProblem;
+    if (UsableCacheFolder(sources.CacheFolder, sources.User, &cacheProblem))
+        return sources.CacheFolder;
+    *problem = QStringLiteral("no folder of the user's own for the instance lock (%1; %2)")
+                   .arg(temporaryProblem, cacheProblem);
+    return {};
+}
+
+InstanceGuard::InstanceGuard(const QString& name, const QString& lockFolder) {
+    const QString folder =
+        lockFolder.isEmpty() ? ChooseLockFolder(LockFolderSourcesFromEnvironment(), &problem_) : lockFolder;
+    if (folder.isEmpty())
+        return;
+    path_ = folder + u'/' + name + QStringLiteral(".lock");
+    // Never through a link: whoever planted one would have us create or open a file of their choosing.
     fd_.Reset(::open(QFile::encodeName(path_).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!fd_.valid()) {
-        outcome_ = Outcome::NoHandle;
+        problem_ = QStringLiteral("cannot open the instance lock %1: %2").arg(path_, ErrnoMessageText(errno));
         return;
     }
     int rc;
@@ -37,6 +119,11 @@ InstanceGuard::InstanceGuard(const QString& name, const QString& lockFolder)
         outcome_ = Outcome::Claimed;
         return;
     }
-    outcome_ = errno == EWOULDBLOCK ? Outcome::AlreadyExists : Outcome::NoHandle;
+    if (errno == EWOULDBLOCK) {
+        outcome_ = Outcome::AlreadyExists;
+    } else {
+        outcome_ = Outcome::NoHandle;
+        problem_ = QStringLiteral("cannot lock the instance lock %1: %2").arg(path_, ErrnoMessageText(errno));
+    }
     fd_.Reset();
 }

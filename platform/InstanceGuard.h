@@ -4,23 +4,46 @@
 
 #include <QString>
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
+// Where the lock file may go when no folder is given, and whose it must be.
+struct LockFolderSources {
+    QString RuntimeFolder; // $XDG_RUNTIME_DIR
+    QString SharedTemporaryFolder = QStringLiteral("/tmp");
+    QString CacheFolder; // $XDG_CACHE_HOME, else $HOME/.cache
+    uid_t User = 0;
+};
+LockFolderSources LockFolderSourcesFromEnvironment();
+
+// A folder that only the user can reach: a directory of the user's own, mode 0700.
+bool IsPrivateFolder(const struct stat& status, uid_t user);
+
+// The runtime folder when it is usable; else "pelnavi-<uid>" in the shared temporary folder, made
+// with mode 0700 and checked, as no other user may own or open it; else the cache folder. Empty
+// when none will do, with the reason in *problem.
+QString ChooseLockFolder(const LockFolderSources& sources, QString* problem);
+
 // Keeps a second copy of the program from running under the same login. The lock is an
-// exclusive flock on a file in the user's runtime folder; the descriptor stays open for the life
+// exclusive flock on a file in a folder of the user's own; the descriptor stays open for the life
 // of the guard, so the lock ends with the process however it ends.
 class InstanceGuard final {
 public:
     enum class Outcome { Claimed, AlreadyExists, NoHandle };
 
-    // lockFolder empty: $XDG_RUNTIME_DIR, or /tmp with the user id in the file name.
+    // lockFolder empty: the folder that ChooseLockFolder picks from the environment.
     explicit InstanceGuard(const QString& name, const QString& lockFolder = {});
     InstanceGuard(const InstanceGuard&) = delete;
     InstanceGuard& operator=(const InstanceGuard&) = delete;
 
     Outcome outcome() const { return outcome_; }
     const QString& lockFilePath() const { return path_; }
+    // NoHandle: why the lock could not be opened, in one line.
+    const QString& problem() const { return problem_; }
 
 private:
     FileDescriptor fd_;
     Outcome outcome_ = Outcome::NoHandle;
     QString path_;
+    QString problem_;
 };

@@ -1,10 +1,12 @@
 #include "platform/Network.h"
 
+#include "platform/AbortRequest.h"
 #include "platform/FileDescriptor.h"
 #include "platform/NameResolution.h"
 
 #include <QUrl>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <ifaddrs.h>
@@ -38,6 +40,9 @@ bool SystemReportsConnection() {
 
 namespace {
 
+// The wait is cut into short slices so that an ending session does not wait for the deadline.
+constexpr std::chrono::milliseconds kAbortCheckSlice{100};
+
 bool ConnectWithin(const addrinfo& address, std::chrono::steady_clock::time_point deadline) {
     FileDescriptor socket(
         ::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, address.ai_protocol));
@@ -50,13 +55,13 @@ bool ConnectWithin(const addrinfo& address, std::chrono::steady_clock::time_poin
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
+        if (left.count() <= 0 || AbortRequested())
             return false;
         pollfd pfd{socket.get(), POLLOUT, 0};
-        const int rc = ::poll(&pfd, 1, static_cast<int>(left.count()));
-        if (rc < 0 && errno == EINTR)
+        const int rc = ::poll(&pfd, 1, static_cast<int>(std::min(left, kAbortCheckSlice).count()));
+        if ((rc < 0 && errno == EINTR) || rc == 0)
             continue;
-        if (rc <= 0)
+        if (rc < 0)
             return false;
         int error = 0;
         socklen_t length = sizeof error;

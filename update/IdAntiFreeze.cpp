@@ -1,5 +1,6 @@
 #include "update/IdAntiFreeze.h"
 
+#include "platform/AbortRequest.h"
 #include "platform/Exception.h"
 
 #include <atomic>
@@ -26,6 +27,10 @@ TIdAntiFreeze* TIdAntiFreeze::Instance() {
 
 void TIdAntiFreeze::DoProcess() {
     // Pumping from another thread would run window code off the GUI thread.
-    if (Active && pump_ && std::this_thread::get_id() == ownerThread_)
+    if (std::this_thread::get_id() != ownerThread_)
+        return;
+    if (Active && pump_)
         pump_();
+    // An ending session fails the fetch here, so nothing half-read is saved.
+    ThrowIfAbortRequested();
 }

@@ -25,7 +25,8 @@ public:
     // When false, a wait slice that ends with data pumps as well.
     bool OnlyWhenIdle = true;
 
-    // Runs the pump when active and called on the thread that created the instance.
+    // Runs the pump when active and called on the thread that created the instance; then raises
+    // AbortedError when an abort has been requested.
     void DoProcess();
 
 private:

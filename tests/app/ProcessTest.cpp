@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -18,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <optional>
 
 namespace {
@@ -277,6 +279,52 @@ TEST_F(ProcessTest, AnInstalledTreeKeepsItsDataInTheUsersFolders) {
         EXPECT_FALSE(QFileInfo::exists(Path("cache/Pelnavi/7z.dll"))) << "the system's library serves";
     else
         EXPECT_TRUE(QFileInfo(Path("cache/Pelnavi/7z.dll")).isFile());
+}
+
+TEST_F(ProcessTest, ALockThatCannotBeOpenedEndsTheProgramWithOneLineSayingWhy) {
+    // A folder stands where the lock file goes.
+    ASSERT_TRUE(QDir(Path("run")).mkdir(QStringLiteral("Pelnavi系统.lock")));
+    QProcess process;
+    Launch(process, {});
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0);
+    const QString error = QString::fromLocal8Bit(process.readAllStandardError());
+    EXPECT_EQ(error.count(u'\n'), 1) << error.toStdString();
+    EXPECT_TRUE(error.contains(Path("run") + QStringLiteral("/Pelnavi系统.lock"))) << error.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(Path("work/7z.dll"))) << "no window was made";
+}
+
+// A desktop logout in the middle of a download: the program ends at once and saves nothing.
+TEST_F(ProcessTest, TerminationDuringAFetchEndsTheProgramPromptlyWithoutSavingThePackage) {
+    if (!SystemReportsConnection())
+        GTEST_SKIP() << "the system reports no network connection, so no update would start";
+    const auto probe = LoopbackServer::AnsweringEveryGet("HTTP/1.1 204 No Content\r\n\r\n");
+    LoopbackServer packages(
+        {{LoopbackServer::ReadRequest(),
+          LoopbackServer::Send("HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\n" + QByteArray(1000, 'z')),
+          LoopbackServer::Stall()}});
+    QProcess process;
+    QProcessEnvironment servers;
+    servers.insert(QStringLiteral("PELNAVI_PACKAGE_URL"),
+                   packages.Url(QStringLiteral("/download/showtime.zip")));
+    servers.insert(QStringLiteral("PELNAVI_PROBE_URL"), probe->Url());
+    Launch(process, {QStringLiteral("-up")}, {}, servers);
+    ASSERT_TRUE(WaitFor([&] { return !packages.Requests().empty(); }, 60000));
+    QThread::msleep(300); // the head and the first bytes of the body are read
+
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    QElapsedTimer sinceSignal;
+    sinceSignal.start();
+    ASSERT_TRUE(process.waitForFinished(20000)) << "the download kept the program alive";
+    const qint64 elapsed = sinceSignal.elapsed();
+    std::printf("ended %lld ms after SIGTERM\n", static_cast<long long>(elapsed));
+    EXPECT_LT(elapsed, 2000);
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_EQ(
+        QDir(Path("app/ZORQListTemp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+        QStringList());
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <unistd.h>
@@ -124,7 +125,7 @@ TEST(InstanceGuard, UnopenableLockFileGivesNoHandle) {
     EXPECT_FALSE(QFileInfo::exists(planted)); // the link was not followed
 }
 
-TEST(InstanceGuard, DefaultFolderIsTheRuntimeFolderElseTmpWithTheUserId) {
+TEST(InstanceGuard, DefaultFolderIsTheRuntimeFolderElseAFolderOfTheUsersOwn) {
     QTemporaryDir runtime;
     ASSERT_TRUE(runtime.isValid());
     {
@@ -134,18 +135,102 @@ TEST(InstanceGuard, DefaultFolderIsTheRuntimeFolderElseTmpWithTheUserId) {
         EXPECT_EQ(guard.lockFilePath(), runtime.filePath(kName + QStringLiteral(".lock")));
         EXPECT_TRUE(QFileInfo::exists(guard.lockFilePath()));
     }
+    // Without it, never a file in the shared /tmp itself, where another user could make it first.
     // A name of this test's own, so a running copy of the program is neither disturbed nor seen.
     const QString name = QStringLiteral("pelnavi-guard-test-%1").arg(::getpid());
-    const QString expected = QStringLiteral("/tmp/%1-%2.lock").arg(name).arg(::getuid());
     for (const std::optional<QByteArray>& value :
          {std::optional<QByteArray>(), std::optional<QByteArray>("")}) {
         ScopedVariable variable("XDG_RUNTIME_DIR", value);
         InstanceGuard guard(name);
         EXPECT_EQ(guard.outcome(), Outcome::Claimed);
-        EXPECT_EQ(guard.lockFilePath(), expected);
+        const QFileInfo folder(QFileInfo(guard.lockFilePath()).path());
+        EXPECT_NE(folder.filePath(), QStringLiteral("/tmp"));
+        EXPECT_EQ(folder.ownerId(), ::getuid());
         EXPECT_EQ(InstanceGuard(name).outcome(), Outcome::AlreadyExists);
+        QFile::remove(guard.lockFilePath());
     }
-    QFile::remove(expected);
+}
+
+TEST(InstanceGuard, ChoosesAFolderThatOnlyTheUserCanReach) {
+    const uid_t user = ::getuid();
+    const QString own = QStringLiteral("pelnavi-%1").arg(user);
+    const struct Case {
+        const char* what;
+        std::function<void(const QString& root)> prepare; // root holds "run", "tmp" and "cache"
+        QString runtime;                                  // relative to root; empty: unset
+        const char* chosen;                               // relative to root; empty: none
+    } cases[] = {
+        {"runtime folder of mode 0700", [](const QString&) {}, "run", "run"},
+        {"no runtime folder: one of our own in tmp, made with mode 0700", [](const QString&) {}, "",
+         "tmp/%1"},
+        {"runtime folder open to others",
+         [](const QString& root) {
+             QFile::setPermissions(root + "/run",
+                                   QFile::permissions(root + "/run") | QFile::ReadOther | QFile::ExeOther);
+         },
+         "run", "tmp/%1"},
+        {"runtime folder missing", [](const QString&) {}, "missing", "tmp/%1"},
+        {"runtime folder named relatively", [](const QString&) {}, "./run", "tmp/%1"},
+        {"our folder in tmp was made open to others",
+         [&](const QString& root) {
+             QDir(root + "/tmp").mkdir(own);
+             QFile::setPermissions(root + "/tmp/" + own, QFileDevice::Permissions(0x7777));
+         },
+         "", "cache"},
+        {"a link stands at our folder in tmp",
+         [&](const QString& root) { QFile::link(root + "/run", root + "/tmp/" + own); }, "", "cache"},
+        {"a file stands at our folder in tmp",
+         [&](const QString& root) { QFile(root + "/tmp/" + own).open(QIODevice::WriteOnly); }, "", "cache"},
+        {"no tmp and no cache folder",
+         [](const QString& root) {
+             QDir(root + "/tmp").removeRecursively();
+             QFile(root + "/cache").open(QIODevice::WriteOnly);
+         },
+         "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir root;
+        ASSERT_TRUE(root.isValid());
+        ASSERT_TRUE(QDir(root.path()).mkpath("run") && QDir(root.path()).mkpath("tmp"));
+        QFile::setPermissions(root.filePath("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        c.prepare(root.path());
+        LockFolderSources sources;
+        sources.RuntimeFolder =
+            c.runtime.isEmpty() || c.runtime.startsWith('.') ? c.runtime : root.filePath(c.runtime);
+        sources.SharedTemporaryFolder = root.filePath("tmp");
+        sources.CacheFolder = root.filePath("cache");
+        sources.User = user;
+        QString problem;
+        const QString chosen = ChooseLockFolder(sources, &problem);
+        const QString expected = *c.chosen ? root.filePath(QString::fromUtf8(c.chosen).arg(own)) : QString();
+        EXPECT_EQ(chosen, expected);
+        EXPECT_EQ(problem.isEmpty(), !expected.isEmpty()) << problem.toStdString();
+        if (expected.endsWith(own)) {
+            struct stat status {};
+            ASSERT_EQ(::stat(QFile::encodeName(expected).constData(), &status), 0);
+            EXPECT_EQ(status.st_mode & 07777, 0700u);
+        }
+    }
+}
+
+TEST(InstanceGuard, APrivateFolderIsADirectoryOfTheUserWithMode0700) {
+    const struct {
+        mode_t mode;
+        uid_t owner;
+        bool isPrivate;
+    } cases[] = {
+        {S_IFDIR | 0700, 1000, true},  {S_IFDIR | 0700, 1001, false},  {S_IFDIR | 0750, 1000, false},
+        {S_IFDIR | 0701, 1000, false}, {S_IFDIR | 01700, 1000, false}, {S_IFLNK | 0700, 1000, false},
+        {S_IFREG | 0700, 1000, false},
+    };
+    for (const auto& c : cases) {
+        struct stat status {};
+        status.st_mode = c.mode;
+        status.st_uid = c.owner;
+        EXPECT_EQ(IsPrivateFolder(status, 1000), c.isPrivate)
+            << std::oct << c.mode << " " << std::dec << c.owner;
+    }
 }
 
 } // namespace
