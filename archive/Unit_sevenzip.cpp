@@ -307,12 +307,9 @@ GUID T7zArchive::GetLibGUIDProperty(NArchive index) {
 
 // ---- MakeInArchive
 
-I7zInArchivePtr MakeInArchive(const GUID& classId, const QString& library) {
-    // The system's own library is trusted where it lies; a copy written by start-up is loaded only
-    // when it holds exactly the embedded library.
+I7zInArchivePtr MakeInArchive(const GUID& classId, const QString& library, bool embeddedCopy) {
     const TLibraryImage embedded = EmbeddedLibraryImage();
-    const bool systemLibrary = library == QString::fromUtf8(kSystemArchiveLibrary);
-    I7zInArchivePtr archive(new T7zInArchive(library, systemLibrary ? nullptr : &embedded));
+    I7zInArchivePtr archive(new T7zInArchive(library, embeddedCopy ? &embedded : nullptr));
     archive->WriteClassID(classId);
     return archive;
 }

@@ -235,8 +235,10 @@ using I7zInArchivePtr = TComPtr<I7zInArchive>;
 inline constexpr const char16_t* kArchiveLibraryName = kLibraryCopyName;
 
 // An extraction object over the library file (by default "7z.dll" in the working directory) for the
-// handler classId; the handler itself is created at the first open. Apart from the system's own
-// library, only a file that holds exactly the embedded library is loaded; any other gives "Error
-// loading library %s". Raises the library's load errors.
+// handler classId; the handler itself is created at the first open. A copy that start-up wrote
+// (embeddedCopy) is loaded only when it holds exactly the embedded library, so a file planted in its
+// place gives "Error loading library %s"; the system's own library is taken as it is. Raises the
+// library's load errors.
 I7zInArchivePtr MakeInArchive(const GUID& classId,
-                              const QString& library = QString::fromUtf16(kArchiveLibraryName));
+                              const QString& library = QString::fromUtf16(kArchiveLibraryName),
+                              bool embeddedCopy = true);

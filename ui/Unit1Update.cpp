@@ -176,7 +176,9 @@ void TForm1::Button_URARClick() {
         if (IsXmltvFile(package)) {
             ImportXmltvFile(package, DataFolder());
         } else {
-            archive = MakeInArchive(CLSID_CFormatZip, Places.LibraryToLoad);
+            // Only the copy that start-up wrote is checked against the embedded library.
+            archive = MakeInArchive(CLSID_CFormatZip, Places.LibraryToLoad,
+                                    Places.LibraryToLoad == Places.LibraryCopy);
             // The window keeps answering while the package is unpacked.
             archive->InstallPump(nullptr, [](void*) { ProcessPendingMessages(); });
             archive->OpenArchiveFile(package);
