@@ -79,7 +79,7 @@ TEST(ExtractResourceToFile, ReportsEachFailureInItsOwnWords) {
         EXPECT_EQ(MessageOf([] { ExtractResourceToFile("7z", "dll", "7z.dll"); }),
                   QStringLiteral("Cannot write file \"%1\". File too large").arg(folder.Path("7z.dll")));
     }
-    EXPECT_EQ(ReadWholeFile(folder.Path("7z.dll")), "earlier copy");
+    EXPECT_EQ(ReadAll(folder.Path("7z.dll")), "earlier copy");
     EXPECT_EQ(TreeBelow(folder.Path()), QStringList{"7z.dll"});
 }
 
@@ -88,9 +88,9 @@ TEST(ExtractResourceToFile, ReplacesALinkInsteadOfWritingThroughIt) {
     WriteWholeFile(folder.Path("victim.txt"), "victim");
     ASSERT_TRUE(QFile::link(folder.Path("victim.txt"), folder.Path("7z.dll")));
     ExtractResourceToFile("7z", "dll", "7z.dll");
-    EXPECT_EQ(ReadWholeFile(folder.Path("victim.txt")), "victim");
+    EXPECT_EQ(ReadAll(folder.Path("victim.txt")), "victim");
     EXPECT_FALSE(QFileInfo(folder.Path("7z.dll")).isSymLink());
-    EXPECT_EQ(ReadWholeFile(folder.Path("7z.dll")), LibraryResource());
+    EXPECT_EQ(ReadAll(folder.Path("7z.dll")), LibraryResource());
     EXPECT_EQ(TreeBelow(folder.Path()), (QStringList{"7z.dll", "victim.txt"}));
 }
 
