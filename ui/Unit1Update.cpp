@@ -26,12 +26,12 @@ void ProcessPendingMessages() {
 }
 
 // True when the file is a package the extraction can take: an XMLTV feed, or an archive that the
-// library the extraction uses opens.
-bool PackageOpens(const QString& path, const QString& library) {
+// library the extraction uses opens (checked as the extraction checks it).
+bool PackageOpens(const QString& path, const QString& library, bool embeddedCopy) {
     if (IsXmltvFile(path))
         return true;
     try {
-        I7zInArchivePtr archive = MakeInArchive(CLSID_CFormatZip, library);
+        I7zInArchivePtr archive = MakeInArchive(CLSID_CFormatZip, library, embeddedCopy);
         archive->OpenArchiveFile(path);
         return true;
     } catch (...) {
@@ -132,7 +132,8 @@ void TForm1::Button_DownloadClick() {
     }
     // A body read until the close cannot be checked for completeness; one the library cannot open
     // would destroy a good package and leave an extraction that can only fail.
-    if (!PackageOpens(package.TemporaryPath(), Places.LibraryToLoad)) {
+    if (!PackageOpens(package.TemporaryPath(), Places.LibraryToLoad,
+                      Places.LibraryToLoad == Places.LibraryCopy)) {
         ReportUpdateFailure(UpdateFailure::CannotUnpack);
         return;
     }
