@@ -11,7 +11,7 @@ PELNAVI_PACKAGES=(
   python3 curl findutils libglib2.0-bin
   desktop-file-utils appstream dpkg-dev fakeroot
   xmltv-util libxml2-utils
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format-14 clang-tidy-14
 )
 
 pelnavi_install_packages() {

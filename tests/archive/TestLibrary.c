@@ -37,7 +37,9 @@ EXPORT void SysFreeString(wchar_t* text) {
         free((uint32_t*)text - 1);
 }
 
-EXPORT unsigned SysStringByteLen(wchar_t* text) { return text ? ((uint32_t*)text)[-1] : 0; }
+EXPORT unsigned SysStringByteLen(wchar_t* text) {
+    return text ? ((uint32_t*)text)[-1] : 0;
+}
 
 EXPORT int32_t VariantClear(Variant* value) {
     value->vt = 0;

@@ -62,7 +62,8 @@ TEST(IsListingFileName, LowersOnlyAsciiAndNeedsNoDot) {
     };
     for (const auto& c : cases) {
         const QByteArray name = QString::fromUtf16(c.name).toUtf8();
-        EXPECT_EQ(IsListingFileName(std::string_view(name.constData(), static_cast<size_t>(name.size()))), c.listing)
+        EXPECT_EQ(IsListingFileName(std::string_view(name.constData(), static_cast<size_t>(name.size()))),
+                  c.listing)
             << name.toStdString();
     }
 }

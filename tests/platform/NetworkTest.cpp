@@ -6,11 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <chrono>
 #include <ifaddrs.h>
 #include <net/if.h>
-#include <netpacket/packet.h>
-#include <chrono>
 #include <netinet/in.h>
+#include <netpacket/packet.h>
 #include <sys/socket.h>
 #include <unistd.h>
 

@@ -27,16 +27,31 @@ void CloseFd(int& fd) {
 
 } // namespace
 
-LoopbackServer::Step LoopbackServer::ReadRequest() { return {Step::Kind::ReadRequest, {}, 0, {}}; }
-LoopbackServer::Step LoopbackServer::Send(QByteArray bytes) { return {Step::Kind::Send, std::move(bytes), 0, {}}; }
-LoopbackServer::Step LoopbackServer::SendSlowly(QByteArray bytes, qsizetype pieceSize, std::chrono::milliseconds pause) {
+LoopbackServer::Step LoopbackServer::ReadRequest() {
+    return {Step::Kind::ReadRequest, {}, 0, {}};
+}
+LoopbackServer::Step LoopbackServer::Send(QByteArray bytes) {
+    return {Step::Kind::Send, std::move(bytes), 0, {}};
+}
+LoopbackServer::Step LoopbackServer::SendSlowly(QByteArray bytes, qsizetype pieceSize,
+                                                std::chrono::milliseconds pause) {
     return {Step::Kind::SendSlowly, std::move(bytes), pieceSize, pause};
 }
-LoopbackServer::Step LoopbackServer::Sleep(std::chrono::milliseconds pause) { return {Step::Kind::Sleep, {}, 0, pause}; }
-LoopbackServer::Step LoopbackServer::Stall() { return {Step::Kind::Stall, {}, 0, {}}; }
-LoopbackServer::Step LoopbackServer::Close() { return {Step::Kind::Close, {}, 0, {}}; }
-LoopbackServer::Step LoopbackServer::ShutdownWrite() { return {Step::Kind::ShutdownWrite, {}, 0, {}}; }
-LoopbackServer::Step LoopbackServer::Reset() { return {Step::Kind::Reset, {}, 0, {}}; }
+LoopbackServer::Step LoopbackServer::Sleep(std::chrono::milliseconds pause) {
+    return {Step::Kind::Sleep, {}, 0, pause};
+}
+LoopbackServer::Step LoopbackServer::Stall() {
+    return {Step::Kind::Stall, {}, 0, {}};
+}
+LoopbackServer::Step LoopbackServer::Close() {
+    return {Step::Kind::Close, {}, 0, {}};
+}
+LoopbackServer::Step LoopbackServer::ShutdownWrite() {
+    return {Step::Kind::ShutdownWrite, {}, 0, {}};
+}
+LoopbackServer::Step LoopbackServer::Reset() {
+    return {Step::Kind::Reset, {}, 0, {}};
+}
 
 LoopbackServer::LoopbackServer(std::vector<Script> scripts, Family family)
     : LoopbackServer(std::move(scripts), std::nullopt, family) {}
@@ -46,7 +61,8 @@ std::unique_ptr<LoopbackServer> LoopbackServer::AnsweringEveryGet(QByteArray res
         new LoopbackServer({}, Script{ReadRequest(), Send(std::move(response))}, Family::IPv4));
 }
 
-LoopbackServer::LoopbackServer(std::vector<Script> scripts, std::optional<Script> everyConnection, Family family)
+LoopbackServer::LoopbackServer(std::vector<Script> scripts, std::optional<Script> everyConnection,
+                               Family family)
     : scripts_(std::move(scripts)), everyConnection_(std::move(everyConnection)), family_(family) {
     const int domain = family == Family::IPv6 ? AF_INET6 : AF_INET;
     listenFd_ = ::socket(domain, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -68,7 +84,8 @@ LoopbackServer::LoopbackServer(std::vector<Script> scripts, std::optional<Script
         address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         length = sizeof *address;
     }
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&storage), length) != 0 || ::listen(listenFd_, 16) != 0) {
+    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&storage), length) != 0 ||
+        ::listen(listenFd_, 16) != 0) {
         CloseFd(listenFd_);
         CloseFd(stopFd_);
         throw std::runtime_error("LoopbackServer: cannot listen on the loopback address");
@@ -214,7 +231,8 @@ bool LoopbackServer::RunStep(int& fd, QByteArray& input, const Step& step) {
                 return false;
             if (at > 0)
                 WaitFor(-1, 0, step.pause);
-            if (!sendAll(step.bytes.constData() + at, std::min(std::max<qsizetype>(1, step.pieceSize), step.bytes.size() - at)))
+            if (!sendAll(step.bytes.constData() + at,
+                         std::min(std::max<qsizetype>(1, step.pieceSize), step.bytes.size() - at)))
                 return false;
         }
         return true;

@@ -60,7 +60,8 @@ public:
     // Connections whose script has run out and whose socket the server has closed.
     int FinishedConnections() const { return finished_.load(); }
     // Waits until `count` connections have finished; false after `limit`.
-    bool WaitForFinishedConnections(int count, std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
+    bool WaitForFinishedConnections(int count,
+                                    std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
     // Every request read so far, in the order they were completed.
     std::vector<QByteArray> Requests() const;
 
