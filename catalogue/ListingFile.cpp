@@ -66,20 +66,7 @@ QString DecodeListingText(const QByteArray& bytes) {
 
 QStringList SplitListingLines(QStringView text) {
     QStringList lines;
-    const QChar* units = text.data();
-    const qsizetype size = text.size();
-    qsizetype lineStart = 0;
-    for (qsizetype i = 0; i < size; ++i) {
-        const char16_t unit = units[i].unicode();
-        if (unit != u'\r' && unit != u'\n')
-            continue;
-        lines.append(text.sliced(lineStart, i - lineStart).toString());
-        if (unit == u'\r' && i + 1 < size && units[i + 1] == u'\n')
-            ++i;
-        lineStart = i + 1;
-    }
-    if (lineStart < size)
-        lines.append(text.sliced(lineStart).toString());
+    ForEachListingLine(text, [&lines](QStringView line) { lines.append(line.toString()); });
     return lines;
 }
 

@@ -15,6 +15,24 @@ QString DecodeListingText(const QByteArray& bytes);
 // the very end adds no empty line.
 QStringList SplitListingLines(QStringView text);
 
+// Calls `take(line)` with each line of `text` as SplitListingLines cuts them, as views into `text`.
+template <typename Take> void ForEachListingLine(QStringView text, Take take) {
+    const QChar* units = text.data();
+    const qsizetype size = text.size();
+    qsizetype lineStart = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t unit = units[i].unicode();
+        if (unit != u'\r' && unit != u'\n')
+            continue;
+        take(text.sliced(lineStart, i - lineStart));
+        if (unit == u'\r' && i + 1 < size && units[i + 1] == u'\n')
+            ++i;
+        lineStart = i + 1;
+    }
+    if (lineStart < size)
+        take(text.sliced(lineStart));
+}
+
 // DecodeListingText, then SplitListingLines.
 QStringList DecodeListing(const QByteArray& bytes);
 

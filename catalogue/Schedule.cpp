@@ -1,5 +1,7 @@
 #include "catalogue/Schedule.h"
 
+#include "catalogue/ListingFile.h"
+
 #include <array>
 #include <cstdlib>
 
@@ -196,27 +198,6 @@ void DateTheDays(QList<ParsedDay>& parsed, const QDate& fallbackDate) {
     }
 }
 
-// Local date-times, made cheaply: resolving the local time zone for every programme costs more than
-// all the rest of the parse, so a date whose offset from UTC is the same at both of its ends (no
-// daylight-saving change that day) takes that offset for all its programmes.
-class LocalTimes final {
-public:
-    QDateTime At(const QDate& date, const QTime& time) {
-        if (date != date_) {
-            date_ = date;
-            const int offset = QDateTime(date, QTime(0, 0)).offsetFromUtc();
-            steady_ = offset == QDateTime(date, QTime(23, 59, 59)).offsetFromUtc();
-            offset_ = offset;
-        }
-        return steady_ ? QDateTime(date, time, Qt::OffsetFromUTC, offset_) : QDateTime(date, time);
-    }
-
-private:
-    QDate date_;
-    bool steady_ = false;
-    int offset_ = 0;
-};
-
 void TimeTheProgrammes(ScheduleDay& day, LocalTimes& localTimes) {
     if (!day.date.isValid())
         return;
@@ -247,59 +228,121 @@ void LinkStops(QList<ScheduleDay>& days) {
     }
 }
 
-} // namespace
-
-Schedule ParseSchedule(const QStringList& lines, const QDate& fallbackDate) {
-    Schedule schedule;
-    QList<ParsedDay> parsed;
-    for (qsizetype index = 0; index < lines.size(); ++index) {
-        const QStringView line = QStringView(lines[index]).trimmed();
+// Reads a listing line by line.
+class ScheduleReader final {
+public:
+    void Take(QStringView untrimmed) {
+        const qsizetype index = index_++;
+        const QStringView line = untrimmed.trimmed();
         if (line.isEmpty())
-            continue;
-        if (const auto heading = ParseHeading(line)) {
-            parsed.append({ScheduleDay{{}, line.toString(), {}, {}}, heading});
-            continue;
-        }
+            return;
+        // Most lines are programmes, and a programme line never reads as a heading (a heading's
+        // number is followed by a date mark, not a colon), so the programme is tried first.
         const auto programme = ParseProgrammeLine(line);
-        if (parsed.isEmpty()) {
-            if (!programme) {
-                schedule.preamble.append(line.toString());
-                continue;
+        if (!programme) {
+            if (const auto heading = ParseHeading(line)) {
+                ScheduleDay day{{}, line.toString(), {}, {}};
+                // The days of a listing are alike: room for as many programmes as the day before.
+                if (!parsed_.isEmpty())
+                    day.programmes.reserve(parsed_.last().day.programmes.size());
+                parsed_.append({std::move(day), heading});
+                return;
             }
-            parsed.append(ParsedDay{});
         }
-        ScheduleDay& day = parsed.last().day;
+        if (parsed_.isEmpty()) {
+            if (!programme) {
+                schedule_.preamble.append(line.toString());
+                return;
+            }
+            parsed_.append(ParsedDay{});
+        }
+        ScheduleDay& day = parsed_.last().day;
         if (programme)
             day.programmes.append({programme->first, {}, std::nullopt, programme->second.toString(), index});
         else
             day.notes.append(line.toString());
     }
-    DateTheDays(parsed, fallbackDate);
-    schedule.days.reserve(parsed.size());
-    LocalTimes localTimes;
-    for (ParsedDay& entry : parsed) {
-        TimeTheProgrammes(entry.day, localTimes);
-        schedule.days.append(std::move(entry.day));
+
+    Schedule Finish(const QDate& fallbackDate, LocalTimes& localTimes) {
+        DateTheDays(parsed_, fallbackDate);
+        schedule_.days.reserve(parsed_.size());
+        for (ParsedDay& entry : parsed_) {
+            TimeTheProgrammes(entry.day, localTimes);
+            schedule_.days.append(std::move(entry.day));
+        }
+        LinkStops(schedule_.days);
+        return std::move(schedule_);
     }
-    LinkStops(schedule.days);
-    return schedule;
+
+private:
+    Schedule schedule_;
+    QList<ParsedDay> parsed_;
+    qsizetype index_ = 0;
+};
+
+} // namespace
+
+QDateTime LocalTimes::At(const QDate& date, const QTime& time) {
+    if (date != lastDate_) {
+        lastDate_ = date;
+        auto found = offsets_.constFind(date);
+        if (found == offsets_.constEnd()) {
+            const int offset = QDateTime(date, QTime(0, 0)).offsetFromUtc();
+            const bool steady = offset == QDateTime(date, QTime(23, 59, 59)).offsetFromUtc();
+            found = offsets_.insert(date, steady ? std::optional<int>(offset) : std::nullopt);
+        }
+        lastOffset_ = *found;
+    }
+    return lastOffset_ ? QDateTime(date, time, Qt::OffsetFromUTC, *lastOffset_) : QDateTime(date, time);
+}
+
+Schedule ParseSchedule(const QStringList& lines, const QDate& fallbackDate) {
+    LocalTimes localTimes;
+    return ParseSchedule(lines, fallbackDate, localTimes);
+}
+
+Schedule ParseSchedule(const QStringList& lines, const QDate& fallbackDate, LocalTimes& localTimes) {
+    ScheduleReader reader;
+    for (const QString& line : lines)
+        reader.Take(line);
+    return reader.Finish(fallbackDate, localTimes);
+}
+
+Schedule ParseScheduleText(QStringView text, const QDate& fallbackDate, LocalTimes& localTimes) {
+    ScheduleReader reader;
+    ForEachListingLine(text, [&reader](QStringView line) { reader.Take(line); });
+    return reader.Finish(fallbackDate, localTimes);
 }
 
 OnAir FindOnAir(const Schedule& schedule, const QDateTime& at) {
+    // Compared as milliseconds since the epoch: a comparison with a local date-time asks the time
+    // zone again each time, which costs more than the whole search.
+    const qint64 moment = at.toMSecsSinceEpoch();
     OnAir found;
+    qint64 currentStart = 0;
+    qint64 nextStart = 0;
     for (const ScheduleDay& day : schedule.days) {
         for (const Programme& programme : day.programmes) {
             if (!programme.start.isValid())
                 continue;
-            if (programme.start > at) {
-                if (found.next == nullptr || programme.start < found.next->start)
+            const qint64 start = programme.start.toMSecsSinceEpoch();
+            if (start > moment) {
+                if (found.next == nullptr || start < nextStart) {
                     found.next = &programme;
+                    nextStart = start;
+                }
                 continue;
             }
-            const QDateTime end =
-                programme.stop ? *programme.stop : QDateTime(programme.start.date().addDays(1), QTime(0, 0));
-            if (at < end && (found.current == nullptr || programme.start >= found.current->start))
+            if (found.current != nullptr && start < currentStart)
+                continue;
+            const qint64 end =
+                programme.stop
+                    ? programme.stop->toMSecsSinceEpoch()
+                    : QDateTime(programme.start.date().addDays(1), QTime(0, 0)).toMSecsSinceEpoch();
+            if (moment < end) {
                 found.current = &programme;
+                currentStart = start;
+            }
         }
     }
     return found;

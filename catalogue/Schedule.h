@@ -2,6 +2,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -65,6 +66,28 @@ struct Schedule {
 // at New Year. Within a day, a time earlier than the one before it is after midnight: it starts
 // on the following date (listings often run a day on to 01:00 or 02:00).
 Schedule ParseSchedule(const QStringList& lines, const QDate& fallbackDate = {});
+
+// Local date-times, made cheaply: asking the system for the local offset from UTC costs more than
+// parsing a day, so a date whose offset is the same at both of its ends (no daylight-saving change
+// that day) is asked once and that offset serves all its programmes. Listings parsed together share
+// their dates, so one of these can serve them all; a new one picks up a change of the time zone.
+class LocalTimes final {
+public:
+    QDateTime At(const QDate& date, const QTime& time);
+
+private:
+    // Per date its steady offset in seconds; empty for a date whose offset changes.
+    QHash<QDate, std::optional<int>> offsets_;
+    QDate lastDate_;
+    std::optional<int> lastOffset_;
+};
+
+// ParseSchedule with the local offsets of the dates shared with other listings.
+Schedule ParseSchedule(const QStringList& lines, const QDate& fallbackDate, LocalTimes& localTimes);
+
+// The same over a listing's whole text, its lines cut as SplitListingLines cuts them (so
+// Programme::line counts the same lines), without making a list of them.
+Schedule ParseScheduleText(QStringView text, const QDate& fallbackDate, LocalTimes& localTimes);
 
 // What runs at a moment: the programme on air (started at or before `at`, and `at` before its
 // stop; a programme without a stop counts as on air until the midnight after its start) and the

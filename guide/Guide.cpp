@@ -30,11 +30,12 @@ Guide LoadGuide(const QString& dataFolder, const QDate& today) {
     const QString folder = dataFolder.endsWith(u'/') ? dataFolder : dataFolder + u'/';
     Guide guide;
     guide.channels.reserve(entries.listingPaths.size());
+    LocalTimes localTimes;
     for (qsizetype i = 0; i < entries.listingPaths.size(); ++i) {
         const QString& path = entries.listingPaths[i];
         try {
             guide.channels.append({entries.displayNames[i], path, ClassOfListing(folder, path),
-                                   ParseSchedule(LoadListingLines(path), today)});
+                                   ParseScheduleText(LoadListingText(path), today, localTimes)});
         } catch (const Exception&) {
             // An unreadable listing has nothing on air.
         }

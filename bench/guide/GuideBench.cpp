@@ -1,10 +1,12 @@
 // Prints what the on-air page and the programme search cost on a generated package of 200 channels
 // by a week (about 60,000 programmes): the on-air list from the files next to reading the files
-// alone, one search keystroke with the pinyin keys warm, the first search after start, and the
-// memory the guide and its search index take.
+// alone (paired runs, medians of each and of the ratios, clock and processor time), one search
+// keystroke with the pinyin keys warm, the first search after start, and the memory the guide and
+// its search index take (from /proc, so it holds in any build).
 //
 //   guide_bench [channels, default 200]
 
+#include "bench/support/BenchSupport.h"
 #include "catalogue/CatalogueWalk.h"
 #include "catalogue/ListingFile.h"
 #include "guide/Guide.h"
@@ -19,8 +21,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
-#include <limits>
+#include <memory>
 #include <vector>
 
 #include <malloc.h>
@@ -28,21 +29,25 @@
 namespace {
 
 constexpr int kDays = 7;
-constexpr int kRepeats = 5;
+constexpr int kPairs = 7;
 
-double Milliseconds(const QElapsedTimer& timer) {
-    return static_cast<double>(timer.nsecsElapsed()) / 1e6;
+struct Timing {
+    double ms;
+    double cpuMs;
+};
+
+template <typename Run> Timing Timed(Run run) {
+    const double cpuBefore = CpuMilliseconds();
+    QElapsedTimer timer;
+    timer.start();
+    run();
+    return {Milliseconds(timer), CpuMilliseconds() - cpuBefore};
 }
 
-double BestOf(const std::function<void()>& run) {
-    double best = std::numeric_limits<double>::max();
-    for (int i = 0; i < kRepeats; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        run();
-        best = std::min(best, Milliseconds(timer));
-    }
-    return best;
+// The channels that relay the evening news at 19:00, as the central and the provincial channels
+// do: those of the first two class folders.
+bool CarriesEveningNews(int channel) {
+    return channel % 4 < 2;
 }
 
 // A day of programmes like a package's: news at fixed hours, series with episode numbers (so
@@ -54,19 +59,25 @@ QString DayText(int channel, const QDate& date, int day) {
                                              u"经济半小时", u"NBA常规赛",  u"体育新闻"};
     static const char16_t* const kSeries[] = {u"电视剧：山海情长", u"电视剧：大江大河", u"电视剧：人世间",
                                               u"动画片：熊出没", u"电视剧：父母爱情"};
+    const QTime eveningNews(19, 0);
+    bool newsShown = !CarriesEveningNews(channel);
     QString text = date.toString(QStringLiteral("yyyy-MM-dd")) + u'\n';
     QTime time(6, 0);
     for (int slot = 0; slot < 43; ++slot) {
         QString title;
-        if (time.hour() == 19 && time.minute() == 0)
+        if (!newsShown && time >= eveningNews) {
+            // The programme before ends early for the news.
+            time = eveningNews;
             title = QStringLiteral("新闻联播");
-        else if (slot % 3 == 0)
+            newsShown = true;
+        } else if (slot % 3 == 0) {
             title = QString::fromUtf16(kSeries[(channel + slot) % 5]) +
                     QStringLiteral("(%1)").arg(day * 3 + slot % 7 + 1);
-        else
+        } else {
             title = QString::fromUtf16(kShows[(channel * 7 + slot) % 15]);
+        }
         text += time.toString(QStringLiteral("HH:mm")) + u' ' + title + u'\n';
-        time = time.addSecs(slot % 2 == 0 ? 25 * 60 : 20 * 60);
+        time = time.addSecs(time == eveningNews ? 30 * 60 : slot % 2 == 0 ? 25 * 60 : 20 * 60);
     }
     return text;
 }
@@ -88,8 +99,28 @@ void WritePackage(const QString& dataFolder, int channels, const QDate& firstDay
     }
 }
 
-size_t HeapInUse() {
-    return mallinfo2().uordblks;
+// Memory taken by what `build` makes and keeps, and at its peak, in MiB above what was in use
+// before. Freed heap pages go back to the system first, so earlier runs do not hide the growth.
+struct Memory {
+    double keptMiB;
+    double peakMiB;
+};
+
+template <typename Build> Memory MemoryOf(Build build) {
+    ::malloc_trim(0);
+    const long before = StatusKilobytes("VmRSS");
+    ResetPeakMemory();
+    build();
+    const long peak = StatusKilobytes("VmHWM");
+    ::malloc_trim(0);
+    const long kept = StatusKilobytes("VmRSS");
+    return {static_cast<double>(kept - before) / 1024, static_cast<double>(peak - before) / 1024};
+}
+
+void PrintLoad() {
+    QFile load(QStringLiteral("/proc/loadavg"));
+    if (load.open(QIODevice::ReadOnly))
+        std::printf("load average: %s", load.readLine().constData());
 }
 
 } // namespace
@@ -102,34 +133,43 @@ int main(int argc, char** argv) {
     const QDate today = QDate::currentDate();
     const QDateTime now(today, QTime(19, 10));
     WritePackage(dataFolder, channels, today);
+    PrintLoad();
 
     // The first search after start: ICU's transliterator made, every distinct title's keys worked
     // out, one search. The files are read before, as the page reads them when shown.
     const Guide firstGuide = LoadGuide(dataFolder, today);
-    QElapsedTimer first;
-    first.start();
-    PinyinCache coldCache;
-    const GuideSearch coldSearch(firstGuide, coldCache);
-    const qsizetype firstFound = coldSearch.Find(u"xwlb", now).size();
-    const double firstSearch = Milliseconds(first);
+    qsizetype firstFound = 0;
+    const Timing firstSearch = Timed([&] {
+        PinyinCache coldCache;
+        const GuideSearch coldSearch(firstGuide, coldCache);
+        firstFound = coldSearch.Find(u"xwlb", now).size();
+    });
 
-    const double readOnly = BestOf([&] {
-        for (const QString& path : CollectCatalogue(dataFolder).listingPaths)
-            LoadListingLines(path);
-    });
-    const double onAirList = BestOf([&] {
-        const Guide guide = LoadGuide(dataFolder, today);
-        if (OnAirRows(guide, now).size() != channels)
-            std::exit(2);
-    });
+    std::vector<double> readMs, readCpu, listMs, listCpu, ratios;
+    for (int pair = 0; pair < kPairs; ++pair) {
+        const Timing read = Timed([&] {
+            for (const QString& path : CollectCatalogue(dataFolder).listingPaths)
+                LoadListingLines(path);
+        });
+        const Timing list = Timed([&] {
+            const Guide guide = LoadGuide(dataFolder, today);
+            if (OnAirRows(guide, now).size() != channels)
+                std::exit(2);
+        });
+        readMs.push_back(read.ms);
+        readCpu.push_back(read.cpuMs);
+        listMs.push_back(list.ms);
+        listCpu.push_back(list.cpuMs);
+        ratios.push_back(list.ms / read.ms);
+    }
 
     // Memory of the guide (parsed schedules) and of the search index with its keys.
-    const size_t before = HeapInUse();
-    auto guide = std::make_unique<Guide>(LoadGuide(dataFolder, today));
-    const size_t afterGuide = HeapInUse();
+    std::unique_ptr<Guide> guide;
+    const Memory guideMemory =
+        MemoryOf([&] { guide = std::make_unique<Guide>(LoadGuide(dataFolder, today)); });
     PinyinCache cache;
-    auto search = std::make_unique<GuideSearch>(*guide, cache);
-    const size_t afterIndex = HeapInUse();
+    std::unique_ptr<GuideSearch> search;
+    const Memory indexMemory = MemoryOf([&] { search = std::make_unique<GuideSearch>(*guide, cache); });
     const double programmes = static_cast<double>(search->ProgrammeCount());
 
     std::vector<double> keystrokes;
@@ -142,19 +182,22 @@ int main(int argc, char** argv) {
             search->Find(QStringView(typed), now);
             keystrokes.push_back(Milliseconds(timer));
         }
-    std::sort(keystrokes.begin(), keystrokes.end());
 
+    const auto perTenThousand = [programmes](double mib) { return mib / programmes * 1e4; };
     std::printf("channels %d, days %d, programmes %.0f, distinct titles %lld\n", channels, kDays, programmes,
                 static_cast<long long>(cache.size()));
-    std::printf("read the listings alone (LoadListingLines): %8.1f ms\n", readOnly);
-    std::printf("on-air list from the files:                 %8.1f ms  (%.2fx)\n", onAirList,
-                onAirList / readOnly);
-    std::printf("first search after start (cold keys):       %8.1f ms  (%lld matches of xwlb)\n", firstSearch,
-                static_cast<long long>(firstFound));
-    std::printf("search keystroke, warm: median %.2f ms, max %.2f ms over %zu\n",
-                keystrokes[keystrokes.size() / 2], keystrokes.back(), keystrokes.size());
-    std::printf("memory per 10,000 programmes: guide %.2f MiB, search index %.2f MiB\n",
-                static_cast<double>(afterGuide - before) / programmes * 1e4 / 1048576.0,
-                static_cast<double>(afterIndex - afterGuide) / programmes * 1e4 / 1048576.0);
+    std::printf("medians of %d pairs (clock / processor):\n", kPairs);
+    std::printf("  read the listings alone (LoadListingLines): %8.1f / %8.1f ms\n", Median(readMs),
+                Median(readCpu));
+    std::printf("  on-air list from the files:                 %8.1f / %8.1f ms  (%.2fx, median of ratios)\n",
+                Median(listMs), Median(listCpu), Median(ratios));
+    std::printf("first search after start (cold keys): %.1f / %.1f ms  (%lld matches of xwlb)\n",
+                firstSearch.ms, firstSearch.cpuMs, static_cast<long long>(firstFound));
+    std::printf("search keystroke, warm: median %.2f ms, max %.2f ms over %zu\n", Median(keystrokes),
+                *std::max_element(keystrokes.begin(), keystrokes.end()), keystrokes.size());
+    std::printf(
+        "memory per 10,000 programmes (kept / peak): guide %.2f / %.2f MiB, search index %.2f / %.2f MiB\n",
+        perTenThousand(guideMemory.keptMiB), perTenThousand(guideMemory.peakMiB),
+        perTenThousand(indexMemory.keptMiB), perTenThousand(indexMemory.peakMiB));
     return 0;
 }

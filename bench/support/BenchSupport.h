@@ -1,7 +1,7 @@
 #pragma once
 
-// Helpers shared by the benchmarks: medians, timed runs of a peer tool, the first paint of a
-// widget, and schedule text in code page 936.
+// Helpers shared by the benchmarks: medians, processor time, memory from /proc, timed runs of a
+// peer tool, the first paint of a widget, and schedule text in code page 936.
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -16,6 +16,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <string>
 #include <vector>
 
 #include <iconv.h>
@@ -38,6 +40,21 @@ inline double CpuMilliseconds(int who = RUSAGE_SELF) {
     ::getrusage(who, &usage);
     const auto ms = [](const timeval& time) { return time.tv_sec * 1e3 + time.tv_usec / 1e3; };
     return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+// A field of /proc/self/status in kilobytes ("VmRSS", "VmHWM").
+inline long StatusKilobytes(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field + ":", 0) == 0)
+            return std::atol(line.c_str() + field.size() + 1);
+    return 0;
+}
+
+// Makes the peak figure (VmHWM) start again from the present size.
+inline void ResetPeakMemory() {
+    std::ofstream("/proc/self/clear_refs") << "5";
 }
 
 // Runs a tool with its output thrown away; ends the benchmark when the tool fails. Returns its

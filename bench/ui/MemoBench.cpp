@@ -21,28 +21,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <string>
 #include <vector>
 
 namespace {
 
 constexpr int kPairs = 5; // 3 for listings over 1 MB
-
-// A field of /proc/self/status in kilobytes ("VmRSS", "VmHWM").
-long StatusKilobytes(const std::string& field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(field + ":", 0) == 0)
-            return std::atol(line.c_str() + field.size() + 1);
-    return 0;
-}
-
-// Makes the peak figure start again from the present size.
-void ResetPeakMemory() {
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
 
 struct Shown {
     double ms;

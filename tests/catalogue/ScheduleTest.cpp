@@ -3,8 +3,11 @@
 #include "catalogue/ListingFile.h"
 #include "tests/support/EncodeGbk.h"
 #include "tests/support/QtPrinters.h"
+#include "tests/support/ScopedEnvironment.h"
 
 #include <gtest/gtest.h>
+
+#include <ctime>
 
 namespace {
 
@@ -48,27 +51,63 @@ TEST(ParseSchedule, DemoListingInEveryEncodingAndLineEnd) {
         {"UTF-8 with its mark, LF", QByteArray("\xEF\xBB\xBF") + text.toUtf8()},
         {"UTF-16 LE with its mark, CR", ToUtf16LeWithMark(QString(text).replace(QChar(u'\n'), QChar(u'\r')))},
     };
+    LocalTimes localTimes; // shared by the listings, as a guide shares it
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const Schedule schedule = ParseSchedule(DecodeListing(c.bytes));
-        EXPECT_EQ(schedule.preamble, Lines({u"ZORQ-1 中央 一周节目预告"}));
-        ASSERT_EQ(schedule.days.size(), 2);
-        const ScheduleDay& first = schedule.days[0];
-        EXPECT_EQ(first.date, QDate(2026, 12, 10));
-        EXPECT_EQ(first.heading, u"2026-12-10 星期四"_qs);
-        ASSERT_EQ(first.programmes.size(), 3);
-        EXPECT_EQ(first.programmes[1].title, u"新闻联播"_qs);
-        EXPECT_EQ(first.programmes[1].start, At(2026, 12, 10, 19, 0));
-        EXPECT_EQ(first.programmes[1].stop, At(2026, 12, 10, 22, 0));
-        // The last of a day ends where the next day begins.
-        EXPECT_EQ(first.programmes[2].stop, At(2026, 12, 11, 6, 0));
-        const ScheduleDay& second = schedule.days[1];
-        EXPECT_EQ(second.date, QDate(2026, 12, 11));
-        ASSERT_EQ(second.programmes.size(), 2);
-        EXPECT_EQ(second.programmes[1].title, u"电视剧：山海情长(12)"_qs);
-        EXPECT_EQ(second.programmes[1].stop, std::nullopt);
-        EXPECT_TRUE(first.notes.isEmpty() && second.notes.isEmpty());
+        const Schedule fromLines = ParseSchedule(DecodeListing(c.bytes));
+        const Schedule fromText = ParseScheduleText(DecodeListingText(c.bytes), {}, localTimes);
+        for (const Schedule* schedule : {&fromLines, &fromText}) {
+            EXPECT_EQ(schedule->preamble, Lines({u"ZORQ-1 中央 一周节目预告"}));
+            ASSERT_EQ(schedule->days.size(), 2);
+            const ScheduleDay& first = schedule->days[0];
+            EXPECT_EQ(first.date, QDate(2026, 12, 10));
+            EXPECT_EQ(first.heading, u"2026-12-10 星期四"_qs);
+            ASSERT_EQ(first.programmes.size(), 3);
+            EXPECT_EQ(first.programmes[1].title, u"新闻联播"_qs);
+            EXPECT_EQ(first.programmes[1].line, 4);
+            EXPECT_EQ(first.programmes[1].start, At(2026, 12, 10, 19, 0));
+            EXPECT_EQ(first.programmes[1].stop, At(2026, 12, 10, 22, 0));
+            // The last of a day ends where the next day begins.
+            EXPECT_EQ(first.programmes[2].stop, At(2026, 12, 11, 6, 0));
+            const ScheduleDay& second = schedule->days[1];
+            EXPECT_EQ(second.date, QDate(2026, 12, 11));
+            ASSERT_EQ(second.programmes.size(), 2);
+            EXPECT_EQ(second.programmes[1].title, u"电视剧：山海情长(12)"_qs);
+            EXPECT_EQ(second.programmes[1].line, 9);
+            EXPECT_EQ(second.programmes[1].stop, std::nullopt);
+            EXPECT_TRUE(first.notes.isEmpty() && second.notes.isEmpty());
+        }
     }
+}
+
+// Local times where the clocks change: a day of a change takes each programme's own offset, also
+// when the local offsets are shared with a listing of steady days parsed before.
+TEST(ParseSchedule, DaysWhenTheClocksChange) {
+    const ScopedVariable zone("TZ", QByteArray("CET-1CEST,M3.5.0,M10.5.0/3"));
+    ::tzset();
+    LocalTimes localTimes;
+    ParseScheduleText(u"2026-03-28\n20:00 晚间新闻\n", {}, localTimes);
+    const Schedule schedule =
+        ParseScheduleText(u"2026-03-28\n23:00 电影\n2026-03-29\n01:30 夜间新闻\n03:30 早间新闻\n"
+                          u"2026-10-25\n01:30 夜间新闻\n03:30 早间新闻\n",
+                          {}, localTimes);
+    const struct {
+        const Programme& programme;
+        const char* utc;
+    } cases[] = {
+        {schedule.days[0].programmes[0], "2026-03-28T22:00:00Z"},
+        {schedule.days[1].programmes[0], "2026-03-29T00:30:00Z"},
+        {schedule.days[1].programmes[1], "2026-03-29T01:30:00Z"},
+        {schedule.days[2].programmes[0], "2026-10-24T23:30:00Z"},
+        {schedule.days[2].programmes[1], "2026-10-25T02:30:00Z"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.utc);
+        EXPECT_EQ(c.programme.start.toUTC(), QDateTime::fromString(QString::fromLatin1(c.utc), Qt::ISODate));
+        EXPECT_EQ(c.programme.start.time(), c.programme.time);
+    }
+    // The stop of the night's news is where the morning's begins: one hour later on the clock.
+    EXPECT_EQ(schedule.days[1].programmes[0].stop->toUTC(), schedule.days[1].programmes[1].start.toUTC());
 }
 
 TEST(ParseSchedule, LineForms) {
