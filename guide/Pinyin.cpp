@@ -45,7 +45,10 @@ PinyinKeys PinyinTransliterator::KeysOf(const QString& text) {
 
 const PinyinKeys& PinyinCache::KeysOf(const QString& text) {
     auto found = keys_.find(text);
-    if (found == keys_.end())
-        found = keys_.insert(text, transliterator_.KeysOf(text));
+    if (found == keys_.end()) {
+        if (!transliterator_)
+            transliterator_ = std::make_unique<PinyinTransliterator>();
+        found = keys_.insert(text, transliterator_->KeysOf(text));
+    }
     return *found;
 }

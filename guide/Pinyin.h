@@ -30,13 +30,14 @@ private:
     std::unique_ptr<Icu> icu_;
 };
 
-// Keys computed once per distinct text and kept. Not safe to share between threads.
+// Keys computed once per distinct text and kept. Not safe to share between threads; the
+// transliterator is made by the first text (making it takes ICU a while), on that text's thread.
 class PinyinCache final {
 public:
     const PinyinKeys& KeysOf(const QString& text);
     qsizetype size() const { return keys_.size(); }
 
 private:
-    PinyinTransliterator transliterator_;
+    std::unique_ptr<PinyinTransliterator> transliterator_;
     QHash<QString, PinyinKeys> keys_;
 };

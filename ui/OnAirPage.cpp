@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -40,7 +41,7 @@ void RememberChannel(QTreeWidgetItem* item, const GuideChannel& channel) {
 
 } // namespace
 
-TOnAirPage::TOnAirPage(QWidget* parent) : QWidget(parent) {
+TOnAirPage::TOnAirPage(QWidget* parent) : QWidget(parent), shown_(std::make_shared<Reading>()) {
     setObjectName(QStringLiteral("OnAirPage"));
     SearchEdit = new QLineEdit(this);
     SearchEdit->setObjectName(QStringLiteral("SearchEdit"));
@@ -89,16 +90,56 @@ TOnAirPage::TOnAirPage(QWidget* parent) : QWidget(parent) {
     connect(MinuteTimer, &QTimer::timeout, this, [this] { MinutePassed(); });
     connect(OnAirList, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) { Choose(item); });
     connect(MatchList, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) { Choose(item); });
+    readingWatcher_ = new QFutureWatcher<SharedReading>(this);
+    connect(readingWatcher_, &QFutureWatcherBase::finished, this, [this] { ReadingDone(); });
 }
 
-TOnAirPage::~TOnAirPage() = default;
+TOnAirPage::~TOnAirPage() {
+    // The reading uses the pinyin cache; it ends before the page does.
+    readingWatcher_->waitForFinished();
+}
+
+TOnAirPage::SharedReading TOnAirPage::Read(const QString& dataFolder, const QDate& today,
+                                           PinyinCache& pinyin) {
+    auto reading = std::make_shared<Reading>();
+    reading->guide = LoadGuide(dataFolder, today);
+    reading->search.emplace(reading->guide, pinyin);
+    return reading;
+}
 
 void TOnAirPage::Refresh() {
-    const QDateTime now = Now();
-    search_.reset(); // it refers to the guide about to be replaced
-    guide_ = LoadGuide(DataFolder(), now.date());
-    search_.emplace(guide_, pinyin_);
+    if (reading_)
+        readAgain_ = true;
+    else
+        StartReading();
+}
+
+void TOnAirPage::StartReading() {
+    reading_ = true;
+    readAgain_ = false;
+    readingWatcher_->setFuture(
+        QtConcurrent::run(&TOnAirPage::Read, DataFolder(), Now().date(), std::ref(pinyin_)));
+}
+
+void TOnAirPage::ReadingDone() {
+    // The signal of a reading already taken by WaitForRefresh comes late, or not at all.
+    if (!reading_ || !readingWatcher_->isFinished())
+        return;
+    reading_ = false;
+    if (readAgain_) {
+        // The data folder may have changed since this reading began.
+        StartReading();
+        return;
+    }
+    shown_ = readingWatcher_->result();
     ShowCurrentList();
+}
+
+void TOnAirPage::WaitForRefresh() {
+    while (reading_) {
+        readingWatcher_->waitForFinished();
+        ReadingDone();
+    }
 }
 
 void TOnAirPage::MinutePassed() {
@@ -123,8 +164,9 @@ void TOnAirPage::ArmMinuteTimer() {
 void TOnAirPage::ShowOnAir(const QDateTime& now) {
     OnAirList->clear();
     QList<QTreeWidgetItem*> items;
-    for (const OnAirRow& row : OnAirRows(guide_, now)) {
-        const GuideChannel& channel = guide_.channels[row.channel];
+    const Guide& guide = shown_->guide;
+    for (const OnAirRow& row : OnAirRows(guide, now)) {
+        const GuideChannel& channel = guide.channels[row.channel];
         QStringList texts = {channel.displayName, row.current->title, TimeText(*row.current)};
         if (row.next != nullptr)
             texts << row.next->title << TimeText(*row.next);
@@ -149,9 +191,9 @@ void TOnAirPage::ShowMatches(const QDateTime& now) {
     MatchList->clear();
     QList<QTreeWidgetItem*> items;
     const QColor pastColour = palette().color(QPalette::Disabled, QPalette::Text);
-    if (search_) {
-        for (const SearchMatch& match : search_->Find(SearchEdit->text(), now)) {
-            const GuideChannel& channel = guide_.channels[match.channel];
+    if (shown_->search) {
+        for (const SearchMatch& match : shown_->search->Find(SearchEdit->text(), now)) {
+            const GuideChannel& channel = shown_->guide.channels[match.channel];
             auto* item = new QTreeWidgetItem(QStringList{DateText(match.programme->start.date()),
                                                          TimeText(*match.programme), channel.displayName,
                                                          match.programme->title});

@@ -5,6 +5,7 @@
 #include "guide/Pinyin.h"
 
 #include <QDateTime>
+#include <QFutureWatcher>
 #include <QLineEdit>
 #include <QTimer>
 #include <QTreeWidget>
@@ -15,7 +16,9 @@
 #include <optional>
 
 // The page "正在播出": what is on now on every channel of the data folder, and the programme search.
-// A thin view over the guide; it reads the data folder itself and never the window's lists.
+// A thin view over the guide; it reads the data folder itself and never the window's lists. The
+// guide and its search index are built on a worker thread (a large data folder would hold up the
+// window), and the lists show them when they are ready.
 class TOnAirPage final : public QWidget {
     Q_OBJECT
 public:
@@ -32,8 +35,11 @@ public:
     std::function<QString()> DataFolder;
     std::function<QDateTime()> Now;
 
-    // Reads the data folder again and shows the lists for now.
+    // Reads the data folder again on a worker and shows the lists for now when it is read. A refresh
+    // asked for while one runs reads again after it, and only that newer reading is shown.
     void Refresh();
+    // Waits until what the last Refresh asked for is read and shown.
+    void WaitForRefresh();
     // Shows the lists for the current minute from what was read.
     void MinutePassed();
 
@@ -46,13 +52,27 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    // What a refresh reads. The search points into the guide, so it is never moved.
+    struct Reading {
+        Guide guide;
+        std::optional<GuideSearch> search;
+    };
+    using SharedReading = std::shared_ptr<const Reading>;
+
+    static SharedReading Read(const QString& dataFolder, const QDate& today, PinyinCache& pinyin);
+    void StartReading();
+    void ReadingDone();
     void ShowOnAir(const QDateTime& now);
     void ShowMatches(const QDateTime& now);
     void ShowCurrentList();
     void ArmMinuteTimer();
     void Choose(QTreeWidgetItem* item);
 
-    PinyinCache pinyin_; // kept over refreshes: a title's keys are computed once
-    Guide guide_;
-    std::optional<GuideSearch> search_;
+    // Kept over refreshes, so a title's keys are computed once. Only the reading uses it, and only
+    // one reading runs at a time.
+    PinyinCache pinyin_;
+    QFutureWatcher<SharedReading>* readingWatcher_;
+    bool reading_ = false;   // a reading runs or has ended and is not shown yet
+    bool readAgain_ = false; // a refresh came while it ran
+    SharedReading shown_;    // never null
 };

@@ -1,22 +1,28 @@
 // Prints what the on-air page and the programme search cost on a generated package of 200 channels
-// by a week (about 60,000 programmes): the on-air list from the files next to reading the files
-// alone (paired runs, medians of each and of the ratios, clock and processor time), one search
-// keystroke with the pinyin keys warm, the first search after start, and the memory the guide and
-// its search index take (from /proc, so it holds in any build).
+// by a week (about 60,000 programmes): how long the page's refresh keeps the window from taking
+// events, the first time after start and later, and when its list shows; the on-air list from the
+// files next to reading the files alone (paired runs, medians of each and of the ratios, clock and
+// processor time); one search keystroke with the pinyin keys warm, the first search after start,
+// and the memory the guide and its search index take (from /proc, so it holds in any build).
 //
 //   guide_bench [channels, default 200]
+//
+// The figures of the first refresh and search after start come from fresh runs of this program.
 
 #include "bench/support/BenchSupport.h"
 #include "catalogue/CatalogueWalk.h"
 #include "catalogue/ListingFile.h"
 #include "guide/Guide.h"
 #include "guide/GuideSearch.h"
+#include "ui/OnAirPage.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <algorithm>
 #include <cstdio>
@@ -117,33 +123,127 @@ template <typename Build> Memory MemoryOf(Build build) {
     return {static_cast<double>(kept - before) / 1024, static_cast<double>(peak - before) / 1024};
 }
 
+// A refresh of the page as the window lives it: the longest time the event loop was kept from
+// taking events, and the time until the list shows every channel.
+struct Refresh {
+    double longestStallMs;
+    double shownMs;
+};
+
+Refresh TimeRefresh(TOnAirPage& page, int channels) {
+    page.OnAirList->clear();
+    QElapsedTimer shown;
+    shown.start();
+    QElapsedTimer stall;
+    stall.start();
+    page.Refresh();
+    double longest = Milliseconds(stall);
+    while (page.OnAirList->topLevelItemCount() != channels) {
+        QThread::msleep(1);
+        stall.restart();
+        QCoreApplication::processEvents();
+        longest = std::max(longest, Milliseconds(stall));
+    }
+    return {longest, Milliseconds(shown)};
+}
+
+// A search typed into the page, after its pause: the longest time the window takes no events until
+// the matches show.
+double TimeSearchShown(TOnAirPage& page, const QString& typed) {
+    page.SearchEdit->clear();
+    page.SearchEdit->setText(typed);
+    double longest = 0;
+    QElapsedTimer stall;
+    while (!page.MatchList->isVisible() || page.MatchList->topLevelItemCount() == 0) {
+        QThread::msleep(1);
+        stall.restart();
+        QCoreApplication::processEvents();
+        longest = std::max(longest, Milliseconds(stall));
+    }
+    return longest;
+}
+
 void PrintLoad() {
     QFile load(QStringLiteral("/proc/loadavg"));
     if (load.open(QIODevice::ReadOnly))
         std::printf("load average: %s", load.readLine().constData());
 }
 
+// The figures of a fresh process, where nothing of ICU is loaded yet; printed as numbers.
+int FirstAfterStart(const QString& what, const QString& dataFolder, int channels, const QDateTime& now) {
+    if (what == u"--first-refresh") {
+        // The page shown: the guide read, every distinct title's keys worked out, the list shown.
+        TOnAirPage page;
+        page.DataFolder = [&] { return dataFolder; };
+        page.Now = [&] { return now; };
+        page.resize(616, 361);
+        const Refresh refresh = TimeRefresh(page, channels);
+        std::printf("%f %f\n", refresh.longestStallMs, refresh.shownMs);
+        return 0;
+    }
+    // The search alone: ICU's transliterator made, the keys of every distinct title, one search.
+    const Guide guide = LoadGuide(dataFolder, now.date());
+    qsizetype found = 0;
+    const Timing search = Timed([&] {
+        PinyinCache cache;
+        const GuideSearch index(guide, cache);
+        found = index.Find(u"xwlb", now).size();
+    });
+    std::printf("%f %f %lld\n", search.ms, search.cpuMs, static_cast<long long>(found));
+    return 0;
+}
+
+// Runs this program again for FirstAfterStart and reads its numbers.
+std::vector<double> RunFirstAfterStart(const char* what, const QString& dataFolder, int channels) {
+    QProcess process;
+    process.start(QCoreApplication::applicationFilePath(),
+                  {QString::fromLatin1(what), dataFolder, QString::number(channels)});
+    if (!process.waitForFinished(-1) || process.exitCode() != 0) {
+        std::fprintf(stderr, "%s failed\n", what);
+        std::exit(1);
+    }
+    std::vector<double> numbers;
+    for (const QByteArray& field : process.readAllStandardOutput().simplified().split(' '))
+        numbers.push_back(field.toDouble());
+    return numbers;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication application(argc, argv);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication application(argc, argv);
+    const QDate today = QDate::currentDate();
+    const QDateTime now(today, QTime(19, 10));
+    if (argc == 4)
+        return FirstAfterStart(QString::fromLatin1(argv[1]), QString::fromLocal8Bit(argv[2]),
+                               std::atoi(argv[3]), now);
     const int channels = argc > 1 ? std::atoi(argv[1]) : 200;
     QTemporaryDir root;
     const QString dataFolder = root.path() + QStringLiteral("/ZORQListTemp/");
-    const QDate today = QDate::currentDate();
-    const QDateTime now(today, QTime(19, 10));
     WritePackage(dataFolder, channels, today);
     PrintLoad();
 
-    // The first search after start: ICU's transliterator made, every distinct title's keys worked
-    // out, one search. The files are read before, as the page reads them when shown.
-    const Guide firstGuide = LoadGuide(dataFolder, today);
-    qsizetype firstFound = 0;
-    const Timing firstSearch = Timed([&] {
-        PinyinCache coldCache;
-        const GuideSearch coldSearch(firstGuide, coldCache);
-        firstFound = coldSearch.Find(u"xwlb", now).size();
-    });
+    const std::vector<double> firstRefresh = RunFirstAfterStart("--first-refresh", dataFolder, channels);
+    const std::vector<double> firstSearch = RunFirstAfterStart("--first-search", dataFolder, channels);
+    TOnAirPage page;
+    page.DataFolder = [&] { return dataFolder; };
+    page.Now = [&] { return now; };
+    page.resize(616, 361);
+    std::vector<double> stalls, shownMs;
+    for (int i = 0; i < kPairs; ++i) {
+        const Refresh refresh = TimeRefresh(page, channels);
+        stalls.push_back(refresh.longestStallMs);
+        shownMs.push_back(refresh.shownMs);
+    }
+
+    page.show();
+    page.WaitForRefresh();
+    std::vector<double> searchStalls;
+    for (int i = 0; i < kPairs; ++i)
+        searchStalls.push_back(TimeSearchShown(page, QStringLiteral("xwlb")));
+    const qsizetype matchesShown = page.MatchList->topLevelItemCount();
+    page.hide();
 
     std::vector<double> readMs, readCpu, listMs, listCpu, ratios;
     for (int pair = 0; pair < kPairs; ++pair) {
@@ -186,15 +286,21 @@ int main(int argc, char** argv) {
     const auto perTenThousand = [programmes](double mib) { return mib / programmes * 1e4; };
     std::printf("channels %d, days %d, programmes %.0f, distinct titles %lld\n", channels, kDays, programmes,
                 static_cast<long long>(cache.size()));
+    std::printf("page refresh, longest time the window takes no events / until the list shows:\n");
+    std::printf("  first after start: %.1f / %.1f ms; later: medians %.1f / %.1f ms\n", firstRefresh.at(0),
+                firstRefresh.at(1), Median(stalls), Median(shownMs));
     std::printf("medians of %d pairs (clock / processor):\n", kPairs);
     std::printf("  read the listings alone (LoadListingLines): %8.1f / %8.1f ms\n", Median(readMs),
                 Median(readCpu));
     std::printf("  on-air list from the files:                 %8.1f / %8.1f ms  (%.2fx, median of ratios)\n",
                 Median(listMs), Median(listCpu), Median(ratios));
-    std::printf("first search after start (cold keys): %.1f / %.1f ms  (%lld matches of xwlb)\n",
-                firstSearch.ms, firstSearch.cpuMs, static_cast<long long>(firstFound));
+    std::printf("first search after start (cold keys): %.1f / %.1f ms  (%.0f matches of xwlb)\n",
+                firstSearch.at(0), firstSearch.at(1), firstSearch.at(2));
     std::printf("search keystroke, warm: median %.2f ms, max %.2f ms over %zu\n", Median(keystrokes),
                 *std::max_element(keystrokes.begin(), keystrokes.end()), keystrokes.size());
+    std::printf("search shown in the page (xwlb, %lld rows): longest time the window takes no events, median "
+                "%.1f ms\n",
+                static_cast<long long>(matchesShown), Median(searchStalls));
     std::printf(
         "memory per 10,000 programmes (kept / peak): guide %.2f / %.2f MiB, search index %.2f / %.2f MiB\n",
         perTenThousand(guideMemory.keptMiB), perTenThousand(guideMemory.peakMiB),

@@ -3,7 +3,9 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QProcess>
 #include <QScrollBar>
+#include <QSet>
 #include <QTest>
 #include <QTextBlock>
 
@@ -57,7 +59,15 @@ protected:
         QApplication::setActiveWindow(&window);
         return window;
     }
-    void ShowPage(TForm1& window) { window.PageControl1->setCurrentWidget(window.TabSheet_OnAir); }
+    // The page reads the data folder on a worker; the checks wait for what it shows.
+    void ShowPage(TForm1& window) {
+        window.PageControl1->setCurrentWidget(window.TabSheet_OnAir);
+        window.OnAirPage->WaitForRefresh();
+    }
+    void Rescan(TForm1& window) {
+        window.LoadData->click();
+        window.OnAirPage->WaitForRefresh();
+    }
     QDateTime now_;
 };
 
@@ -78,10 +88,19 @@ TEST_F(OnAirPageTest, RowsPerChannelOnAirRefreshedByScansAndTheMinute) {
 
     // A scan (as after an update) brings in channels of every class.
     WriteDataFile(QStringLiteral("地方频道/hunan卫视.txt"), EncodeGbk(kHunan));
-    window.LoadData->click();
+    Rescan(window);
     EXPECT_EQ(
         SortedRows(window.OnAirPage->OnAirList),
         (QStringList{"ZORQ-1 中央|新闻联播|19:00|焦点访谈|19:30", "卫视|湖南新闻|18:00|新闻联播|19:05"}));
+
+    // A refresh asked for while one reads is not lost: what it asked for is what shows.
+    window.OnAirPage->Refresh();
+    WriteDataFile(QStringLiteral("数字频道/news.txt"), EncodeGbk(kHunan));
+    window.OnAirPage->Refresh();
+    window.OnAirPage->WaitForRefresh();
+    EXPECT_EQ(window.OnAirPage->OnAirList->topLevelItemCount(), 3);
+    ASSERT_TRUE(QFile::remove(DataFolder() + QStringLiteral("数字频道/news.txt")));
+    Rescan(window);
 
     now_ = At(2026, 12, 10, 19, 30);
     window.OnAirPage->MinutePassed();
@@ -163,6 +182,35 @@ TEST_F(OnAirPageTest, SearchAfterAPauseUpcomingFirstPastGreyedEnterOpens) {
     page.SearchEdit->clear();
     EXPECT_TRUE(page.OnAirList->isVisible());
     EXPECT_FALSE(page.MatchList->isVisible());
+}
+
+// The sample week that ./run lays out for a first start: every channel has a programme on air, and
+// "xwlb" finds the evening news on each channel that carries it, whatever its file's encoding.
+TEST_F(OnAirPageTest, TheDemoWeek) {
+    QProcess make;
+    make.start(QStringLiteral("python3"),
+               {QStringLiteral(PELNAVI_SOURCE_DIR "/tools/demo-server/make_package.py"),
+                QStringLiteral("--date"), QStringLiteral("2026-12-10"), QStringLiteral("--unpacked"),
+                DataFolder()});
+    ASSERT_TRUE(make.waitForFinished(60000) && make.exitCode() == 0)
+        << make.readAllStandardError().toStdString();
+    TForm1& window = StartAt(At(2026, 12, 12, 19, 10));
+    ShowPage(window);
+    TOnAirPage& page = *window.OnAirPage;
+    EXPECT_EQ(page.OnAirList->topLevelItemCount(), 53);
+    page.SearchEdit->setText(QStringLiteral("xwlb"));
+    ASSERT_TRUE(WaitUntil([&] { return page.MatchList->isVisible(); }));
+    // ZORQ-1, ZORQ-13, the HD channel and the twenty provincial channels, a week each; 东方卫视 is
+    // stored in UTF-16, 湖南卫视 in UTF-8, the others in code page 936.
+    QSet<QString> channels;
+    for (const QString& row : Rows(page.MatchList)) {
+        EXPECT_TRUE(row.endsWith(u"|新闻联播")) << row.toStdString();
+        channels.insert(row.section(u'|', 2, 2));
+    }
+    EXPECT_EQ(page.MatchList->topLevelItemCount(), 23 * 7);
+    EXPECT_EQ(channels.size(), 23);
+    for (const char* name : {"ZORQ-1 中央", "ZORQ-13 ZORQ-13 新闻", "ZORQ-高清台", "东方卫视", "湖南卫视"})
+        EXPECT_TRUE(channels.contains(QString::fromUtf8(name))) << name;
 }
 
 TEST_F(OnAirPageTest, TheListingMarkLeavesTheTextFollowsTheMinuteAndGoesWithTheListing) {
