@@ -13,12 +13,14 @@
 #include <QFileInfo>
 #include <QResource>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -34,6 +36,30 @@ QString FindResourcePath(const QString& name, const QString& type) {
                 return folder.filePath(entry);
     }
     return {};
+}
+
+// Whether `name` in the folder is a plain file of this user's, with no other name, that holds
+// exactly `bytes`: then there is nothing to write. Anything else (a link, a pipe, another owner,
+// other content) is replaced as before.
+bool HoldsExactly(int folder, const QByteArray& name, const char* bytes, qint64 size) {
+    const FileDescriptor file(
+        ::openat(folder, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    if (!file.valid() || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        status.st_size != size || status.st_nlink != 1 || status.st_uid != ::geteuid())
+        return false;
+    std::vector<char> block(256 * 1024);
+    for (qint64 offset = 0; offset < size;) {
+        const ssize_t count =
+            ::read(file.get(), block.data(),
+                   static_cast<size_t>(std::min<qint64>(qint64(block.size()), size - offset)));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0 || std::memcmp(block.data(), bytes + offset, static_cast<size_t>(count)) != 0)
+            return false;
+        offset += count;
+    }
+    return true;
 }
 
 void CheckLibraryResult(HRESULT code) {
@@ -72,6 +98,9 @@ void ExtractResourceToFile(const QString& resourceName, const QString& resourceT
                                        O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder.valid())
         fail("create", errno);
+    // Every start writes the library; mostly the copy of the last start is still there, whole.
+    if (HoldsExactly(folder.get(), QFile::encodeName(QFileInfo(fileName).fileName()), bytes, size))
+        return;
     QByteArray temporaryName = QFile::encodeName(QFileInfo(fileName).fileName()) + '.';
     const FileDescriptor file(CreateTemporaryFileAt(folder.get(), temporaryName, ".part"));
     if (!file.valid())

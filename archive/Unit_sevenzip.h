@@ -21,7 +21,8 @@
 
 // Writes the bytes of the executable's resource (name, type), both matched without regard to case,
 // to fileName: into a new file beside it, renamed over fileName once whole, so whatever stood there
-// (a link included) is replaced and never written through. Raises "Resource %s not found", "Cannot create
+// (a link included) is replaced and never written through. A plain file of the user's that already
+// holds exactly those bytes is left as it is. Raises "Resource %s not found", "Cannot create
 // file "%s". %s" or "Cannot write file "%s". %s".
 void ExtractResourceToFile(const QString& resourceName, const QString& resourceType, const QString& fileName);
 

@@ -89,23 +89,30 @@ private:
         if (!folder.identified && !MarkVisited(stream.Descriptor()))
             return;
         for (const FolderEntry& entry : SortedEntries(stream))
-            HandleEntry(folder, stream.Descriptor(), entry.type, entry.name);
+            HandleEntry(folder, stream.Descriptor(), entry);
     }
 
     struct FolderEntry {
-        QString key; // FolderOrderKey of the name
+        QString key;     // FolderOrderKey of the name
+        QString decoded; // the name as the catalogue keeps it (DecodeFileName)
         std::string name;
         unsigned char type;
+        bool utf8; // whether the name is valid UTF-8
     };
 
     // The folder's entries but "." and "..", in the folder order the program's users know rather
-    // than readdir's hash order.
+    // than readdir's hash order. Each name is decoded once, here.
     static std::vector<FolderEntry> SortedEntries(DirectoryStream& stream) {
         std::vector<FolderEntry> entries;
         while (const dirent* entry = stream.Next()) {
             const std::string_view name(entry->d_name);
-            if (name != "." && name != "..")
-                entries.push_back({FolderOrderKey(name), std::string(name), entry->d_type});
+            if (name == "." || name == "..")
+                continue;
+            std::optional<QString> text = DecodeUtf8Strict(name);
+            const bool utf8 = text.has_value();
+            QString decoded = utf8 ? std::move(*text) : DecodeFileName(name);
+            QString key = FolderOrderKeyOfDecoded(decoded);
+            entries.push_back({std::move(key), std::move(decoded), std::string(name), entry->d_type, utf8});
         }
         std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) {
             return FolderOrderLess(a.key, a.name, b.key, b.name);
@@ -121,42 +128,43 @@ private:
         return visited_.insert({status.st_dev, status.st_ino}).second;
     }
 
-    void HandleEntry(const QueuedFolder& folder, int descriptor, unsigned char type,
-                     const std::string& name) {
+    void HandleEntry(const QueuedFolder& folder, int descriptor, const FolderEntry& entry) {
+        const unsigned char type = entry.type;
+        const std::string& name = entry.name;
         if (type == DT_DIR || type == DT_LNK || type == DT_UNKNOWN) {
             struct stat status {};
             if (::fstatat(descriptor, name.c_str(), &status, 0) == 0) {
                 if (S_ISDIR(status.st_mode)) {
                     if (visited_.insert({status.st_dev, status.st_ino}).second)
-                        AddFolder(folder, name, true);
+                        AddFolder(folder, entry, true);
                     return;
                 }
             } else if (type == DT_DIR) {
                 // Cannot tell who it is yet; its identity is checked once it is opened.
-                AddFolder(folder, name, false);
+                AddFolder(folder, entry, false);
                 return;
             }
         }
         // The channel map beside the class folders is the program's own file, not a channel.
         if (IsListingFileName(name) && !(folder.path == rootPath_ && name == ChannelMapFileUtf8()))
-            AddListing(folder, name);
+            AddListing(folder, entry);
     }
 
-    void AddFolder(const QueuedFolder& parent, std::string_view name, bool identified) {
+    void AddFolder(const QueuedFolder& parent, const FolderEntry& entry, bool identified) {
         QByteArray bytes = parent.bytes;
-        bytes.append(name.data(), static_cast<qsizetype>(name.size())).append('/');
-        QString path = parent.path + DecodeFileName(name) + u'/';
+        bytes.append(entry.name.data(), static_cast<qsizetype>(entry.name.size())).append('/');
+        QString path = parent.path + entry.decoded + u'/';
         queue_.push_back({path, std::move(bytes), identified});
         sink_.FolderFound(path);
     }
 
-    void AddListing(const QueuedFolder& folder, std::string_view name) {
-        if (std::optional<QString> text = DecodeUtf8Strict(name)) {
-            sink_.ListingFound(folder.path + *text, ChannelDisplayName(*text));
+    void AddListing(const QueuedFolder& folder, const FolderEntry& entry) {
+        if (entry.utf8) {
+            sink_.ListingFound(folder.path + entry.decoded, ChannelDisplayName(entry.decoded));
             return;
         }
         // Not UTF-8: keep the bytes in the path, show the name as a Chinese system would.
-        sink_.ListingFound(folder.path + DecodeFileName(name), ChannelDisplayName(DecodeAnsi(name)));
+        sink_.ListingFound(folder.path + entry.decoded, ChannelDisplayName(DecodeAnsi(entry.name)));
     }
 
     CatalogueSink& sink_;

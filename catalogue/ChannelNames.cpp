@@ -10,10 +10,7 @@
 
 namespace {
 
-struct Substitution {
-    std::u16string_view search;
-    std::u16string_view replacement;
-};
+using Substitution = ChannelNameSubstitution;
 
 // Applied top to bottom; each row works on the output of the rows above it, so a row may act on
 // text that an earlier row inserted (13.txt → "ZORQ-13 新闻" → "ZORQ-13 ZORQ-13 新闻").
@@ -88,45 +85,23 @@ constexpr std::array<Substitution, 68> kSubstitutions{{
     {u".txt", u""},
 }};
 
-// A cheap filter in front of the search: one bit per code unit value modulo 128. A row whose
-// search text has a bit that the text lacks cannot match, and most rows are skipped this way.
-struct UnitSet {
-    uint64_t bits[2] = {0, 0};
+// A cheap filter in front of the search: a row can only match where its first two code units stand
+// side by side, so each pair of neighbouring units in the text picks, through one table look-up, the
+// rows that start with it (or with a pair that shares its bucket). Most rows are never searched.
+constexpr size_t kPairBuckets = 1024;
 
-    constexpr void Add(char16_t unit) { bits[(unit >> 6) & 1] |= uint64_t{1} << (unit & 63); }
-    constexpr void Add(std::u16string_view text) {
-        for (char16_t unit : text)
-            Add(unit);
-    }
-    constexpr bool Contains(const UnitSet& other) const {
-        return ((other.bits[0] & ~bits[0]) | (other.bits[1] & ~bits[1])) == 0;
-    }
-};
-
-constexpr std::array<UnitSet, kSubstitutions.size()> MakeSearchSets() {
-    std::array<UnitSet, kSubstitutions.size()> sets{};
-    for (size_t i = 0; i < kSubstitutions.size(); ++i)
-        sets[i].Add(kSubstitutions[i].search);
-    return sets;
+constexpr size_t PairBucket(char16_t first, char16_t second) {
+    return ((uint32_t{first} * 31u + uint32_t{second}) * 2654435761u) >> 22;
 }
 
-constexpr std::array<UnitSet, kSubstitutions.size()> kSearchSets = MakeSearchSets();
-
-// The rows from `firstRow` on whose search text may occur in a text holding `present`, one bit each.
+// A set of rows, one bit each.
 struct RowSet {
     uint64_t words[2] = {0, 0};
 
-    static RowSet MayMatch(const UnitSet& present, size_t firstRow) {
-        // Accumulated in locals: this loop is the bulk of the work for most names.
-        uint64_t low = 0, high = 0;
-        for (size_t i = 0; i < 64; ++i)
-            low |= uint64_t{present.Contains(kSearchSets[i])} << i;
-        for (size_t i = 64; i < kSubstitutions.size(); ++i)
-            high |= uint64_t{present.Contains(kSearchSets[i])} << (i - 64);
-        RowSet rows;
-        rows.words[0] = firstRow >= 64 ? 0 : low & (~uint64_t{0} << firstRow);
-        rows.words[1] = firstRow <= 64 ? high : high & (~uint64_t{0} << (firstRow - 64));
-        return rows;
+    constexpr void Add(size_t row) { words[row >> 6] |= uint64_t{1} << (row & 63); }
+    constexpr void Add(const RowSet& other) {
+        words[0] |= other.words[0];
+        words[1] |= other.words[1];
     }
     // The first row in the set from `row` on; kSubstitutions.size() when none is left.
     size_t Next(size_t row) const {
@@ -138,6 +113,29 @@ struct RowSet {
         return kSubstitutions.size();
     }
 };
+
+static_assert(kSubstitutions.size() <= 128, "RowSet holds 128 rows");
+
+constexpr std::array<RowSet, kPairBuckets> MakeRowsByFirstPair() {
+    std::array<RowSet, kPairBuckets> rows{};
+    for (size_t i = 0; i < kSubstitutions.size(); ++i) {
+        const std::u16string_view search = kSubstitutions[i].search;
+        if (search.size() < 2)
+            throw "every search text needs two code units for the filter";
+        rows[PairBucket(search[0], search[1])].Add(i);
+    }
+    return rows;
+}
+
+constexpr std::array<RowSet, kPairBuckets> kRowsByFirstPair = MakeRowsByFirstPair();
+
+// The rows whose search text may occur in `text`.
+RowSet RowsThatMayMatch(std::u16string_view text) {
+    RowSet rows;
+    for (size_t i = 1; i < text.size(); ++i)
+        rows.Add(kRowsByFirstPair[PairBucket(text[i - 1], text[i])]);
+    return rows;
+}
 
 std::u16string_view View(const QString& text) {
     return {reinterpret_cast<const char16_t*>(text.utf16()), static_cast<size_t>(text.size())};
@@ -180,31 +178,27 @@ void RemoveAll(QString& text, size_t firstMatch, std::u16string_view search) {
 
 } // namespace
 
+std::span<const ChannelNameSubstitution> ChannelNameSubstitutions() {
+    return kSubstitutions;
+}
+
 QString ChannelDisplayName(const QString& fileName) {
     QString text = fileName;
-    UnitSet present;
-    bool hasCapitals = false;
-    for (const char16_t unit : View(fileName)) {
-        const char16_t lowered = AsciiLower(unit);
-        hasCapitals = hasCapitals || lowered != unit;
-        present.Add(lowered);
-    }
-    if (hasCapitals)
+    if (std::any_of(fileName.cbegin(), fileName.cend(),
+                    [](QChar unit) { return AsciiLower(unit.unicode()) != unit.unicode(); }))
         LowerAsciiInPlace(text);
-    RowSet rows = RowSet::MayMatch(present, 0);
+    RowSet rows = RowsThatMayMatch(View(text));
     for (size_t i = rows.Next(0); i < kSubstitutions.size(); i = rows.Next(i + 1)) {
         const Substitution& row = kSubstitutions[i];
         const size_t firstMatch = View(text).find(row.search);
         if (firstMatch == std::u16string_view::npos)
             continue;
-        if (row.replacement.empty()) {
+        if (row.replacement.empty())
             RemoveAll(text, firstMatch, row.search);
-        } else {
+        else
             ReplaceAll(text, firstMatch, row);
-            // Units that a row removes may linger in the set; that costs a search, never a match.
-            present.Add(row.replacement);
-            rows = RowSet::MayMatch(present, i + 1);
-        }
+        // Both may bring units together that a later row matches.
+        rows = RowsThatMayMatch(View(text));
     }
     return text;
 }

@@ -16,6 +16,8 @@
 
 // The upper-cased UTF-16 form that the comparison uses.
 QString FolderOrderKey(std::string_view fileName);
+// The same for a name already decoded that way.
+QString FolderOrderKeyOfDecoded(QString decodedName);
 
 // True when the entry named `a` comes before the one named `b` in a folder listing.
 bool FolderOrderLess(std::string_view a, std::string_view b);

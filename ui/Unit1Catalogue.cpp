@@ -12,25 +12,49 @@
 
 namespace {
 
-// The lists are filled in one go: adding entries one by one would make the lists, not the walk, the
-// slow part of a large scan.
-void AppendTo(TForm1& form, const CatalogueEntries& entries) {
-    form.filepathList->addItems(entries.folders);
-    form.TVFilepathList->addItems(entries.listingPaths);
-    form.TVList->addItems(entries.displayNames);
-}
+// Puts what the walk finds into the window's three lists in batches of some hundred entries: one
+// insertion per list and batch (entry by entry, the lists, not the walk, would be the slow part of a
+// large scan), made while the batch's texts are still in the processor's cache.
+class CatalogueLists final : public CatalogueSink {
+public:
+    explicit CatalogueLists(TForm1& form) : form_(form) {}
+
+    void FolderFound(const QString& folderPathWithSlash) override {
+        batch_.folders.append(folderPathWithSlash);
+    }
+    void ListingFound(const QString& filePath, const QString& displayName) override {
+        batch_.listingPaths.append(filePath);
+        batch_.displayNames.append(displayName);
+        if (batch_.listingPaths.size() >= kBatchSize)
+            Flush();
+    }
+    void Flush() {
+        form_.filepathList->addItems(batch_.folders);
+        form_.TVFilepathList->addItems(batch_.listingPaths);
+        form_.TVList->addItems(batch_.displayNames);
+        // Emptied, not freed: the next batch reuses the room.
+        batch_.folders.clear();
+        batch_.listingPaths.clear();
+        batch_.displayNames.clear();
+    }
+
+private:
+    static constexpr qsizetype kBatchSize = 512;
+    TForm1& form_;
+    CatalogueEntries batch_;
+};
 
 } // namespace
 
 void ScanCatalogue(const QString& folder) {
-    CatalogueCollector collector;
+    CatalogueLists lists(*Form1);
     try {
-        WalkCatalogue(folder, collector);
+        WalkCatalogue(folder, lists);
     } catch (...) {
-        AppendTo(*Form1, collector.Entries()); // the lists keep what was found before the failure
+        lists.Flush(); // the lists keep what was found before the failure
         throw;
     }
-    AppendTo(*Form1, collector.Entries());
+    lists.Flush();
     // The count goes to the panel alone; it is not echoed into the memo.
     Form1->SBPanel0->setText(QStringLiteral("共") + QString::number(Form1->TVList->count()) +
                              QStringLiteral("个频道 ") + WelcomeLine());

@@ -14,6 +14,8 @@
 #include <dlfcn.h>
 #include <functional>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -92,6 +94,45 @@ TEST(ExtractResourceToFile, ReplacesALinkInsteadOfWritingThroughIt) {
     EXPECT_FALSE(QFileInfo(folder.Path("7z.dll")).isSymLink());
     EXPECT_EQ(ReadAll(folder.Path("7z.dll")), LibraryResource());
     EXPECT_EQ(TreeBelow(folder.Path()), (QStringList{"7z.dll", "victim.txt"}));
+}
+
+// A copy that already holds the library is kept (the same file, untouched); anything else in its
+// place is replaced by a new file with the library.
+TEST(ExtractResourceToFile, KeepsOnlyAPlainFileOfItsOwnThatHoldsTheLibraryExactly) {
+    const QByteArray library = LibraryResource();
+    QByteArray lastByteChanged = library;
+    lastByteChanged[lastByteChanged.size() - 1] = char(lastByteChanged.back() ^ 1);
+    const struct {
+        const char* what;
+        QByteArray content;
+        bool secondName; // the file has another name (a hard link) besides 7z.dll
+        bool kept;
+    } cases[] = {
+        {"the library", library, false, true},
+        {"the last byte changed", lastByteChanged, false, false},
+        {"one byte short", library.left(library.size() - 1), false, false},
+        {"one byte more", library + 'x', false, false},
+        {"the library under a second name", library, true, false},
+    };
+    for (const auto& c : cases) {
+        const LibraryWorkingFolder folder(false);
+        WriteWholeFile(folder.Path("7z.dll"), c.content);
+        if (c.secondName) {
+            ASSERT_EQ(::link(QFile::encodeName(folder.Path("7z.dll")).constData(),
+                             QFile::encodeName(folder.Path("other")).constData()),
+                      0);
+        }
+        struct stat before {};
+        ASSERT_EQ(::stat(QFile::encodeName(folder.Path("7z.dll")).constData(), &before), 0);
+        ExtractResourceToFile("7z", "dll", "7z.dll");
+        struct stat after {};
+        ASSERT_EQ(::stat(QFile::encodeName(folder.Path("7z.dll")).constData(), &after), 0);
+        EXPECT_EQ(ReadAll(folder.Path("7z.dll")), library) << c.what;
+        EXPECT_EQ(after.st_ino == before.st_ino, c.kept) << c.what;
+        if (c.secondName) {
+            EXPECT_EQ(ReadAll(folder.Path("other")), c.content) << c.what;
+        }
+    }
 }
 
 TEST(LibraryLoading, RefusesModulesThatAreNotTheArchiveLibrary) {

@@ -51,6 +51,38 @@ TEST(ChannelDisplayName, AppliesTheRowsInOrderOverEachOthersOutput) {
     }
 }
 
+// The chain applied the plain way, one QString::replace per step over the whole text.
+QString DisplayNameStepByStep(const QString& fileName) {
+    QString text = fileName;
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (text[i] >= u'A' && text[i] <= u'Z')
+            text[i] = QChar(text[i].unicode() + (u'a' - u'A'));
+    for (const ChannelNameSubstitution& step : ChannelNameSubstitutions())
+        text.replace(QStringView(step.search).toString(), QStringView(step.replacement).toString());
+    return text;
+}
+
+// Every step's search text, alone, inside other text, with upper-case letters, beside every other
+// step's search text, and splitting it in two (where one step's output or a removal makes the text
+// of another): the shortcut that skips steps must never skip one that applies.
+TEST(ChannelDisplayName, GivesWhatTheStepsGiveOneByOne) {
+    const auto steps = ChannelNameSubstitutions();
+    QStringList names;
+    for (const ChannelNameSubstitution& first : steps) {
+        const QString search = QStringView(first.search).toString();
+        names << search << QStringLiteral("台") + search + QStringLiteral("卫视.txt")
+              << search.toUpper() + QStringLiteral(".TXT");
+        for (const ChannelNameSubstitution& second : steps) {
+            const QString other = QStringView(second.search).toString();
+            names << search + other + QStringLiteral(".txt");
+            // Split around the first step's text: only its removal or replacement joins the halves.
+            names << other.left(1) + search + other.mid(1);
+        }
+    }
+    for (const QString& name : names)
+        ASSERT_EQ(ChannelDisplayName(name), DisplayNameStepByStep(name)) << name.toStdString();
+}
+
 TEST(IsListingFileName, LowersOnlyAsciiAndNeedsNoDot) {
     const struct {
         const char16_t* name;
