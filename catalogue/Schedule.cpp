@@ -258,7 +258,7 @@ public:
         }
         ScheduleDay& day = parsed_.last().day;
         if (programme)
-            day.programmes.append({programme->first, {}, std::nullopt, programme->second.toString(), index});
+            day.programmes.append({programme->first, {}, std::nullopt, Title(programme->second), index});
         else
             day.notes.append(line.toString());
     }
@@ -275,8 +275,20 @@ public:
     }
 
 private:
+    // A listing repeats its titles day after day; the repeats share one string.
+    QString Title(QStringView text) {
+        const auto found = titles_.constFind(text);
+        if (found != titles_.constEnd())
+            return *found;
+        QString title = text.toString();
+        // The key views the characters of the string kept as the value, which never change.
+        titles_.insert(QStringView(title), title);
+        return title;
+    }
+
     Schedule schedule_;
     QList<ParsedDay> parsed_;
+    QHash<QStringView, QString> titles_;
     qsizetype index_ = 0;
 };
 
