@@ -1,6 +1,7 @@
 #include "ui/ListingMark.h"
 
 #include "guide/Guide.h"
+#include "ui/ListingMemo.h"
 
 #include <QScrollBar>
 #include <QTextBlock>
@@ -28,9 +29,18 @@ TListingMark::TListingMark(QPlainTextEdit* memo) : QObject(memo), memo_(memo) {
     });
 }
 
-void TListingMark::Show(const QStringList& memoLines) {
+void TListingMark::Show(QStringView memoText) {
+    QStringList lines;
+    qsizetype lineStart = 0;
+    for (qsizetype i = 0; i < memoText.size(); ++i) {
+        if (memoText[i] == u'\n' || memoText[i] == QChar::LineSeparator) {
+            lines.append(memoText.sliced(lineStart, i - lineStart).toString());
+            lineStart = i + 1;
+        }
+    }
+    lines.append(memoText.sliced(lineStart).toString());
     const QDateTime now = Now();
-    schedule_ = ParseSchedule(memoLines, now.date());
+    schedule_ = ParseSchedule(lines, now.date());
     active_ = true;
     Mark(true);
 }
@@ -52,22 +62,24 @@ void TListingMark::Clear() {
 void TListingMark::Mark(bool scroll) {
     const QDateTime now = Now();
     const Programme* programme = ProgrammeOnAirToday(schedule_, now);
-    const QTextBlock block =
-        programme ? memo_->document()->findBlockByNumber(static_cast<int>(programme->line)) : QTextBlock();
+    // A line of its own in the memo, though a block may hold several.
+    const QTextCursor line = programme ? LineStart(memo_->document(), programme->line) : QTextCursor();
     QList<QTextEdit::ExtraSelection> selections;
     markedLine_ = -1;
-    if (block.isValid()) {
+    if (!line.isNull()) {
         QTextEdit::ExtraSelection selection;
         QColor colour = memo_->palette().color(QPalette::Highlight);
         colour.setAlpha(kMarkAlpha);
         selection.format.setBackground(colour);
         selection.format.setProperty(QTextFormat::FullWidthSelection, true);
-        selection.cursor = QTextCursor(block);
+        // Without a selection, the full width mark covers the visual line of the cursor.
+        selection.cursor = line;
         selections.append(selection);
-        markedLine_ = block.blockNumber();
+        markedLine_ = programme->line;
         // Without wrapping, the vertical scroll bar counts lines.
         if (scroll)
-            memo_->verticalScrollBar()->setValue(std::max(0, block.blockNumber() - kLinesAbove));
+            memo_->verticalScrollBar()->setValue(
+                static_cast<int>(std::max<qsizetype>(0, markedLine_ - kLinesAbove)));
     }
     memo_->setExtraSelections(selections);
     MinuteTimer->start(MillisecondsToNextMinute(now) + 50);

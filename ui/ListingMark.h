@@ -19,8 +19,9 @@ public:
     std::function<QDateTime()> Now;
     QTimer* MinuteTimer;
 
-    // The memo now shows these lines: marks the programme on air, if any, and scrolls it into view.
-    void Show(const QStringList& memoLines);
+    // The memo now shows this text (lines after a LF or a line separator): marks the programme on
+    // air, if any, and scrolls it into view.
+    void Show(QStringView memoText);
     // Moves the mark to the programme on air now.
     void MinutePassed();
     // The memo line marked; -1 when none.

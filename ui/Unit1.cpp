@@ -300,6 +300,7 @@ void TForm1::CreateControls() {
     OnAirPage->DataFolder = [] { return DataFolder(); };
     OnAirPage->Now = [this] { return Now(); };
     PageControl1->setCurrentIndex(0);
+    ListingMemo = new TListingMemo(TVListBox);
     ListingMark = new TListingMark(TVListBox);
     ListingMark->Now = [this] { return Now(); };
 

@@ -2,6 +2,7 @@
 
 #include "platform/ProgramPlaces.h"
 #include "ui/ListingMark.h"
+#include "ui/ListingMemo.h"
 #include "ui/OnAirPage.h"
 #include "ui/TProgressBar.h"
 #include "ui/TTimer.h"
@@ -97,6 +98,7 @@ public:
     // The third page: what is on now, and the programme search.
     QWidget* TabSheet_OnAir;
     TOnAirPage* OnAirPage;
+    TListingMemo* ListingMemo; // shows listings in TVListBox
     TListingMark* ListingMark; // the programme on air in TVListBox
 
     // Event handlers.

@@ -94,10 +94,11 @@ void TForm1::TVListClick() {
         if (index < 0 || index >= TVFilepathList->count())
             throw Exception(QStringLiteral("List index out of bounds (%1)").arg(index));
         const QString title = QStringLiteral("【") + TVList->item(index)->text() + QStringLiteral("】");
-        const QString text = ListingWithTitle(title, LoadListingText(TVFilepathList->item(index)->text()));
+        const QString text = ListingWithTitle(title, LoadListingText(TVFilepathList->item(index)->text()),
+                                              kListingLinesPerBlock);
         // Only now, with the whole file read, is the memo touched.
-        TVListBox->setPlainText(text);
-        ListingMark->Show(text.split(u'\n'));
+        ListingMemo->Show(text);
+        ListingMark->Show(text);
     } catch (...) {
         // A listing that cannot be read leaves the memo as it was.
         qCWarning(lcCatalogue).noquote() << "listing not shown:" << CurrentExceptionMessage();

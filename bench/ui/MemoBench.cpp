@@ -7,6 +7,8 @@
 
 #include "bench/support/BenchSupport.h"
 #include "catalogue/ListingFile.h"
+#include "ui/ListingMark.h"
+#include "ui/ListingMemo.h"
 #include "ui/Unit1.h"
 
 #include <QApplication>
@@ -83,7 +85,8 @@ int main(int argc, char** argv) {
             file.write(ScheduleText(kilobytes));
         }
         RunTool(u"iconv"_qs, {u"-f"_qs, u"GBK"_qs, u"-t"_qs, u"UTF-8"_qs, path});
-        std::vector<double> iconvs, clicks, ratios, peaks, earlier, earlierPeaks, decodes, documents;
+        std::vector<double> iconvs, clicks, ratios, peaks, earlier, earlierPeaks, decodes, documents,
+            lineDocuments, marks;
         std::vector<double> iconvCpus, clickCpus, cpuRatios;
         const int pairs = kilobytes > 1024 ? 3 : kPairs;
         for (int pair = 0; pair < pairs; ++pair) {
@@ -108,15 +111,31 @@ int main(int argc, char** argv) {
 
             QElapsedTimer timer;
             timer.start();
-            const QString text = ListingWithTitle(u"【节目】", LoadListingText(path));
+            const QString text = ListingWithTitle(u"【节目】", LoadListingText(path), kListingLinesPerBlock);
             decodes.push_back(Milliseconds(timer));
-            QTextDocument document;
+            {
+                QTextDocument document;
+                timer.restart();
+                document.setPlainText(text);
+                documents.push_back(Milliseconds(timer));
+            }
+            {
+                // The same lines, a block each, as the memo took them before.
+                QString lineBlocks = text;
+                lineBlocks.replace(QChar::LineSeparator, u'\n');
+                QTextDocument document;
+                timer.restart();
+                document.setPlainText(lineBlocks);
+                lineDocuments.push_back(Milliseconds(timer));
+            }
+            TListingMark mark(window.TVListBox);
             timer.restart();
-            document.setPlainText(text);
-            documents.push_back(Milliseconds(timer));
+            mark.Show(text);
+            marks.push_back(Milliseconds(timer));
         }
         const double fileMegabytes = static_cast<double>(QFileInfo(path).size()) / (1 << 20);
-        std::printf("listing %.2f MB, %d lines in the memo\n", fileMegabytes, window.TVListBox->blockCount());
+        std::printf("listing %.2f MB, %d lines in the memo\n", fileMegabytes,
+                    window.TVListBox->document()->lineCount());
         std::printf("  %-44s %9.2f ms\n", "iconv -f GBK -t UTF-8", Median(iconvs));
         std::printf("  %-44s %9.2f ms  %6.2fx iconv  peak +%.1f MB (%.1fx the file)\n",
                     "TVListClick until painted", Median(clicks), Median(ratios), Median(peaks),
@@ -128,6 +147,8 @@ int main(int argc, char** argv) {
                     "TVListClick, processor time", Median(clickCpus), Median(cpuRatios), Median(iconvCpus));
         std::printf("  %-44s %9.2f ms\n", "  of the click: read, decode, title", Median(decodes));
         std::printf("  %-44s %9.2f ms\n", "  of the click: QTextDocument::setPlainText", Median(documents));
+        std::printf("  %-44s %9.2f ms\n", "    the same with a block a line", Median(lineDocuments));
+        std::printf("  %-44s %9.2f ms\n", "  of the click: the mark's schedule", Median(marks));
     }
     return 0;
 }

@@ -83,6 +83,16 @@ TEST(DecodeListing, EncodingsAndLineBreaks) {
         for (const QString& line : c.lines)
             memo += u'\n' + line;
         EXPECT_EQ(ListingWithTitle(u"【T】", DecodeListingText(c.bytes)), memo) << c.what;
+        // In blocks: every n-th line (the title is the first) starts a block after a LF, the others
+        // follow a line separator.
+        for (const qsizetype linesPerBlock : {2, 3}) {
+            QString blocks = u"【T】"_qs;
+            for (qsizetype i = 0; i < c.lines.size(); ++i)
+                blocks +=
+                    ((i + 1) % linesPerBlock == 0 ? QChar(u'\n') : QChar(QChar::LineSeparator)) + c.lines[i];
+            EXPECT_EQ(ListingWithTitle(u"【T】", DecodeListingText(c.bytes), linesPerBlock), blocks)
+                << c.what << ", " << linesPerBlock << " lines a block";
+        }
     }
 }
 

@@ -3,7 +3,9 @@
 
 #include "catalogue/ListingFile.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
 #include <QFile>
 #include <QScrollBar>
 #include <QTest>
@@ -138,6 +140,73 @@ TEST_F(CatalogueViewTest, ArrowKeysShowEachListingAndAnUnreadableOneLeavesTheMem
     window.LoadData->click();
     EXPECT_EQ(window.TVList->currentRow(), -1);
     EXPECT_TRUE(window.TVListBox->toPlainText().isEmpty());
+}
+
+TEST_F(CatalogueViewTest, ALongListingReadsMovesScrollsAndCopiesLineByLine) {
+    // Lines enough for several of the memo's blocks, and a last one that is not full.
+    const qsizetype count = 3 * kListingLinesPerBlock + 10;
+    QString listing;
+    QStringList shown = {QStringLiteral("【ZORQ-1 中央】")};
+    for (qsizetype i = 1; i <= count; ++i) {
+        shown << QStringLiteral("%1 节目").arg(i, 4, 10, QChar(u'0'));
+        listing += shown.last() + QStringLiteral("\r\n");
+    }
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), EncodeGbk(listing));
+    TForm1& window = Start();
+    window.show();
+    QApplication::setActiveWindow(&window);
+    SelectChannel(window, 0);
+    QPlainTextEdit* const memo = window.TVListBox;
+    QTextDocument* const document = memo->document();
+    EXPECT_EQ(MemoLines(memo), shown);
+    ASSERT_LT(document->blockCount(), shown.size());
+
+    // The scroll bar counts every line at once, also after the memo is laid out anew.
+    QScrollBar* const lines = memo->verticalScrollBar();
+    EXPECT_EQ(lines->maximum() + lines->pageStep(), shown.size());
+    memo->resize(memo->width() - 40, memo->height());
+    EXPECT_EQ(lines->maximum() + lines->pageStep(), shown.size());
+    memo->resize(memo->width() + 40, memo->height());
+    EXPECT_EQ(lines->maximum() + lines->pageStep(), shown.size());
+    lines->setValue(lines->maximum());
+    const int bottom = memo->viewport()->height() - memo->fontMetrics().height();
+    EXPECT_EQ(LineAt(memo->cursorForPosition(QPoint(4, bottom))), shown.last());
+
+    // Keys move over the lines as over one block a line, also from one block to the next.
+    memo->setFocus();
+    const int lastOfFirstBlock = static_cast<int>(kListingLinesPerBlock) - 1;
+    memo->setTextCursor(LineStart(document, lastOfFirstBlock - 1));
+    QTest::keyClick(memo, Qt::Key_End);
+    EXPECT_EQ(memo->textCursor().position(), LineStart(document, lastOfFirstBlock).position() - 1);
+    QTest::keyClick(memo, Qt::Key_Home);
+    EXPECT_EQ(memo->textCursor().position(), LineStart(document, lastOfFirstBlock - 1).position());
+    QTest::keyClick(memo, Qt::Key_Down);
+    QTest::keyClick(memo, Qt::Key_Down);
+    EXPECT_EQ(LineAt(memo->textCursor()), shown[lastOfFirstBlock + 1]);
+    QTest::keyClick(memo, Qt::Key_Up);
+    EXPECT_EQ(LineAt(memo->textCursor()), shown[lastOfFirstBlock]);
+    QTest::keyClick(memo, Qt::Key_PageDown);
+    EXPECT_GT(shown.indexOf(LineAt(memo->textCursor())), lastOfFirstBlock + 1);
+    EXPECT_TRUE(memo->viewport()->rect().contains(memo->cursorRect().center()));
+
+    // A screen reader reads it line by line.
+    QAccessibleTextInterface* const reader = QAccessible::queryAccessibleInterface(memo)->textInterface();
+    int start = 0, end = 0;
+    const int inLine = LineStart(document, lastOfFirstBlock - 1).position() + 2;
+    EXPECT_EQ(reader->textAtOffset(inLine, QAccessible::LineBoundary, &start, &end),
+              shown[lastOfFirstBlock - 1]);
+
+    // A selection over the end of a block copies as lines, and pastes back as the same lines.
+    memo->setTextCursor(LineStart(document, lastOfFirstBlock - 1));
+    for (int i = 0; i < 3; ++i)
+        QTest::keyClick(memo, Qt::Key_Down, Qt::ShiftModifier);
+    memo->copy();
+    const QString copied = shown.mid(lastOfFirstBlock - 1, 3).join(u'\n') + u'\n';
+    EXPECT_EQ(QApplication::clipboard()->text(), copied);
+    memo->moveCursor(QTextCursor::End);
+    QTest::keyClick(memo, Qt::Key_Return);
+    memo->paste();
+    EXPECT_EQ(MemoLines(memo), shown + shown.mid(lastOfFirstBlock - 1, 3) + QStringList{QString()});
 }
 
 TEST_F(CatalogueViewTest, AListingOverTheSizeLimitLeavesTheMemoAsItWas) {

@@ -214,9 +214,11 @@ TEST_F(OnAirPageTest, TheDemoWeek) {
 }
 
 TEST_F(OnAirPageTest, TheListingMarkLeavesTheTextFollowsTheMinuteAndGoesWithTheListing) {
+    // A programme every five minutes: the memo takes its lines in blocks of several, and the
+    // programme at 20:10 lies in a later one.
     QString longDay = QStringLiteral("2026-12-10 星期四\n");
     for (int hour = 0; hour < 24; ++hour)
-        for (int minute : {0, 10, 20, 30, 40, 50})
+        for (int minute = 0; minute < 60; minute += 5)
             longDay += QStringLiteral("%1:%2 节目%1%2\n")
                            .arg(hour, 2, 10, QChar(u'0'))
                            .arg(minute, 2, 10, QChar(u'0'));
@@ -228,23 +230,38 @@ TEST_F(OnAirPageTest, TheListingMarkLeavesTheTextFollowsTheMinuteAndGoesWithTheL
 
     const QStringList expected = QStringList{"【ZORQ-1 中央】"} + longDay.trimmed().split(u'\n');
     EXPECT_EQ(MemoLines(window.TVListBox), expected);
-    // 20:10 is the 122nd programme, after the title and the heading.
-    EXPECT_EQ(window.ListingMark->MarkedLine(), 123);
+    // 20:10 is the 243rd programme, after the title and the heading.
+    EXPECT_EQ(window.ListingMark->MarkedLine(), 244);
     const QList<QTextEdit::ExtraSelection> marks = window.TVListBox->extraSelections();
     ASSERT_EQ(marks.size(), 1);
-    EXPECT_EQ(marks[0].cursor.block().text(), QStringLiteral("20:10 节目2010"));
+    EXPECT_EQ(LineAt(marks[0].cursor), QStringLiteral("20:10 节目2010"));
     EXPECT_LT(marks[0].format.background().color().alpha(), 128);
-    EXPECT_EQ(window.TVListBox->verticalScrollBar()->value(), 121); // near the top
+    QScrollBar* const lines = window.TVListBox->verticalScrollBar();
+    EXPECT_EQ(lines->value(), 242); // near the top
+    EXPECT_EQ(lines->maximum() + lines->pageStep(), expected.size());
+    // Painted across the memo's width on that line alone.
+    QPlainTextEdit* const memo = window.TVListBox;
+    const QImage painted = memo->viewport()->grab().toImage();
+    const QRect line = memo->cursorRect(marks[0].cursor);
+    const int right = memo->viewport()->width() - 4;
+    const QColor base = memo->palette().color(QPalette::Base);
+    EXPECT_NE(painted.pixelColor(right, line.center().y()), base);
+    EXPECT_EQ(painted.pixelColor(right, line.top() - line.height() / 2), base);
+    EXPECT_EQ(painted.pixelColor(right, line.bottom() + line.height() / 2), base);
     EXPECT_TRUE(window.ListingMark->MinuteTimer->isActive());
 
-    now_ = At(2026, 12, 10, 20, 30);
+    now_ = At(2026, 12, 10, 21, 40);
     window.ListingMark->MinutePassed();
-    EXPECT_EQ(window.ListingMark->MarkedLine(), 125);
+    EXPECT_EQ(window.ListingMark->MarkedLine(), 262);
+    EXPECT_EQ(LineAt(window.TVListBox->extraSelections().value(0).cursor), QStringLiteral("21:40 节目2140"));
     EXPECT_EQ(MemoLines(window.TVListBox), expected);
 
-    // A status line below the listing keeps it; a rescan empties the memo and ends the mark.
+    // A status line below the listing keeps it, and is a line of its own at the end; a rescan
+    // empties the memo and ends the mark.
     ReportStatus(QStringLiteral("数据更新完成."));
-    EXPECT_EQ(window.ListingMark->MarkedLine(), 125);
+    EXPECT_EQ(window.ListingMark->MarkedLine(), 262);
+    EXPECT_EQ(MemoLines(window.TVListBox), expected + QStringList{"数据更新完成."});
+    EXPECT_EQ(lines->maximum() + lines->pageStep(), expected.size() + 1);
     window.LoadData->click();
     EXPECT_EQ(window.ListingMark->MarkedLine(), -1);
     EXPECT_TRUE(window.TVListBox->extraSelections().isEmpty());

@@ -60,6 +60,12 @@ QStringList MemoLines(const QPlainTextEdit* memo) {
     return text.isEmpty() ? QStringList() : text.split(u'\n');
 }
 
+QString LineAt(QTextCursor cursor) {
+    cursor.movePosition(QTextCursor::StartOfLine);
+    cursor.movePosition(QTextCursor::EndOfLine, QTextCursor::KeepAnchor);
+    return cursor.selectedText();
+}
+
 void AnswerNextModalBox(ModalBoxRecord& record) {
     auto* poll = new QTimer(qApp);
     poll->setInterval(20);

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTextCursor>
 
 #include <functional>
 
@@ -60,6 +61,9 @@ private:
 
 // The lines of a memo, as its Lines property would list them.
 QStringList MemoLines(const QPlainTextEdit* memo);
+
+// The line of a memo that holds `cursor`, as the memo shows it (a block may hold several).
+QString LineAt(QTextCursor cursor);
 
 // Every status line the window logs into its memo, with the time it arrived (from the recorder's
 // creation), also the lines that a later rescan wipes from the memo.
