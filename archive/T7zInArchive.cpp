@@ -141,8 +141,8 @@ IInArchive& T7zInArchive::Handler() {
 
 void T7zInArchive::OpenArchiveFile(const QString& fileName) {
     std::unique_ptr<TStream> file(TFileStream::OpenRead(fileName));
-    TComPtr<IInStream> stream(static_cast<IInStream*>(new T7zStream(file.get(), soOwned)));
-    file.release();
+    // The allocation comes before the release (C++17), so a failed one leaves the file with its owner.
+    TComPtr<IInStream> stream(static_cast<IInStream*>(new T7zStream(file.release(), soOwned)));
     OpenArchiveStream(stream.Get());
 }
 
@@ -193,7 +193,7 @@ TPropVariant T7zInArchive::ReadItemProperty(uint32_t index, PROPID propID) {
 QString T7zInArchive::ReadItemText(uint32_t index, PROPID propID) {
     if (!HasItem(index))
         return {};
-    const QString reported = ReadItemProperty(index, propID).ToString();
+    QString reported = ReadItemProperty(index, propID).ToString();
     if (!FNamesAreEscaped)
         return reported;
     return DecodeItemPath(reported, CharactsHaveUtf8Flag(ReadItemProperty(index, kpidCharacts).ToString()));
@@ -409,8 +409,8 @@ HRESULT T7zInArchive::SupplyItemFile(uint32_t index, ISequentialOutStream** outS
     FItemTarget = std::move(file.target);
     auto fileStream = std::make_unique<TItemFileStream>(std::move(file.file),
                                                         [this](size_t size) { return AdmitItemBytes(size); });
-    TComPtr<ISequentialOutStream> stream(static_cast<IOutStream*>(new T7zStream(fileStream.get(), soOwned)));
-    fileStream.release();
+    TComPtr<ISequentialOutStream> stream(
+        static_cast<IOutStream*>(new T7zStream(fileStream.release(), soOwned))); // as in OpenArchiveFile
     *outStream = stream.Detach();
     return S_OK;
 }

@@ -86,7 +86,7 @@ bool IsPrivateFolder(const struct stat& status, uid_t user) {
 QString ChooseLockFolder(const LockFolderSources& sources, QString* problem) {
     if (UsableRuntimeFolder(sources.RuntimeFolder, sources.User))
         return sources.RuntimeFolder;
-    const QString temporary =
+    QString temporary =
         sources.SharedTemporaryFolder + QStringLiteral("/pelnavi-") + QString::number(sources.User);
     QString temporaryProblem;
     if (MakePrivateTemporaryFolder(temporary, sources.User, &temporaryProblem))

@@ -30,19 +30,33 @@ pelnavi_install_packages() {
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# pelnavi_build DIR [cmake options...]
+# pelnavi_build DIR [cmake options...] [--target TARGET...]
 pelnavi_build() {
   local dir=$1
   shift
+  local options=() targets=()
+  while [ $# -gt 0 ]; do
+    if [ "$1" = --target ]; then
+      targets=("$@")
+      break
+    fi
+    options+=("$1")
+    shift
+  done
   # ccache, when a developer has it, makes rebuilds in several work trees cheap; it is never required.
   local launcher=()
   command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
   # Quiet when it works; the whole output when it does not.
   local log
-  log=$(cmake -S "$PELNAVI_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" 2>&1) || {
+  log=$(cmake -S "$PELNAVI_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "${options[@]}" 2>&1) || {
     printf '%s\n' "$log" >&2
     echo "Configuring $dir failed." >&2
     return 1
   }
-  cmake --build "$dir" -j "$(nproc)"
+  cmake --build "$dir" -j "$(nproc)" "${targets[@]}"
+}
+
+# The portable build that ./run starts, in build/; ./test builds it too, with the same options.
+pelnavi_build_portable() {
+  pelnavi_build "$PELNAVI_ROOT/build" -DPELNAVI_TESTS=OFF -DPELNAVI_BENCH=OFF
 }

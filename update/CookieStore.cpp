@@ -118,7 +118,7 @@ bool IsIpAddress(const QString& host) {
 
 // RFC 2965 treats a host name without dots as if it ended in ".local".
 QString EffectiveHost(const QString& host, bool rfc2965) {
-    const QString lowered = host.toLower();
+    QString lowered = host.toLower();
     if (rfc2965 && !lowered.contains(u'.') && !IsIpAddress(host))
         return lowered + QStringLiteral(".local");
     return lowered;

@@ -12,11 +12,12 @@
 
 // Limits of what the client accepts from a server.
 namespace HttpLimits {
-inline constexpr qsizetype MaxLineLength = 16384;                // status, header, chunk-size line
-inline constexpr qsizetype MaxHeaderBlock = 1024 * 1024;         // all header (or trailer) lines
-inline constexpr qsizetype ReceiveBlock = 32768;                 // unit of body intake and of progress
-inline constexpr qsizetype MaxUpFrontReserve = 64 * 1024 * 1024; // an announced length is not trusted further
-inline constexpr int MaxInterimResponses = 16;                   // "100 Continue" before the real response
+inline constexpr qsizetype MaxLineLength = 16384;                   // status, header, chunk-size line
+inline constexpr qsizetype MaxHeaderBlock = qsizetype{1024} * 1024; // all header (or trailer) lines
+inline constexpr qsizetype ReceiveBlock = 32768;                    // unit of body intake and of progress
+// An announced length is not trusted further.
+inline constexpr qsizetype MaxUpFrontReserve = qsizetype{64} * 1024 * 1024;
+inline constexpr int MaxInterimResponses = 16; // "100 Continue" before the real response
 // A schedule package is a few MB and an uncompressed feed a few hundred at most.
 inline constexpr int64_t MaxBody = int64_t{1} << 30;
 } // namespace HttpLimits

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -51,8 +52,12 @@ QByteArray BuildPackage() {
 double CpuMilliseconds(int who) {
     rusage usage{};
     ::getrusage(who, &usage);
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+    const auto ms = [](const timeval& time) {
+        return std::chrono::duration<double, std::milli>(std::chrono::seconds(time.tv_sec) +
+                                                         std::chrono::microseconds(time.tv_usec))
+            .count();
+    };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
 }
 
 void RemoveTree(const QString& path) {
@@ -84,7 +89,7 @@ int main(int argc, char** argv) {
             return 1;
         file.close();
         std::printf("package: %d files, %.1f MB unpacked, %.1f MB packed\n", kFiles, kFiles * kFileSize / 1e6,
-                    package.size() / 1e6);
+                    static_cast<double>(package.size()) / 1e6);
 
         std::vector<double> ours, command, oursCpu, commandCpu;
         // Each run starts from a removed folder; the order alternates, as removing many files just
@@ -99,7 +104,7 @@ int main(int argc, char** argv) {
                 archive->OpenArchiveFile(work.filePath("package.zip"));
                 archive->ExtractIntoFolder(work.filePath("ours"));
             }
-            ours.push_back(timer.nsecsElapsed() / 1e6);
+            ours.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
             oursCpu.push_back(CpuMilliseconds(RUSAGE_SELF) - cpu);
         };
         const auto runCommand = [&] {
@@ -113,7 +118,7 @@ int main(int argc, char** argv) {
                            {"x", "-y", "-bso0", "-bsp0", "-o" + work.filePath("command"), "package.zip"});
             if (!sevenZip.waitForFinished(600000) || sevenZip.exitCode() != 0)
                 throw Exception("7z x failed: " + sevenZip.readAllStandardError());
-            command.push_back(timer.nsecsElapsed() / 1e6);
+            command.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
             commandCpu.push_back(CpuMilliseconds(RUSAGE_CHILDREN) - cpu);
         };
         for (int round = 0; round < rounds; ++round) {

@@ -14,6 +14,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -38,7 +39,11 @@ inline double Milliseconds(const QElapsedTimer& timer) {
 inline double CpuMilliseconds(int who = RUSAGE_SELF) {
     rusage usage{};
     ::getrusage(who, &usage);
-    const auto ms = [](const timeval& time) { return time.tv_sec * 1e3 + time.tv_usec / 1e3; };
+    const auto ms = [](const timeval& time) {
+        return std::chrono::duration<double, std::milli>(std::chrono::seconds(time.tv_sec) +
+                                                         std::chrono::microseconds(time.tv_usec))
+            .count();
+    };
     return ms(usage.ru_utime) + ms(usage.ru_stime);
 }
 

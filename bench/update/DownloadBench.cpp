@@ -56,7 +56,7 @@ long OwnPeakKb() {
 // Listing-like text, different in every item, so the package is large and stored as is.
 QByteArray Package(qsizetype megabytes) {
     ZipWriter zip;
-    const qsizetype itemSize = 4 * 1000 * 1000;
+    const qsizetype itemSize = 4'000'000;
     QByteArray line = "06:00 Programme 0000000\r\n";
     for (qsizetype item = 0; item * itemSize < megabytes * 1000 * 1000; ++item) {
         QByteArray text;
@@ -133,7 +133,7 @@ void WholeUpdate(const QString& program, const QString& address, qsizetype itemC
     bool done = false;
     while (!done && Clock::now() - started < std::chrono::minutes(5) &&
            process.state() == QProcess::Running) {
-        done = QFileInfo(last).size() >= 4 * 1000 * 1000;
+        done = QFileInfo(last).size() >= 4'000'000;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     std::this_thread::sleep_for(std::chrono::seconds(1)); // the rescan after the extraction
@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
     const QString address = server->Url(QStringLiteral("/download/showtime.zip"));
     QTemporaryDir folder(base + QStringLiteral("/download_bench_XXXXXX"));
     const QString dataFolder = folder.path() + u'/';
-    std::printf("package: %.1f MB in %lld items, folder: %s\n", package.size() / 1e6,
+    std::printf("package: %.1f MB in %lld items, folder: %s\n", static_cast<double>(package.size()) / 1e6,
                 static_cast<long long>(items), qPrintable(dataFolder));
 
     TIdAntiFreeze antiFreeze; // the real pump: QCoreApplication::processEvents

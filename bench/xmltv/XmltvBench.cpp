@@ -41,10 +41,11 @@ double BestOf(const std::function<void()>& run, int repeats) {
     return best;
 }
 
-long PeakKilobytes(int who) {
+// The largest resident set so far, in MB (the kernel counts kilobytes).
+double PeakMegabytes(int who) {
     rusage usage{};
     ::getrusage(who, &usage);
-    return usage.ru_maxrss;
+    return static_cast<double>(usage.ru_maxrss) / 1024;
 }
 
 void Fail(const char* what) {
@@ -80,7 +81,8 @@ void BenchScheduleModel(const QString& folder) {
                 static_cast<long long>(paths.size()), static_cast<long long>(programmes));
     std::printf("  LoadListingLines alone        %8.2f ms\n", load);
     std::printf("  LoadListingLines + model      %8.2f ms  (model %.2f ms, %.2f µs a programme)\n", parse,
-                parse - load, (parse - load) * 1000 / std::max<qsizetype>(programmes, 1));
+                parse - load,
+                (parse - load) * 1000 / static_cast<double>(std::max<qsizetype>(programmes, 1)));
 }
 
 // A feed of `channels` channels with a week of half-hour programmes each, written through zlib's
@@ -103,7 +105,7 @@ qint64 WriteFeed(const QString& path, int channels, int descriptionChars) {
     for (int c = 0; c < channels; ++c) {
         const QByteArray id = "c" + QByteArray::number(c) + ".bench";
         for (int slot = 0; slot < 7 * 48; ++slot) {
-            const QDateTime start = first.addSecs(slot * 1800);
+            const QDateTime start = first.addSecs(qint64{slot} * 1800);
             put("  <programme start=\"" + start.toString(u"yyyyMMddHHmmss").toLatin1() + " +0800\" stop=\"" +
                 start.addSecs(1800).toString(u"yyyyMMddHHmmss").toLatin1() + " +0800\" channel=\"" + id +
                 "\">\n    <title lang=\"zh\">节目" + QByteArray::number(slot) +
@@ -119,12 +121,12 @@ qint64 WriteFeed(const QString& path, int channels, int descriptionChars) {
 void BenchFeedConversion(const QString& folder, int megabytes) {
     constexpr int kChannels = 600;
     // About 220 bytes of markup a programme; the description makes up the rest.
-    const qint64 perProgramme = qint64(megabytes) * 1'000'000 / (kChannels * 7 * 48);
+    const qint64 perProgramme = qint64(megabytes) * 1'000'000 / (qint64{kChannels} * 7 * 48);
     const int descriptionChars = static_cast<int>(std::max<qint64>(perProgramme - 220, 0) / 3);
     const QString feed = folder + QStringLiteral("/feed.xml.gz");
     const qint64 xmlBytes = WriteFeed(feed, kChannels, descriptionChars);
-    std::printf("XMLTV feed: %d channels × a week, %.1f MB of XML, %.1f MB gzip\n", kChannels, xmlBytes / 1e6,
-                QFileInfo(feed).size() / 1e6);
+    std::printf("XMLTV feed: %d channels × a week, %.1f MB of XML, %.1f MB gzip\n", kChannels,
+                static_cast<double>(xmlBytes) / 1e6, static_cast<double>(QFileInfo(feed).size()) / 1e6);
 
     const double reference = BestOf(
         [&] {
@@ -136,7 +138,7 @@ void BenchFeedConversion(const QString& folder, int megabytes) {
                 Fail("gzip -dc | xmllint --stream failed (packages gzip, libxml2-utils)");
         },
         3);
-    const long before = PeakKilobytes(RUSAGE_SELF);
+    const double before = PeakMegabytes(RUSAGE_SELF);
     const double convert = BestOf(
         [&] {
             QTemporaryDir data;
@@ -144,14 +146,14 @@ void BenchFeedConversion(const QString& folder, int megabytes) {
                 Fail("conversion lost channels");
         },
         3);
-    const long after = PeakKilobytes(RUSAGE_SELF);
+    const double after = PeakMegabytes(RUSAGE_SELF);
 
     std::printf("  convert into listing files    %8.0f ms  (%.2f× the yardstick)\n", convert,
                 convert / reference);
     std::printf("  gzip -dc | xmllint --stream   %8.0f ms\n", reference);
     std::printf("  peak memory: this process %.1f MB (%.1f MB before converting), yardstick at most "
                 "%.1f MB (its largest process)\n",
-                after / 1024.0, before / 1024.0, PeakKilobytes(RUSAGE_CHILDREN) / 1024.0);
+                after, before, PeakMegabytes(RUSAGE_CHILDREN));
 }
 
 } // namespace

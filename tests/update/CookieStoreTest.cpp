@@ -1,5 +1,7 @@
 #include "update/CookieStore.h"
 
+#include "tests/support/CaseName.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -151,8 +153,7 @@ const CookieCase cookieCases[] = {
      {"Cookie: a=1", v1}},
 };
 
-INSTANTIATE_TEST_SUITE_P(Table, CookieSending, ::testing::ValuesIn(cookieCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, CookieSending, ::testing::ValuesIn(cookieCases), CaseName{});
 
 TEST(CookieStore, ExpiryByMaxAgeAndExpiresWithReplacementInPlace) {
     int64_t now = 1'000'000;

@@ -2,6 +2,8 @@
 #include "update/HttpErrors.h"
 #include "update/HttpRequest.h"
 
+#include "tests/support/CaseName.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -59,8 +61,7 @@ const AddressCase addressCases[] = {
      "mirror.example", 80},
 };
 
-INSTANTIATE_TEST_SUITE_P(Table, AddressResolution, ::testing::ValuesIn(addressCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, AddressResolution, ::testing::ValuesIn(addressCases), CaseName{});
 
 TEST(AddressResolution, RefusesWhatCannotBeFetched) {
     for (const char* text : {"showtime.zip", "http://:80/x", "http://dl.example:99999/",

@@ -1,6 +1,8 @@
 #include "update/HttpResponseReader.h"
 #include "update/HttpErrors.h"
 
+#include "tests/support/CaseName.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -404,8 +406,7 @@ const BodyCase bodyCases[] = {
      10},
 };
 
-INSTANTIATE_TEST_SUITE_P(Table, BodyReading, ::testing::ValuesIn(bodyCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, BodyReading, ::testing::ValuesIn(bodyCases), CaseName{});
 
 TEST(BodyReading, BytesAfterTheBodyStayPendingForTheNextExchange) {
     ScriptedInput input({"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nokHTTP/1.1 404 No\r\n\r\n"});

@@ -2,6 +2,7 @@
 #include "update/HttpErrors.h"
 #include "update/IdAntiFreeze.h"
 
+#include "tests/support/CaseName.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/SlowNameServer.h"
 #include "tests/support/UnresolvableHost.h"
@@ -400,8 +401,7 @@ const FetchCase fetchCases[] = {
      1},
 };
 
-INSTANTIATE_TEST_SUITE_P(Table, Fetching, ::testing::ValuesIn(fetchCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, Fetching, ::testing::ValuesIn(fetchCases), CaseName{});
 
 // Only http is followed: a redirect to another scheme fails like one to https, instead of being
 // fetched as plain http from the host and port it names.
@@ -517,8 +517,7 @@ const RequestCase requestCases[] = {
     {"SecureOnlyCookieStaysHome", "Set-Cookie: sid=abc; Secure; Path=/\r\n", ""},
 };
 
-INSTANTIATE_TEST_SUITE_P(Table, RequestBytes, ::testing::ValuesIn(requestCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, RequestBytes, ::testing::ValuesIn(requestCases), CaseName{});
 
 TEST_F(ClientTest, CookiesBelongToOneClient) {
     Server server({{R, S(okHead + "Set-Cookie: sid=abc; Path=/\r\nContent-Length: 0\r\n\r\n")},
@@ -564,8 +563,7 @@ const ReuseCase reuseCases[] = {
     {"ClosedByServerMeanwhile", {{R, S(ok), Server::Close()}, {R, S(ok)}}, 1, 2},
 };
 
-INSTANTIATE_TEST_SUITE_P(Table, ConnectionReuse, ::testing::ValuesIn(reuseCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, ConnectionReuse, ::testing::ValuesIn(reuseCases), CaseName{});
 
 TEST_F(ClientTest, AddressesRefusedBeforeConnectingKeepTheOpenConnection) {
     Server server({{R, S(ok), R, S(ok)}});
