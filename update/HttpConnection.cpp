@@ -51,7 +51,7 @@ bool HttpConnection::DrainAndCheckOpen() {
     if (reader_.PeerClosed())
         return false;
     // A server that keeps writing into an idle connection is not one to send a request to.
-    constexpr qsizetype MostToDrain = 1024 * 1024;
+    constexpr qsizetype MostToDrain = qsizetype{1024} * 1024;
     char scratch[4096];
     try {
         for (qsizetype drained = 0; drained < MostToDrain;) {

@@ -9,8 +9,8 @@
 
 namespace {
 
-constexpr qsizetype kReadPiece = 256 * 1024;
-constexpr qsizetype kSniffBytes = 64 * 1024;
+constexpr qsizetype kReadPiece = qsizetype{256} * 1024;
+constexpr qsizetype kSniffBytes = qsizetype{64} * 1024;
 
 bool IsGzip(QByteArrayView bytes) {
     return bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0x1F &&

@@ -313,7 +313,7 @@ private:
 };
 
 QString ClassFolderPath(const QString& dataFolder, const QString& classFolder) {
-    const QString path = QDir(dataFolder).filePath(classFolder);
+    QString path = QDir(dataFolder).filePath(classFolder);
     const QFileInfo info(path);
     // A link would lead the listings out of the data folder.
     if (info.isSymLink() || (info.exists() && !info.isDir()))

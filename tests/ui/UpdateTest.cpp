@@ -266,7 +266,7 @@ TEST_F(UpdateTest, EveryFailedWayOutEndsWithItsFailureLine) {
         fifteenRedirects.push_back(LoopbackServer::Send(
             "HTTP/1.1 302 Found\r\nLocation: /download/showtime.zip\r\nContent-Length: 0\r\n\r\n"));
     }
-    const auto pointAt = [](QString address) {
+    const auto pointAt = [](const QString& address) {
         return [address](TForm1& window, const QString&) { window.Edit_Url->setText(address); };
     };
     struct Case {

@@ -648,12 +648,12 @@ public:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length);
-        ::listen(listener_, 0);
+        EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&address), length), 0);
+        EXPECT_EQ(::listen(listener_, 0), 0);
         ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
         port_ = ntohs(address.sin_port);
         filler_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        ::connect(filler_, reinterpret_cast<sockaddr*>(&address), length);
+        EXPECT_EQ(::connect(filler_, reinterpret_cast<sockaddr*>(&address), length), 0);
     }
     ~UnansweringListener() {
         ::close(filler_);
@@ -710,7 +710,7 @@ TEST_F(ClientTest, UnreachableAddresses) {
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        ::bind(probe, reinterpret_cast<sockaddr*>(&address), length);
+        ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), length), 0);
         ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
         closedPort = ntohs(address.sin_port);
         ::close(probe);
