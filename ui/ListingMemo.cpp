@@ -1,9 +1,12 @@
 #include "ui/ListingMemo.h"
 
+#include "ui/ListingMemoAccessible.h"
+
 #include <QAbstractTextDocumentLayout>
 #include <QTextBlock>
 
 TListingMemo::TListingMemo(QPlainTextEdit* memo) : QObject(memo), memo_(memo) {
+    TListingMemoAccessible::UseFor(memo);
     // A new text width (the memo resized) makes the layout forget every block's count; it says so
     // with an update of the whole document before the memo sizes its scroll bars again.
     connect(memo->document()->documentLayout(), &QAbstractTextDocumentLayout::update, this, [this] {

@@ -264,6 +264,8 @@ void TForm1::CreateControls() {
     TVListBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     UseTileBevel(TVListBox);
     TVListBox->setTabChangesFocus(true);
+    // Before anything asks for the memo's accessible interface.
+    ListingMemo = new TListingMemo(TVListBox);
     TVListBox->setAccessibleName(QStringLiteral("节目单"));
     ComboBox_Class = Make<QComboBox>(TabSheet1, "ComboBox_Class");
     ComboBox_Class->setEditable(false);
@@ -300,7 +302,6 @@ void TForm1::CreateControls() {
     OnAirPage->DataFolder = [] { return DataFolder(); };
     OnAirPage->Now = [this] { return Now(); };
     PageControl1->setCurrentIndex(0);
-    ListingMemo = new TListingMemo(TVListBox);
     ListingMark = new TListingMark(TVListBox);
     ListingMark->Now = [this] { return Now(); };
 

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
 
 #include <unistd.h>
 
@@ -207,6 +208,118 @@ TEST_F(CatalogueViewTest, ALongListingReadsMovesScrollsAndCopiesLineByLine) {
     QTest::keyClick(memo, Qt::Key_Return);
     memo->paste();
     EXPECT_EQ(MemoLines(memo), shown + shown.mid(lastOfFirstBlock - 1, 3) + QStringList{QString()});
+}
+
+// What a screen reader reads of the memo is what Qt's own interface reads of a plain memo that
+// holds the same text a block a line, although the listing memo keeps many lines in one block.
+TEST_F(CatalogueViewTest, AScreenReaderReadsTheListingAsAPlainMemoWithABlockALine) {
+    QString listing;
+    for (qsizetype i = 1; i <= 2 * kListingLinesPerBlock + 10; ++i)
+        listing += QStringLiteral("%1 新闻 First words. Then more\r\n").arg(i, 4, 10, QChar(u'0'));
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), EncodeGbk(listing));
+    TForm1& window = Start();
+    window.show();
+    SelectChannel(window, 0);
+    QPlainTextEdit* const memo = window.TVListBox;
+    ASSERT_LT(memo->document()->blockCount(), memo->document()->lineCount());
+
+    QPlainTextEdit plain;
+    plain.setLineWrapMode(QPlainTextEdit::NoWrap);
+    plain.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    plain.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    plain.setFont(memo->font());
+    plain.resize(memo->size());
+    plain.setPlainText(memo->toPlainText());
+    plain.show();
+    ASSERT_EQ(plain.document()->blockCount(), memo->document()->lineCount());
+    const int scrolled = static_cast<int>(kListingLinesPerBlock) + 3;
+    memo->verticalScrollBar()->setValue(scrolled);
+    plain.verticalScrollBar()->setValue(scrolled);
+
+    QAccessibleInterface* const ours = QAccessible::queryAccessibleInterface(memo);
+    QAccessibleInterface* const qts = QAccessible::queryAccessibleInterface(&plain);
+    QAccessibleTextInterface* const reader = ours->textInterface();
+    QAccessibleTextInterface* const expected = qts->textInterface();
+    ASSERT_TRUE(reader && expected && ours->editableTextInterface());
+    EXPECT_EQ(ours->role(), qts->role());
+    EXPECT_EQ(ours->text(QAccessible::Value), qts->text(QAccessible::Value));
+    EXPECT_EQ(ours->state().editable, qts->state().editable);
+    EXPECT_EQ(ours->state().multiLine, qts->state().multiLine);
+    EXPECT_EQ(ours->state().selectableText, qts->state().selectableText);
+    const int count = expected->characterCount();
+    ASSERT_EQ(reader->characterCount(), count);
+    EXPECT_EQ(reader->text(0, count), expected->text(0, count));
+
+    const auto lineStart = [&](int line) { return plain.document()->findBlockByNumber(line).position(); };
+    const int lastOfBlock = static_cast<int>(kListingLinesPerBlock);
+    // Line starts and ends on both sides of a block boundary, inside words and sentences, the end.
+    const QList<int> offsets = {0,
+                                5,
+                                lineStart(lastOfBlock) - 1,
+                                lineStart(lastOfBlock),
+                                lineStart(lastOfBlock) + 3,
+                                lineStart(lastOfBlock + 1) - 1,
+                                lineStart(lastOfBlock + 1),
+                                lineStart(lastOfBlock + 1) + 13,
+                                lineStart(lastOfBlock + 1) + 20,
+                                lineStart(scrolled + 2) + 7,
+                                count - 2,
+                                count};
+    const QList<QAccessible::TextBoundaryType> boundaries = {
+        QAccessible::CharBoundary,      QAccessible::WordBoundary, QAccessible::SentenceBoundary,
+        QAccessible::ParagraphBoundary, QAccessible::LineBoundary, QAccessible::NoBoundary};
+    using Query = QString (QAccessibleTextInterface::*)(int, QAccessible::TextBoundaryType, int*, int*) const;
+    const QList<std::pair<const char*, Query>> queries = {
+        {"before", &QAccessibleTextInterface::textBeforeOffset},
+        {"at", &QAccessibleTextInterface::textAtOffset},
+        {"after", &QAccessibleTextInterface::textAfterOffset}};
+    for (const int offset : offsets) {
+        for (const QAccessible::TextBoundaryType boundary : boundaries) {
+            for (const auto& [name, query] : queries) {
+                SCOPED_TRACE(testing::Message() << name << " offset " << offset << " boundary " << boundary);
+                int start = -9, end = -9, expectedStart = -9, expectedEnd = -9;
+                EXPECT_EQ((reader->*query)(offset, boundary, &start, &end),
+                          (expected->*query)(offset, boundary, &expectedStart, &expectedEnd));
+                EXPECT_EQ(start, expectedStart);
+                EXPECT_EQ(end, expectedEnd);
+            }
+        }
+        SCOPED_TRACE(testing::Message() << "offset " << offset);
+        int start = -9, end = -9, expectedStart = -9, expectedEnd = -9;
+        EXPECT_EQ(reader->attributes(offset, &start, &end),
+                  expected->attributes(offset, &expectedStart, &expectedEnd));
+        EXPECT_EQ(start, expectedStart);
+        EXPECT_EQ(end, expectedEnd);
+    }
+
+    // Places on the screen are where the memo draws the character, also within a block.
+    const QRect screen(memo->viewport()->mapToGlobal(QPoint(0, 0)), memo->viewport()->size());
+    for (const int line : {scrolled, scrolled + 2}) {
+        SCOPED_TRACE(testing::Message() << "line " << line);
+        const int offset = lineStart(line) + 7;
+        QTextCursor cursor(memo->document());
+        cursor.setPosition(offset);
+        const QRect place = reader->characterRect(offset);
+        EXPECT_EQ(place.topLeft(), memo->viewport()->mapToGlobal(memo->cursorRect(cursor).topLeft()));
+        EXPECT_GT(place.width(), 0);
+        EXPECT_TRUE(screen.contains(place));
+        EXPECT_EQ(reader->offsetAtPoint(place.center() - QPoint(place.width() / 4, 0)), offset);
+    }
+    EXPECT_EQ(reader->offsetAtPoint(screen.bottomRight() + QPoint(1, 1)), -1);
+
+    // Selections and edits through the screen reader land where they land in the plain memo.
+    for (QAccessibleInterface* side : {ours, qts}) {
+        side->textInterface()->setSelection(0, lineStart(lastOfBlock) - 4, lineStart(lastOfBlock + 2));
+        side->editableTextInterface()->replaceText(lineStart(lastOfBlock + 1) + 5,
+                                                   lineStart(lastOfBlock + 1) + 7, QStringLiteral("体育"));
+        side->editableTextInterface()->insertText(lineStart(lastOfBlock) - 1, QStringLiteral("!"));
+    }
+    int start = -9, end = -9, expectedStart = -9, expectedEnd = -9;
+    reader->selection(0, &start, &end);
+    expected->selection(0, &expectedStart, &expectedEnd);
+    EXPECT_EQ(std::pair(start, end), std::pair(expectedStart, expectedEnd));
+    EXPECT_EQ(reader->text(start, end), expected->text(expectedStart, expectedEnd));
+    EXPECT_EQ(memo->toPlainText(), plain.toPlainText());
 }
 
 TEST_F(CatalogueViewTest, AListingOverTheSizeLimitLeavesTheMemoAsItWas) {
