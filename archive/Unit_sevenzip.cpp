@@ -48,7 +48,7 @@ bool HoldsExactly(int folder, const QByteArray& name, const char* bytes, qint64 
     if (!file.valid() || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
         status.st_size != size || status.st_nlink != 1 || status.st_uid != ::geteuid())
         return false;
-    std::vector<char> block(256 * 1024);
+    std::vector<char> block(std::size_t{256} * 1024);
     for (qint64 offset = 0; offset < size;) {
         const ssize_t count =
             ::read(file.get(), block.data(),
