@@ -2,6 +2,7 @@
 
 #include "catalogue/ListingFile.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 
@@ -182,20 +183,28 @@ struct ParsedDay {
     std::optional<Heading> heading; // empty for the implicit day before any heading
 };
 
-void DateTheDays(QList<ParsedDay>& parsed, const QDate& fallbackDate) {
+// The dates of `count` days in listing order, `headingOf(i)` the heading of day i (empty for the
+// implicit day before any heading).
+template <typename HeadingOf>
+QList<QDate> DatesOfDays(qsizetype count, HeadingOf headingOf, const QDate& fallbackDate) {
     QDate anchor = fallbackDate;
-    for (const ParsedDay& entry : parsed) {
-        if (entry.heading && entry.heading->year != 0) {
-            anchor = QDate(entry.heading->year, entry.heading->month, entry.heading->day);
+    for (qsizetype i = 0; i < count; ++i) {
+        const std::optional<Heading>& heading = headingOf(i);
+        if (heading && heading->year != 0) {
+            anchor = QDate(heading->year, heading->month, heading->day);
             break;
         }
     }
+    QList<QDate> dates;
+    dates.reserve(count);
     QDate previous;
-    for (ParsedDay& entry : parsed) {
-        entry.day.date = entry.heading ? ResolveDate(*entry.heading, previous, anchor) : fallbackDate;
-        if (entry.day.date.isValid())
-            previous = entry.day.date;
+    for (qsizetype i = 0; i < count; ++i) {
+        const std::optional<Heading>& heading = headingOf(i);
+        dates.append(heading ? ResolveDate(*heading, previous, anchor) : fallbackDate);
+        if (dates.last().isValid())
+            previous = dates.last();
     }
+    return dates;
 }
 
 void TimeTheProgrammes(ScheduleDay& day, LocalTimes& localTimes) {
@@ -228,27 +237,43 @@ void LinkStops(QList<ScheduleDay>& days) {
     }
 }
 
+// What a listing line is. Most lines are programmes, and a programme line never reads as a heading
+// (a heading's number is followed by a date mark, not a colon), so the programme is tried first.
+struct ListingLine {
+    QStringView trimmed;
+    std::optional<std::pair<QTime, QStringView>> programme;
+    std::optional<Heading> heading;
+};
+
+ListingLine ReadListingLine(QStringView untrimmed) {
+    ListingLine line{untrimmed.trimmed(), std::nullopt, std::nullopt};
+    if (line.trimmed.isEmpty())
+        return line;
+    line.programme = ParseProgrammeLine(line.trimmed);
+    if (!line.programme)
+        line.heading = ParseHeading(line.trimmed);
+    return line;
+}
+
 // Reads a listing line by line.
 class ScheduleReader final {
 public:
-    void Take(QStringView untrimmed) {
-        const qsizetype index = index_++;
-        const QStringView line = untrimmed.trimmed();
+    void Take(QStringView untrimmed) { Take(untrimmed, index_++); }
+
+    void Take(QStringView untrimmed, qsizetype index) {
+        const ListingLine read = ReadListingLine(untrimmed);
+        const QStringView line = read.trimmed;
         if (line.isEmpty())
             return;
-        // Most lines are programmes, and a programme line never reads as a heading (a heading's
-        // number is followed by a date mark, not a colon), so the programme is tried first.
-        const auto programme = ParseProgrammeLine(line);
-        if (!programme) {
-            if (const auto heading = ParseHeading(line)) {
-                ScheduleDay day{{}, line.toString(), {}, {}};
-                // The days of a listing are alike: room for as many programmes as the day before.
-                if (!parsed_.isEmpty())
-                    day.programmes.reserve(parsed_.last().day.programmes.size());
-                parsed_.append({std::move(day), heading});
-                return;
-            }
+        if (read.heading) {
+            ScheduleDay day{{}, line.toString(), {}, {}};
+            // The days of a listing are alike: room for as many programmes as the day before.
+            if (!parsed_.isEmpty())
+                day.programmes.reserve(parsed_.last().day.programmes.size());
+            parsed_.append({std::move(day), read.heading});
+            return;
         }
+        const auto& programme = read.programme;
         if (parsed_.isEmpty()) {
             if (!programme) {
                 schedule_.preamble.append(line.toString());
@@ -264,11 +289,21 @@ public:
     }
 
     Schedule Finish(const QDate& fallbackDate, LocalTimes& localTimes) {
-        DateTheDays(parsed_, fallbackDate);
+        const QList<QDate> dates = DatesOfDays(
+            parsed_.size(),
+            [this](qsizetype i) -> const std::optional<Heading>& { return parsed_[i].heading; },
+            fallbackDate);
+        return Finish(dates, localTimes);
+    }
+
+    // With the days' dates worked out beforehand, one per day taken.
+    Schedule Finish(const QList<QDate>& dates, LocalTimes& localTimes) {
         schedule_.days.reserve(parsed_.size());
-        for (ParsedDay& entry : parsed_) {
-            TimeTheProgrammes(entry.day, localTimes);
-            schedule_.days.append(std::move(entry.day));
+        for (qsizetype i = 0; i < parsed_.size(); ++i) {
+            ScheduleDay& day = parsed_[i].day;
+            day.date = dates.value(i);
+            TimeTheProgrammes(day, localTimes);
+            schedule_.days.append(std::move(day));
         }
         LinkStops(schedule_.days);
         return std::move(schedule_);
@@ -291,6 +326,57 @@ private:
     QHash<QStringView, QString> titles_;
     qsizetype index_ = 0;
 };
+
+template <typename Take> void ForEachLine(QStringView text, LineBreaks breaks, Take take) {
+    if (breaks == LineBreaks::Listing) {
+        ForEachListingLine(text, take);
+        return;
+    }
+    qsizetype lineStart = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i].unicode();
+        if (unit == u'\n' || unit == QChar::LineSeparator) {
+            take(text.sliced(lineStart, i - lineStart));
+            lineStart = i + 1;
+        }
+    }
+    if (lineStart < text.size())
+        take(text.sliced(lineStart));
+}
+
+// A day as the first look through a listing sees it: where it is and how far its times reach.
+struct DaySketch {
+    std::optional<Heading> heading; // empty for the implicit day before any heading
+    qsizetype offset = 0;           // of its first line (the heading) in the text
+    qsizetype line = 0;             // index of that line
+    int rollOvers = 0;              // times earlier than the one before: days its programmes run on
+};
+
+// The days of a listing, one look through it without keeping its lines.
+QList<DaySketch> SketchDays(QStringView text, LineBreaks breaks) {
+    QList<DaySketch> days;
+    qsizetype index = 0;
+    QTime last;
+    bool preamble = true;
+    ForEachLine(text, breaks, [&](QStringView untrimmed) {
+        const qsizetype line = index++;
+        const ListingLine read = ReadListingLine(untrimmed);
+        if (read.heading) {
+            days.append({read.heading, untrimmed.data() - text.data(), line, 0});
+            last = QTime();
+            preamble = false;
+        } else if (read.programme) {
+            if (preamble) {
+                days.append({std::nullopt, 0, 0, 0});
+                preamble = false;
+            }
+            if (last.isValid() && read.programme->first < last)
+                ++days.last().rollOvers;
+            last = read.programme->first;
+        }
+    });
+    return days;
+}
 
 } // namespace
 
@@ -358,4 +444,42 @@ OnAir FindOnAir(const Schedule& schedule, const QDateTime& at) {
         }
     }
     return found;
+}
+
+Schedule ParseScheduleAround(QStringView text, LineBreaks breaks, const QDate& fallbackDate,
+                             const QDate& today, LocalTimes& localTimes) {
+    const QList<DaySketch> days = SketchDays(text, breaks);
+    const QList<QDate> allDates = DatesOfDays(
+        days.size(), [&days](qsizetype i) -> const std::optional<Heading>& { return days[i].heading; },
+        fallbackDate);
+    ScheduleReader reader;
+    QList<QDate> dates;
+    const auto read = [&](qsizetype d, bool firstProgrammeOnly) {
+        const qsizetype end = d + 1 < days.size() ? days[d + 1].offset : text.size();
+        bool taken = false;
+        qsizetype index = days[d].line;
+        ForEachLine(text.sliced(days[d].offset, end - days[d].offset), breaks, [&](QStringView line) {
+            if (taken)
+                return;
+            reader.Take(line, index++);
+            taken = firstProgrammeOnly && ParseProgrammeLine(line.trimmed()).has_value();
+        });
+        dates.append(allDates[d]);
+    };
+    bool previousKept = false;
+    for (qsizetype d = 0; d < days.size(); ++d) {
+        // A day's programmes start from its date on, and end (at the next one's start, or the
+        // midnight after) by the second midnight after its last one's date; a day either side
+        // spares the reasoning about local time.
+        const QDate& date = allDates[d];
+        const bool canBeOnAir =
+            date.isValid() && date.daysTo(today) >= -1 && date.daysTo(today) <= days[d].rollOvers + 2;
+        if (canBeOnAir)
+            read(d, false);
+        // The day after a kept one ends that one's last programme; its first is all that takes.
+        else if (previousKept)
+            read(d, true);
+        previousKept = canBeOnAir;
+    }
+    return reader.Finish(dates, localTimes);
 }

@@ -89,6 +89,17 @@ Schedule ParseSchedule(const QStringList& lines, const QDate& fallbackDate, Loca
 // Programme::line counts the same lines), without making a list of them.
 Schedule ParseScheduleText(QStringView text, const QDate& fallbackDate, LocalTimes& localTimes);
 
+// Which breaks end a line: a listing file's (CR, LF or CR LF) or a memo's (LF or U+2028).
+enum class LineBreaks { Listing, Memo };
+
+// Of the schedule ParseSchedule gives for the lines of `text`, only the days whose programmes can
+// be on air on `today` (with the same dates, times and line indexes), and after each of those the
+// following day with its first programme, which ends the day before. The rest is read but not
+// kept, so a large listing costs little memory. The programme on air at a moment of `today` is
+// the same in both.
+Schedule ParseScheduleAround(QStringView text, LineBreaks breaks, const QDate& fallbackDate,
+                             const QDate& today, LocalTimes& localTimes);
+
 // What runs at a moment: the programme on air (started at or before `at`, and `at` before its
 // stop; a programme without a stop counts as on air until the midnight after its start) and the
 // next programme to start after `at`. Pointers into `schedule`; null when there is none.

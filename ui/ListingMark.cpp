@@ -30,19 +30,17 @@ TListingMark::TListingMark(QPlainTextEdit* memo) : QObject(memo), memo_(memo) {
 }
 
 void TListingMark::Show(QStringView memoText) {
-    QStringList lines;
-    qsizetype lineStart = 0;
-    for (qsizetype i = 0; i < memoText.size(); ++i) {
-        if (memoText[i] == u'\n' || memoText[i] == QChar::LineSeparator) {
-            lines.append(memoText.sliced(lineStart, i - lineStart).toString());
-            lineStart = i + 1;
-        }
-    }
-    lines.append(memoText.sliced(lineStart).toString());
-    const QDateTime now = Now();
-    schedule_ = ParseSchedule(lines, now.date());
+    shownOn_ = Now().date();
+    shownLength_ = memoText.size();
+    Read(memoText, shownOn_);
     active_ = true;
     Mark(true);
+}
+
+void TListingMark::Read(QStringView memoText, const QDate& today) {
+    LocalTimes localTimes;
+    schedule_ = ParseScheduleAround(memoText, LineBreaks::Memo, shownOn_, today, localTimes);
+    today_ = today;
 }
 
 void TListingMark::MinutePassed() {
@@ -53,6 +51,7 @@ void TListingMark::MinutePassed() {
 void TListingMark::Clear() {
     active_ = false;
     schedule_ = {};
+    today_ = {};
     markedLine_ = -1;
     MinuteTimer->stop();
     if (!memo_->extraSelections().isEmpty())
@@ -61,6 +60,10 @@ void TListingMark::Clear() {
 
 void TListingMark::Mark(bool scroll) {
     const QDateTime now = Now();
+    // Shown across midnight: the days kept were those around the day before. The plain text gives
+    // each line break back as one LF, so the listing keeps its length and its line numbers.
+    if (now.date() != today_)
+        Read(memo_->toPlainText().left(shownLength_), now.date());
     const Programme* programme = ProgrammeOnAirToday(schedule_, now);
     // A line of its own in the memo, though a block may hold several.
     const QTextCursor line = programme ? LineStart(memo_->document(), programme->line) : QTextCursor();

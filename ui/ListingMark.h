@@ -28,11 +28,18 @@ public:
     qsizetype MarkedLine() const { return markedLine_; }
 
 private:
+    void Read(QStringView memoText, const QDate& today);
     void Clear();
     void Mark(bool scroll);
 
     QPlainTextEdit* memo_;
+    // Only the days that can have a programme on air on `today_`; a listing may be large.
     Schedule schedule_;
+    QDate today_;
+    // The date the listing was shown on dates the days without a year.
+    QDate shownOn_;
+    // The listing's length in the memo; lines appended below it are not read as programmes.
+    qsizetype shownLength_ = 0;
     bool active_ = false;
     qsizetype markedLine_ = -1;
 };

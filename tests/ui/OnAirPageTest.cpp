@@ -268,4 +268,24 @@ TEST_F(OnAirPageTest, TheListingMarkLeavesTheTextFollowsTheMinuteAndGoesWithTheL
     EXPECT_FALSE(window.ListingMark->MinuteTimer->isActive());
 }
 
+TEST_F(OnAirPageTest, TheListingMarkFollowsTheDaysOfAWeekShownThroughout) {
+    QString week;
+    for (int day = 10; day <= 16; ++day)
+        week += QStringLiteral("2026-12-%1\n06:00 朝闻天下\n19:00 新闻联播\n").arg(day);
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), EncodeGbk(week));
+    TForm1& window = StartAt(At(2026, 12, 10, 20, 0));
+    const QRect place = window.TVList->visualItemRect(window.TVList->item(0));
+    QTest::mouseClick(window.TVList->viewport(), Qt::LeftButton, {}, place.center());
+    EXPECT_EQ(window.ListingMark->MarkedLine(), 3);
+    // Days on, with a status line below the listing that reads like a programme.
+    ReportStatus(QStringLiteral("07:00 数据更新完成"));
+    now_ = At(2026, 12, 14, 7, 30);
+    window.ListingMark->MinutePassed();
+    EXPECT_EQ(window.ListingMark->MarkedLine(), 14);
+    EXPECT_EQ(LineAt(window.TVListBox->extraSelections().value(0).cursor), QStringLiteral("06:00 朝闻天下"));
+    now_ = At(2026, 12, 17, 7, 30);
+    window.ListingMark->MinutePassed();
+    EXPECT_EQ(window.ListingMark->MarkedLine(), -1);
+}
+
 } // namespace
