@@ -260,24 +260,25 @@ class ScheduleReader final {
 public:
     void Take(QStringView untrimmed) { Take(untrimmed, index_++); }
 
-    void Take(QStringView untrimmed, qsizetype index) {
+    // True when the line is a programme.
+    bool Take(QStringView untrimmed, qsizetype index) {
         const ListingLine read = ReadListingLine(untrimmed);
         const QStringView line = read.trimmed;
         if (line.isEmpty())
-            return;
+            return false;
         if (read.heading) {
             ScheduleDay day{{}, line.toString(), {}, {}};
             // The days of a listing are alike: room for as many programmes as the day before.
             if (!parsed_.isEmpty())
                 day.programmes.reserve(parsed_.last().day.programmes.size());
             parsed_.append({std::move(day), read.heading});
-            return;
+            return false;
         }
         const auto& programme = read.programme;
         if (parsed_.isEmpty()) {
             if (!programme) {
                 schedule_.preamble.append(line.toString());
-                return;
+                return false;
             }
             parsed_.append(ParsedDay{});
         }
@@ -286,6 +287,7 @@ public:
             day.programmes.append({programme->first, {}, std::nullopt, Title(programme->second), index});
         else
             day.notes.append(line.toString());
+        return programme.has_value();
     }
 
     Schedule Finish(const QDate& fallbackDate, LocalTimes& localTimes) {
@@ -454,15 +456,20 @@ Schedule ParseScheduleAround(QStringView text, LineBreaks breaks, const QDate& f
         fallbackDate);
     ScheduleReader reader;
     QList<QDate> dates;
+    // Only under a heading of today does a listing mark what is on air (as ProgrammeOnAirToday
+    // does); a listing without one, however large, keeps nothing.
+    bool headedToday = false;
+    for (qsizetype d = 0; d < days.size() && !headedToday; ++d)
+        headedToday = days[d].heading.has_value() && allDates[d] == today;
+    if (!headedToday)
+        return {};
     const auto read = [&](qsizetype d, bool firstProgrammeOnly) {
         const qsizetype end = d + 1 < days.size() ? days[d + 1].offset : text.size();
         bool taken = false;
         qsizetype index = days[d].line;
         ForEachLine(text.sliced(days[d].offset, end - days[d].offset), breaks, [&](QStringView line) {
-            if (taken)
-                return;
-            reader.Take(line, index++);
-            taken = firstProgrammeOnly && ParseProgrammeLine(line.trimmed()).has_value();
+            if (!taken)
+                taken = reader.Take(line, index++) && firstProgrammeOnly;
         });
         dates.append(allDates[d]);
     };

@@ -94,9 +94,9 @@ enum class LineBreaks { Listing, Memo };
 
 // Of the schedule ParseSchedule gives for the lines of `text`, only the days whose programmes can
 // be on air on `today` (with the same dates, times and line indexes), and after each of those the
-// following day with its first programme, which ends the day before. The rest is read but not
-// kept, so a large listing costs little memory. The programme on air at a moment of `today` is
-// the same in both.
+// following day with its first programme, which ends the day before; nothing when no heading
+// dates a day `today`. The rest is read but not kept, so a large listing costs little memory. The
+// programme on air at a moment of `today` under today's heading is the same in both.
 Schedule ParseScheduleAround(QStringView text, LineBreaks breaks, const QDate& fallbackDate,
                              const QDate& today, LocalTimes& localTimes);
 

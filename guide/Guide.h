@@ -39,7 +39,7 @@ struct OnAirRow {
 // The channels with a programme on air at `now`, in catalogue order.
 QList<OnAirRow> OnAirRows(const Guide& guide, const QDateTime& now);
 
-// The programme on air at `now` in a listing that has a day dated `now`'s date; null otherwise.
+// The programme on air at `now` in a listing that has a heading dated `now`'s date; null otherwise.
 const Programme* ProgrammeOnAirToday(const Schedule& schedule, const QDateTime& now);
 
 // When a programme stops: its stop, or the midnight after its start when that is not known.

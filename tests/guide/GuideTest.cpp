@@ -167,6 +167,9 @@ TEST(ParseScheduleAround, MarksWhatTheWholeScheduleMarks) {
         for (int hour = 0; hour < 24; hour += 3)
             month += QStringLiteral("%1:00 节目%1\n").arg(hour, 2, 10, QChar(u'0'));
     }
+    QString headless = QStringLiteral("本周节目\n");
+    for (int minute = 0; minute < 24 * 60; minute += 30)
+        headless += QStringLiteral("%1:%2 节目\n").arg(minute / 60).arg(minute % 60, 2, 10, QChar(u'0'));
     const struct {
         const char* what;
         QString listing;
@@ -192,6 +195,8 @@ TEST(ParseScheduleAround, MarksWhatTheWholeScheduleMarks) {
         {"a listing of last week", "2026-12-01\n06:00 朝闻天下\n2026-12-02\n06:00 朝闻天下\n",
          QDate(2026, 12, 10), QDate(2026, 12, 4), QDate(2026, 12, 12)},
         {"a month, most of it left out", month, QDate(2026, 11, 15), QDate(2026, 10, 30), QDate(2026, 12, 2)},
+        {"no headings: nothing marked", headless, QDate(2026, 12, 10), QDate(2026, 12, 8),
+         QDate(2026, 12, 12)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -218,8 +223,10 @@ TEST(ParseScheduleAround, MarksWhatTheWholeScheduleMarks) {
                 }
             }
         }
-        // Each listing but last week's has its programmes marked on some days.
-        EXPECT_EQ(marked == 0, QString::fromUtf8(c.what).contains(u"last week"));
+        // Each listing but last week's and the one without headings has its programmes marked on
+        // some days.
+        const QString what = QString::fromUtf8(c.what);
+        EXPECT_EQ(marked == 0, what.contains(u"last week") || what.contains(u"no headings"));
     }
 }
 
