@@ -55,6 +55,7 @@ public:
 
 private:
     void Open();
+    void StartWriteback();
     void Discard();
     QString PackagePath() const { return folder_ + fileName_; }
 
@@ -63,6 +64,7 @@ private:
     QString temporaryPath_;
     FileDescriptor file_;
     int64_t size_ = 0;
+    int64_t writebackFrom_ = 0; // what lies before is already on its way to the disk
     std::vector<char> room_;
 };
 
