@@ -46,7 +46,6 @@ TOnAirPage::TOnAirPage(QWidget* parent) : QWidget(parent), shown_(std::make_shar
     SearchEdit = new QLineEdit(this);
     SearchEdit->setObjectName(QStringLiteral("SearchEdit"));
     SearchEdit->setPlaceholderText(QStringLiteral("搜索节目或频道，可用拼音首字母，如 xwlb"));
-    SearchEdit->setClearButtonEnabled(true);
     SearchEdit->setAccessibleName(QStringLiteral("搜索节目"));
     OnAirList = MakeList(this, "OnAirList",
                          {QStringLiteral("频道"), QStringLiteral("正在播出"), QStringLiteral("开始"),
@@ -217,6 +216,10 @@ void TOnAirPage::Choose(QTreeWidgetItem* item) {
 
 void TOnAirPage::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    // Its icon is looked up in the icon themes, which cost the start of the program more than the
+    // rest of this page; the button shows with the page.
+    if (!SearchEdit->isClearButtonEnabled())
+        SearchEdit->setClearButtonEnabled(true);
     Refresh();
 }
 

@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QTest>
 #include <QTextBlock>
+#include <QToolButton>
 
 namespace {
 
@@ -179,7 +180,11 @@ TEST_F(OnAirPageTest, SearchAfterAPauseUpcomingFirstPastGreyedEnterOpens) {
     EXPECT_EQ(MemoLines(window.TVListBox).value(0), QStringLiteral("【卫视】"));
 
     ShowPage(window);
-    page.SearchEdit->clear();
+    // The field's own clear button empties it.
+    auto* clearButton = page.SearchEdit->findChild<QToolButton*>();
+    ASSERT_NE(clearButton, nullptr);
+    QTest::mouseClick(clearButton, Qt::LeftButton);
+    EXPECT_EQ(page.SearchEdit->text(), QString());
     EXPECT_TRUE(page.OnAirList->isVisible());
     EXPECT_FALSE(page.MatchList->isVisible());
 }
