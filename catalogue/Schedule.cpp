@@ -2,7 +2,6 @@
 
 #include "catalogue/ListingFile.h"
 
-#include <algorithm>
 #include <array>
 #include <cstdlib>
 
@@ -454,8 +453,6 @@ Schedule ParseScheduleAround(QStringView text, LineBreaks breaks, const QDate& f
     const QList<QDate> allDates = DatesOfDays(
         days.size(), [&days](qsizetype i) -> const std::optional<Heading>& { return days[i].heading; },
         fallbackDate);
-    ScheduleReader reader;
-    QList<QDate> dates;
     // Only under a heading of today does a listing mark what is on air (as ProgrammeOnAirToday
     // does); a listing without one, however large, keeps nothing.
     bool headedToday = false;
@@ -463,6 +460,8 @@ Schedule ParseScheduleAround(QStringView text, LineBreaks breaks, const QDate& f
         headedToday = days[d].heading.has_value() && allDates[d] == today;
     if (!headedToday)
         return {};
+    ScheduleReader reader;
+    QList<QDate> dates;
     const auto read = [&](qsizetype d, bool firstProgrammeOnly) {
         const qsizetype end = d + 1 < days.size() ? days[d + 1].offset : text.size();
         bool taken = false;
