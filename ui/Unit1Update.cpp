@@ -111,6 +111,14 @@ void TForm1::Button_DownloadClick() {
     } catch (const PackageSaveError&) {
         ReportUpdateFailure(UpdateFailure::CannotSave);
         return;
+    } catch (const TlsCertificateError& error) {
+        qCWarning(lcUpdate).noquote() << "download stopped:" << error.Message();
+        ReportUpdateFailure(UpdateFailure::BadCertificate);
+        return;
+    } catch (const TlsError& error) {
+        qCWarning(lcUpdate).noquote() << "download stopped:" << error.Message();
+        ReportUpdateFailure(UpdateFailure::NoSecureConnection);
+        return;
     } catch (...) {
         qCWarning(lcUpdate).noquote() << "download stopped:" << CurrentExceptionMessage();
         // A failure after a success status broke off the package's body; any earlier one means the

@@ -3,6 +3,8 @@
 // test keeps the program's own.
 #include "tests/support/Files.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/ScopedEnvironment.h"
+#include "tests/support/TestAuthority.h"
 #include "tests/support/UnresolvableHost.h"
 #include "tests/support/ZipWriter.h"
 #include "tests/ui/WindowFixture.h"
@@ -13,6 +15,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -569,6 +572,70 @@ TEST_F(ExtractionStepTest, AMissingPackageStopsWithTheUnpackFailure) {
     EXPECT_EQ(MemoLines(window.TVListBox), (QStringList{kExtracting, kCannotUnpack}));
     EXPECT_EQ(window.TVList->count(), 1) << "no rescan";
     EXPECT_FALSE(LibraryIsLoaded());
+}
+
+} // namespace
+
+namespace {
+
+// An https package address: the whole chain over TLS with an authority trusted through SSL_CERT_FILE,
+// and the two lines of a secure connection that fails, each with its reason in the log.
+TEST_F(UpdateTest, AnHttpsPackageAddress) {
+    QTemporaryDir folder;
+    const TestAuthority authority;
+    const QString authorityFile = folder.filePath(QStringLiteral("authority.pem"));
+    authority.WriteCertificate(authorityFile);
+    const ScopedVariable certificateFile("SSL_CERT_FILE", QFile::encodeName(authorityFile));
+    const ScopedVariable certificateFolder("SSL_CERT_DIR", std::nullopt);
+    const QByteArray names = "DNS:localhost,IP:127.0.0.1";
+    {
+        LoopbackServer server(
+            {Script{LoopbackServer::ReadRequest(), LoopbackServer::Send(Ok(SamplePackage()))}},
+            authority.Issue(names));
+        TForm1& window = StartAgainst(server);
+        ASSERT_TRUE(window.Edit_Url->text().startsWith(QStringLiteral("https://")));
+        window.Button_R->click();
+        ASSERT_TRUE(WaitUntil([&] { return log().lines.contains(kDone); }, 30000))
+            << log().lines.join(u'|').toStdString();
+        EXPECT_EQ(log().lines, (QStringList{kWaiting, kDownloading, kDownloaded, kExtracting, kDone}));
+        EXPECT_EQ(window.TVList->count(), 2);
+        EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("zorq.zip")), SamplePackage());
+        ASSERT_TRUE(WaitForTheEnd(window));
+    }
+
+    const TestAuthority stranger("Someone Else's Authority");
+    LoopbackServer untrusted(
+        {Script{LoopbackServer::ReadRequest(), LoopbackServer::Send(Ok(SamplePackage()))}},
+        stranger.Issue(names));
+    LoopbackServer plain({Script{LoopbackServer::Send("HTTP/1.1 400 Bad Request\r\n\r\n")}});
+    const struct {
+        const char* name;
+        QString address;
+        QString line;
+        QString reason;
+    } cases[] = {
+        {"a certificate no trusted authority signed", untrusted.Url(QStringLiteral("/showtime.zip")),
+         QStringLiteral("更新失败：服务器证书无效"), QStringLiteral("Server certificate not accepted: ")},
+        {"a server that speaks no TLS", QStringLiteral("https://127.0.0.1:%1/showtime.zip").arg(plain.Port()),
+         QStringLiteral("更新失败：无法建立安全连接"), QStringLiteral("Secure connection failed: ")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteDataFile(QStringLiteral("zorq.zip"), "earlier package");
+        TForm1& window = StartAgainst(untrusted);
+        window.Edit_Url->setText(c.address);
+        WarningRecorder recorder;
+        window.Button_R->click();
+        ASSERT_TRUE(WaitUntil([&] { return window.Timer1->Enabled(); }, 1000));
+        ASSERT_TRUE(WaitForTheEnd(window));
+        EXPECT_EQ(log().lines, (QStringList{kWaiting, c.line}));
+        ASSERT_EQ(recorder.warnings.size(), 1) << recorder.warnings.join(u'|').toStdString();
+        EXPECT_TRUE(
+            recorder.warnings[0].startsWith(QStringLiteral("pelnavi.update: download stopped: ") + c.reason))
+            << recorder.warnings[0].toStdString();
+        EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("zorq.zip")), QByteArray("earlier package"));
+    }
+    EXPECT_TRUE(untrusted.Requests().empty());
 }
 
 } // namespace
