@@ -22,9 +22,10 @@ fail() {
 
 field() { dpkg-deb -f "$deb" "$1"; }
 depends=$(field Depends)
-for needed in p7zip-full libqt6widgets6 libqt6core6 libjpeg62-turbo libc6; do
+for needed in p7zip-full libqt6widgets6 libqt6core6 libjpeg62-turbo libssl3 libc6; do
   [[ ",$depends," =~ [,\ ]$needed[\ ,] ]] || fail "Depends lacks $needed: $depends"
 done
+[[ "$(field Recommends)" =~ (^|[,\ ])ca-certificates([,\ ]|$) ]] || fail "Recommends lacks ca-certificates: $(field Recommends)"
 [ "$(field Package)" = pelnavi ] || fail "package name: $(field Package)"
 [ "$(field Version)" = 1.32.2011916 ] || fail "version: $(field Version)"
 [ "$(field Section)" = video ] || fail "section: $(field Section)"
