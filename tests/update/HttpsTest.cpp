@@ -193,6 +193,17 @@ TEST_F(HttpsTest, RequestBytesAndKeepAliveAreThoseOfPlainHttp) {
     EXPECT_EQ(server.AcceptedConnections(), 1);
 }
 
+// A connection kept open for http is never taken for https to the same host and port: the request
+// would go out in the clear.
+TEST_F(HttpsTest, AKeptPlainConnectionIsNotUsedForHttps) {
+    Server plain({{R, S(ok), R, S(ok)}});
+    ASSERT_EQ(Fetch(plain.Url()), Ending::Success);
+    ASSERT_TRUE(http.Connected());
+    EXPECT_NE(Fetch(QStringLiteral("https://127.0.0.1:%1/").arg(plain.Port())), Ending::Success);
+    EXPECT_EQ(plain.AcceptedConnections(), 2);
+    EXPECT_EQ(plain.Requests().size(), 1u);
+}
+
 // From http to https and back; a cookie marked Secure goes back over https only.
 TEST_F(HttpsTest, RedirectsCrossSchemesBothWaysAndSecureCookiesStayOnTls) {
     Server mirror({{R, S(OkHead(7) + "PACKAGE")}});
