@@ -5,6 +5,7 @@
 
 #include "archive/ComPtr.h"
 #include "archive/InterfacedObject.h"
+#include "archive/LibraryFile.h"
 #include "archive/SevenZipAbi.h"
 #include "archive/T7zStream.h"
 #include "platform/Exception.h"
@@ -25,19 +26,6 @@
 // holds exactly those bytes is left as it is. Raises "Resource %s not found", "Cannot create
 // file "%s". %s" or "Cannot write file "%s". %s".
 void ExtractResourceToFile(const QString& resourceName, const QString& resourceType, const QString& fileName);
-
-// What a library file must hold to be loaded: its size and the SHA-256 of its bytes (hexadecimal).
-struct TLibraryImage {
-    uint64_t Size = 0;
-    QByteArray Sha256Hex;
-};
-
-// The library that the executable embeds, as the build measured it.
-TLibraryImage EmbeddedLibraryImage();
-
-// The file at path, open for reading, when it is a plain file holding exactly image; otherwise an
-// invalid descriptor.
-FileDescriptor OpenVerifiedLibrary(const QString& path, const TLibraryImage& image);
 
 // ---- Result codes
 
@@ -105,8 +93,10 @@ inline constexpr GUID CLSID_CFormatZip{
 class T7zPlugin : public TInterfacedObject, public IUnknown {
 public:
     // Loads lib ("./" is put before a bare name, so the file in the working directory is the one
-    // found). With expected, a file that does not hold exactly that image is never loaded. Raises
-    // "Error loading library %s" and "%s is not a 7z library".
+    // found). Only a file that nobody but the user or root can change is loaded. With expected, a
+    // file that does not hold exactly that image is never loaded, and the module is loaded from a
+    // sealed copy of the checked bytes, never from the file itself. Raises "Error loading library
+    // %s" and "%s is not a 7z library".
     explicit T7zPlugin(const QString& lib, const TLibraryImage* expected = nullptr);
 
     HRESULT QueryInterface(const GUID& iid, void** object) override;
@@ -127,6 +117,8 @@ protected:
 private:
     void CheckInterfaceLayout();
 
+    // What the module was loaded from; held while it is loaded, so that its name stays its own.
+    FileDescriptor FModuleFile;
     void* FHandle = nullptr;
     CreateObjectFunc FCreateObject = nullptr;
     TLibraryAllocator FAllocator;
