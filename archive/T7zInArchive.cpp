@@ -218,6 +218,12 @@ bool T7zInArchive::ItemIsFolder(uint32_t index) {
     return HasItem(index) && ReadItemProperty(index, kpidIsDir).ToBool();
 }
 
+uint32_t T7zInArchive::ArchiveErrors() {
+    TPropVariant flags(Allocator());
+    Handler().GetArchiveProperty(kpidErrorFlags, flags.Receive());
+    return static_cast<uint32_t>(flags.ToUInt64()) & ~kArchiveDataAfterEnd;
+}
+
 // ---- Extraction
 
 HRESULT T7zInArchive::CallExtract(const uint32_t* indices, uint32_t count, bool test) {
@@ -278,6 +284,9 @@ void T7zInArchive::ExtractIntoFolder(const QString& path) {
     if (path.isEmpty())
         CheckArchiveResult(E_INVALIDARG);
     const uint32_t count = ItemCount();
+    FOutcome = {};
+    for (uint32_t index = 0; index < count; ++index)
+        FOutcome.FileItems += ItemIsFolder(index) ? 0 : 1;
     FExtractPath = path.endsWith(u'/') ? path : path + u'/';
     FWrittenTotal = 0;
     FLastPump = std::chrono::steady_clock::now();
@@ -301,6 +310,7 @@ void T7zInArchive::ExtractIntoFolder(const QString& path) {
         }
         next = *FResumeAfter + 1;
     }
+    FOutcome.ArchiveErrors = ArchiveErrors();
 }
 
 // ---- Settings
@@ -465,6 +475,7 @@ HRESULT T7zInArchive::FinishItem(bool whole) {
         return S_OK;
     }
     const int error = FItemTarget.Commit();
+    FOutcome.ItemsWritten += error == 0 ? 1 : 0;
     // A folder that took the name meanwhile skips the item like any name that cannot be made.
     return error == 0 || IsNameConflict(error) ? S_OK : HresultFromErrno(error);
 }

@@ -182,6 +182,15 @@ public:
     using Exception::Exception;
 };
 
+// What the last ExtractIntoFolder did not do.
+struct TExtractionOutcome {
+    uint32_t FileItems = 0;    // the archive's file items
+    uint32_t ItemsWritten = 0; // of them, written whole into place
+    // The library's damage flags for the archive (kpidErrorFlags), data after its end left out.
+    uint32_t ArchiveErrors = 0;
+    bool Whole() const { return ItemsWritten == FileItems && ArchiveErrors == 0; }
+};
+
 // {022CF785-3ECE-46EF-9755-291FA84CC6C9}
 inline constexpr GUID IID_I7zInArchive{
     0x022CF785u, 0x3ECE, 0x46EF, {0x97, 0x55, 0x29, 0x1F, 0xA8, 0x4C, 0xC6, 0xC9}};
@@ -199,6 +208,9 @@ public:
     virtual QString ItemName(uint32_t index) = 0;
     virtual uint32_t ItemSize(uint32_t index) = 0;
     virtual bool ItemIsFolder(uint32_t index) = 0;
+    // The library's damage flags for the open archive (kpidErrorFlags), data after its end left out:
+    // the library opens a damaged or cut-short Zip all the same, with the items it can find.
+    virtual uint32_t ArchiveErrors() = 0;
     virtual TComPtr<IInArchive> ReadInArchive() = 0;
     virtual void ExtractOneItem(uint32_t item, TStream* stream, bool test) = 0;
     virtual void ExtractListedItems(const uint32_t* items, uint32_t count, bool test, void* sender,
@@ -207,7 +219,9 @@ public:
     // Writes every file item below path. Each item goes into a temporary file beside its target and
     // replaces the target only when the library reports it whole, so a damaged, encrypted, cut-short
     // or oversized item leaves the old file as it was; the extraction then goes on with the next item.
+    // LastExtraction tells afterwards whether every item came through.
     virtual void ExtractIntoFolder(const QString& path) = 0;
+    virtual TExtractionOutcome LastExtraction() = 0;
     virtual void InstallPasswordProvider(void* sender, T7zPasswordCallback callback) = 0;
     virtual void UsePassword(const QString& password) = 0;
     virtual void InstallProgressSink(void* sender, T7zProgressCallback callback) = 0;

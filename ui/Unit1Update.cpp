@@ -25,17 +25,26 @@ void ProcessPendingMessages() {
     QCoreApplication::processEvents();
 }
 
-// True when the file is a package the extraction can take: an XMLTV feed, or an archive that the
-// library the extraction uses opens (checked as the extraction checks it).
-bool PackageOpens(const QString& path, const QString& library, bool embeddedCopy) {
+// What the download makes of a body before it replaces the package.
+enum class PackageCheck { Usable, CutShort, Unusable };
+
+// Usable: an XMLTV feed, or an archive that the library the extraction uses opens (checked as the
+// extraction checks it) and finds whole. The library also opens a Zip cut short, with the items
+// before the cut: that is no package to replace a good one with.
+PackageCheck CheckPackage(const QString& path, const QString& library, bool embeddedCopy) {
     if (IsXmltvFile(path))
-        return true;
+        return PackageCheck::Usable;
     try {
         I7zInArchivePtr archive = MakeInArchive(CLSID_CFormatZip, library, embeddedCopy);
         archive->OpenArchiveFile(path);
-        return true;
+        if (const uint32_t errors = archive->ArchiveErrors(); errors != 0) {
+            qCWarning(lcUpdate).noquote()
+                << QStringLiteral("package damaged or cut short (archive flags 0x%1)").arg(errors, 0, 16);
+            return PackageCheck::CutShort;
+        }
+        return PackageCheck::Usable;
     } catch (...) {
-        return false;
+        return PackageCheck::Unusable;
     }
 }
 
@@ -138,10 +147,16 @@ void TForm1::Button_DownloadClick() {
         ReportUpdateFailure(UpdateFailure::IncompletePackage);
         return;
     }
-    // A body read until the close cannot be checked for completeness; one the library cannot open
-    // would destroy a good package and leave an extraction that can only fail.
-    if (!PackageOpens(package.TemporaryPath(), Places.LibraryToLoad,
-                      Places.LibraryToLoad == Places.LibraryCopy)) {
+    // A body read until the close cannot be checked by its length; one the library cannot open, or
+    // finds cut short, would destroy a good package and leave an extraction that can only fail.
+    switch (CheckPackage(package.TemporaryPath(), Places.LibraryToLoad,
+                         Places.LibraryToLoad == Places.LibraryCopy)) {
+    case PackageCheck::Usable:
+        break;
+    case PackageCheck::CutShort:
+        ReportUpdateFailure(UpdateFailure::IncompletePackage);
+        return;
+    case PackageCheck::Unusable:
         ReportUpdateFailure(UpdateFailure::CannotUnpack);
         return;
     }
@@ -178,6 +193,7 @@ void TForm1::Timer_LoadTimer() {
 void TForm1::Button_URARClick() {
     I7zInArchivePtr archive;
     try {
+        bool whole = true;
         ReportStatus(QStringLiteral("正在释放文件."));
         ProcessPendingMessages();
         const QString package = DataFolder() + Edit_SaveFile->text();
@@ -192,13 +208,26 @@ void TForm1::Button_URARClick() {
             archive->InstallPump(nullptr, [](void*) { ProcessPendingMessages(); });
             archive->OpenArchiveFile(package);
             archive->ExtractIntoFolder(DataFolder());
+            // Whole items are in place all the same; the user learns that others are not.
+            const TExtractionOutcome outcome = archive->LastExtraction();
+            whole = outcome.Whole();
+            if (!whole)
+                qCWarning(lcUpdate).noquote()
+                    << QStringLiteral("package incomplete: %1 of %2 items unpacked, "
+                                      "archive flags 0x%3")
+                           .arg(outcome.ItemsWritten)
+                           .arg(outcome.FileItems)
+                           .arg(outcome.ArchiveErrors, 0, 16);
         }
         // A moment for the extracted files to settle before the rescan reads the folder (a virus
         // scanner or a file indexer may still have them open); the program has always paused here.
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         ProcessPendingMessages();
         LoadData->click();
-        ReportStatus(QStringLiteral("数据更新完成."));
+        if (whole)
+            ReportStatus(QStringLiteral("数据更新完成."));
+        else
+            ReportUpdateFailure(UpdateFailure::IncompletePackage);
         ProcessPendingMessages();
     } catch (...) {
         qCWarning(lcUpdate).noquote() << "extraction stopped:" << CurrentExceptionMessage();

@@ -7,7 +7,7 @@
 enum class UpdateFailure {
     NoConnection,       // no connection to the server: resolution, refused, time-out, not "http"
     ErrorStatus,        // an error status, or a redirect chain that gives up
-    IncompletePackage,  // an empty body, or one cut short of its announced length
+    IncompletePackage,  // an empty body, one cut short, or a package with items that did not unpack
     CannotSave,         // the package cannot be written into the data folder
     CannotUnpack,       // the saved package cannot be opened or unpacked
     BadCertificate,     // https: the server's certificate is not trusted, not valid now, or for another host

@@ -386,6 +386,27 @@ TEST_F(UpdateTest, APackageTheLibraryCannotOpenIsNeitherSavedNorExtracted) {
     }
 }
 
+// A server that sends no length and stops early: the library would open the rest in its tolerant
+// way and unpack only the listings before the cut.
+TEST_F(UpdateTest, AZipCutShortWithoutALengthKeepsTheEarlierPackage) {
+    const QByteArray package = SamplePackage();
+    for (const qsizetype cut : {package.size() / 2, package.size() - 30, package.size() - 1}) {
+        SCOPED_TRACE(cut);
+        WriteDataFile(QStringLiteral("央视频道/01.txt"), "06:00 earlier\r\n");
+        WriteDataFile(QStringLiteral("zorq.zip"), "earlier package");
+        LoopbackServer server({Script{LoopbackServer::ReadRequest(),
+                                      LoopbackServer::Send("HTTP/1.0 200 OK\r\n\r\n" + package.left(cut)),
+                                      LoopbackServer::Close()}});
+        TForm1& window = StartAgainst(server);
+        window.Button_R->click();
+        ASSERT_TRUE(WaitUntil([&] { return log().lines.contains(kDownloaded); }, 30000));
+        ASSERT_TRUE(WaitForTheEnd(window));
+        EXPECT_EQ(log().lines, (QStringList{kWaiting, kDownloading, kDownloaded, kIncomplete}));
+        EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("zorq.zip")), QByteArray("earlier package"));
+        EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("央视频道/01.txt")), QByteArray("06:00 earlier\r\n"));
+    }
+}
+
 TEST_F(UpdateTest, ASecondPressDuringTheDownloadOnlyAddsItsStatusLine) {
     const QByteArray package = SamplePackage();
     const QByteArray response = Ok(package);
@@ -532,6 +553,25 @@ TEST_F(ExtractionStepTest, APackageInTheDataFolderIsUnpackedAndTheListRebuilt) {
     EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("地方频道/hunan卫视.txt")),
               EncodeGbk(QStringLiteral("20:00 快乐大本营\r\n")));
     EXPECT_FALSE(LibraryIsLoaded()) << "the library is loaded only while the step runs";
+}
+
+// A package already saved whose item does not unpack (an older update's, or one damaged on the
+// disk): the whole items are in place and the list rebuilt, but the update does not claim success.
+TEST_F(ExtractionStepTest, AnItemThatDoesNotUnpackEndsWithTheIncompleteLine) {
+    ZipWriter zip;
+    zip.AddFile(EncodeGbk(QStringLiteral("央视频道/01.txt")),
+                EncodeGbk(QStringLiteral("06:00 朝闻天下\r\n")));
+    zip.CorruptCrc(zip.AddFile(EncodeGbk(QStringLiteral("央视频道/05.txt")), "07:00 damaged\r\n"));
+    WriteDataFile(QStringLiteral("zorq.zip"), zip.Bytes());
+    WriteDataFile(QStringLiteral("央视频道/05.txt"), "07:00 earlier\r\n");
+    TForm1& window = Start({QStringLiteral("x")});
+    StatusLog log(window);
+    window.Button_URAR->click();
+    EXPECT_EQ(log.lines, (QStringList{kExtracting, kIncomplete}));
+    EXPECT_EQ(ListTexts(window.TVList), (QStringList{"ZORQ-1 中央", "ZORQ-5 体育"}));
+    EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("央视频道/01.txt")),
+              EncodeGbk(QStringLiteral("06:00 朝闻天下\r\n")));
+    EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("央视频道/05.txt")), QByteArray("07:00 earlier\r\n"));
 }
 
 // Records the warnings logged while it lives, as "category: message".
