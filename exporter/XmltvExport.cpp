@@ -59,7 +59,8 @@ struct Channel {
 
 QList<Channel> Channels(const QString& dataFolder) {
     const QString root = QDir(dataFolder).absolutePath() + u'/';
-    const CatalogueEntries entries = CollectCatalogue(root);
+    // Never beyond the data folder: a link there must not carry other files into the document.
+    const CatalogueEntries entries = CollectCatalogue(root, WalkScope::WithinFolder);
     QList<Channel> channels;
     for (qsizetype i = 0; i < entries.listingPaths.size(); ++i) {
         const QString& path = entries.listingPaths[i];
