@@ -2,15 +2,20 @@
 #include "exporter/XmltvExport.h"
 #include "platform/AppPaths.h"
 #include "platform/Exception.h"
+#include "platform/FileDescriptor.h"
 #include "platform/ProgramPlaces.h"
+#include "platform/SystemMessage.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QSaveFile>
 #include <QStringList>
 
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <optional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -94,6 +99,34 @@ std::optional<Options> Parse(const QStringList& arguments, int& exitCode) {
     return options;
 }
 
+// Whether something other than a plain file stands at the output's name: renaming over it would
+// put a plain file in its place (a pipe, a terminal, as root even a device).
+bool StandsAsStream(const QString& path) {
+    struct stat status {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 && !S_ISREG(status.st_mode);
+}
+
+// A pipe or a character device (a terminal, /dev/null) takes the document as it is written; anything
+// else that is not a plain file (a folder, a socket, a disk) is refused.
+int ExportToStream(const QString& dataFolder, const QString& path, const ExportRange& range) {
+    const auto fail = [&](const QString& why) {
+        return Exception(QStringLiteral("Cannot write \"%1\": %2").arg(path, why));
+    };
+    const FileDescriptor file(::open(QFile::encodeName(path).constData(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
+    struct stat status {};
+    if (!file.valid() || ::fstat(file.get(), &status) != 0)
+        throw fail(ErrnoMessageText(errno));
+    if (!S_ISFIFO(status.st_mode) && !S_ISCHR(status.st_mode))
+        throw fail(QStringLiteral("neither a file nor a pipe nor a character device"));
+    QFile out;
+    if (!out.open(file.get(), QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
+        throw fail(out.errorString());
+    WriteXmltv(dataFolder, out, range);
+    if (!out.flush())
+        throw fail(out.errorString());
+    return kDone;
+}
+
 int Export(const Options& options) {
     // The program's own data folder: beside it when portable, in the user's folders when installed.
     const QString appPath = DirectoryWithDelimiter(ExecutablePath());
@@ -111,6 +144,8 @@ int Export(const Options& options) {
             throw Exception(QStringLiteral("Cannot write to standard output"));
         return kDone;
     }
+    if (StandsAsStream(options.output))
+        return ExportToStream(dataFolder, options.output, range);
     // Written whole under a temporary name first, so a failed export leaves no half document.
     QSaveFile out(options.output);
     if (!out.open(QIODevice::WriteOnly))
