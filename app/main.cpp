@@ -61,8 +61,13 @@ QStringList ProgramArguments(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     const QStringList arguments = ProgramArguments(argc, argv);
-    // Only one copy per login: a second start ends here, silently, before it needs a display.
-    InstanceGuard guard(QString::fromUtf8(kApplicationTitle));
+    const QString executable = ExecutablePath();
+    const QString appPath = DirectoryWithDelimiter(executable);
+    const ProgramMode mode = DecideProgramMode(appPath, BuiltForInstallation());
+    // Only one copy per login, and one per portable folder: a second start ends here, silently,
+    // before it needs a display.
+    InstanceGuard guard(QString::fromUtf8(kApplicationTitle), {},
+                        mode == ProgramMode::Portable ? appPath : QString());
     if (guard.outcome() == InstanceGuard::Outcome::NoHandle) {
         // Still no window, but the user learns why nothing started.
         std::fprintf(stderr, "%s: %s\n", kApplicationTitle, guard.problem().toLocal8Bit().constData());
@@ -77,8 +82,6 @@ int main(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(QString::fromUtf8(kApplicationId));
 
     const bool forwarding = ForwardTerminationSignals();
-    const QString executable = ExecutablePath();
-    const ProgramMode mode = DecideProgramMode(DirectoryWithDelimiter(executable), BuiltForInstallation());
     TForm1 window(TStartup{executable, arguments, mode});
     if (forwarding)
         CloseOnForwardedSignal(window);

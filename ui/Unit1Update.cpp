@@ -4,6 +4,7 @@
 
 #include "archive/Unit_sevenzip.h"
 #include "platform/AppPaths.h"
+#include "platform/LockFile.h"
 #include "platform/Logging.h"
 #include "update/HttpErrors.h"
 #include "update/PackageDownload.h"
@@ -56,6 +57,18 @@ bool IsSuccessStatus(int statusCode) {
     return statusCode >= 200 && statusCode < 300;
 }
 
+// False, with the failure reported, when another running copy holds the data folder. A lock that
+// cannot be made at all stops nothing: the writes then fail on their own, with their own lines.
+bool ProceedUnder(const DataFolderLock& lock) {
+    if (lock.Busy()) {
+        ReportUpdateFailure(UpdateFailure::DataFolderBusy);
+        return false;
+    }
+    if (!lock.Held())
+        qCWarning(lcUpdate).noquote() << "data folder not locked:" << lock.Problem();
+    return true;
+}
+
 } // namespace
 
 void ReportUpdateFailure(UpdateFailure failure, int statusCode) {
@@ -103,6 +116,10 @@ void TForm1::Button_DownloadClick() {
         ReportStatus(QStringLiteral("您要下载的文件已经存在!"));
         return;
     }
+    // Another copy of the program writing into the same data folder would mix two packages.
+    const DataFolderLock dataFolderLock(DataFolder());
+    if (!ProceedUnder(dataFolderLock))
+        return;
     // The body goes straight into a temporary file beside the package, so memory stays flat however
     // large the package is; the package itself is replaced only at the end, when all is well.
     PackageFile package(DataFolder(), Edit_SaveFile->text());
@@ -197,6 +214,9 @@ void TForm1::Button_URARClick() {
         ReportStatus(QStringLiteral("正在释放文件."));
         ProcessPendingMessages();
         const QString package = DataFolder() + Edit_SaveFile->text();
+        const DataFolderLock dataFolderLock(DataFolder());
+        if (!ProceedUnder(dataFolderLock))
+            return;
         // An XMLTV feed is converted into listing files; anything else goes to the archive library.
         if (IsXmltvFile(package)) {
             ImportXmltvFile(package, DataFolder());

@@ -16,6 +16,8 @@ QString UpdateFailureLine(UpdateFailure failure, int statusCode) {
         return QString::fromUtf16(kBadCertificateLine);
     case UpdateFailure::NoSecureConnection:
         return QString::fromUtf16(kNoSecureConnectionLine);
+    case UpdateFailure::DataFolderBusy:
+        return QString::fromUtf16(kDataFolderBusyLine);
     }
     return QString::fromUtf16(kNoConnectionLine);
 }

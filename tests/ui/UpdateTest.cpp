@@ -21,6 +21,10 @@
 
 #include <chrono>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -34,6 +38,7 @@ const QString kNoConnection = QStringLiteral("更新失败：无法连接服务�
 const QString kIncomplete = QStringLiteral("更新失败：数据包不完整");
 const QString kCannotSave = QStringLiteral("更新失败：无法保存数据包");
 const QString kCannotUnpack = QStringLiteral("更新失败：数据包无法解压");
+const QString kDataFolderBusy = QStringLiteral("更新失败：另一个程序正在写入数据文件夹");
 
 QString ErrorStatusLine(int code) {
     return QStringLiteral("更新失败：服务器返回错误 %1").arg(code);
@@ -405,6 +410,35 @@ TEST_F(UpdateTest, AZipCutShortWithoutALengthKeepsTheEarlierPackage) {
         EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("zorq.zip")), QByteArray("earlier package"));
         EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("央视频道/01.txt")), QByteArray("06:00 earlier\r\n"));
     }
+}
+
+// Another running copy (another login's, say) holds the data folder while it writes there: this
+// update neither saves nor unpacks anything meanwhile.
+TEST_F(UpdateTest, ADataFolderAnotherCopyIsWritingIsLeftAlone) {
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), "06:00 earlier\r\n");
+    WriteDataFile(QStringLiteral("zorq.zip"), SamplePackage());
+    // The other copy's hold: a lock on the data folder's lock file through a descriptor of its own.
+    const QByteArray lockFile = QFile::encodeName(DataFolder() + QStringLiteral(".pelnavi.lock"));
+    const int other = ::open(lockFile.constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+
+    LoopbackServer server({Script{LoopbackServer::ReadRequest(), LoopbackServer::Send(Ok("new package"))}});
+    TForm1& window = StartAgainst(server);
+    window.Button_R->click();
+    ASSERT_TRUE(WaitUntil([&] { return window.Timer1->Enabled(); }, 1000));
+    ASSERT_TRUE(WaitForTheEnd(window));
+    EXPECT_EQ(log().lines, (QStringList{kWaiting, kDataFolderBusy}));
+    EXPECT_EQ(server.AcceptedConnections(), 0) << "nothing is fetched";
+    window.Button_URAR->click();
+    EXPECT_EQ(log().lines.mid(2), (QStringList{kExtracting, kDataFolderBusy}));
+    EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("央视频道/01.txt")), QByteArray("06:00 earlier\r\n"));
+
+    // Once the other copy is done, the package is unpacked as usual.
+    ::close(other);
+    window.Button_URAR->click();
+    EXPECT_EQ(log().lines.last(), kDone);
+    EXPECT_FALSE(QFileInfo::exists(QFile::decodeName(lockFile))) << "the lock file goes with the hold";
 }
 
 TEST_F(UpdateTest, ASecondPressDuringTheDownloadOnlyAddsItsStatusLine) {
