@@ -123,6 +123,19 @@ TEST(WriteXmltv, NeverLeavesTheDataFolderThroughALink) {
     EXPECT_TRUE(text.contains(".03-2etxt\"")) << text.toStdString();
 }
 
+// XML has no room for U+FFFE and U+FFFF either: one of them in one title must not fail the export.
+TEST(WriteXmltv, CharactersXmlCannotHoldBecomeBlanks) {
+    QTemporaryDir root;
+    WriteFile(root.filePath(U(u"数字频道/频道\uFFFE.txt")),
+              "\xEF\xBB\xBF" + U(u"2026-12-10\r\n08:00 a\uFFFFb\u0001c\uFFFEd\r\n").toUtf8());
+    const QByteArray document = Export(root.path());
+    const Feed feed = Read(document);
+    ASSERT_EQ(feed.channels.size(), 1) << document.toStdString();
+    EXPECT_EQ(feed.channels[0].displayNames.value(0).trimmed(), U(u"频道"));
+    ASSERT_EQ(feed.channels[0].programmes.size(), 1);
+    EXPECT_EQ(feed.channels[0].programmes[0].title, U(u"a b c d"));
+}
+
 // The sample week of the demo package, unpacked into `folder`.
 void UnpackDemoPackage(const QString& folder) {
     QProcess maker;
