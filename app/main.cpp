@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -19,10 +20,13 @@ namespace {
 int gSignalPipe[2] = {-1, -1};
 
 void ForwardSignal(int) {
+    // The interrupted code may be about to read errno: the write below must not change it.
+    const int savedErrno = errno;
     // A fetch or extraction in progress gives up at its next pump point, where the pipe is read.
     RequestAbort();
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(gSignalPipe[1], &byte, 1);
+    errno = savedErrno;
 }
 
 // A desktop session that ends (SIGTERM) or a Ctrl+C closes the window like its close box does, and
