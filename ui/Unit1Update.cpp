@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstdint>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -184,8 +185,13 @@ void TForm1::Button_DownloadClick() {
         ReportUpdateFailure(UpdateFailure::CannotSave);
         return;
     }
-    if (transferEnded_)
+    if (transferEnded_) {
+        // Saved at a pump point of the running extraction, whose tick holds the armed timer: the
+        // package gets an extraction of its own once that one is over.
+        if (extractionRunning_ && Timer_Load->Enabled())
+            extractAgain_ = true;
         Timer_Load->SetEnabled(true);
+    }
 }
 
 void TForm1::IdHTTP1WorkBegin(TIdHTTP&, TWorkMode, int64_t AWorkCountMax) {
@@ -203,11 +209,20 @@ void TForm1::IdHTTP1WorkEnd(TIdHTTP&, TWorkMode) {
 }
 
 void TForm1::Timer_LoadTimer() {
+    // A tick that falls into a pump point of the running extraction waits until it is over.
+    if (extractionRunning_)
+        return;
     Button_URAR->click();
     Timer_Load->SetEnabled(false);
+    if (std::exchange(extractAgain_, false))
+        Timer_Load->SetEnabled(true);
 }
 
 void TForm1::Button_URARClick() {
+    // One extraction at a time: a nested one would unpack into the folder the running one writes.
+    if (extractionRunning_)
+        return;
+    const QScopedValueRollback<bool> running(extractionRunning_, true);
     I7zInArchivePtr archive;
     try {
         bool whole = true;

@@ -441,6 +441,41 @@ TEST_F(UpdateTest, ADataFolderAnotherCopyIsWritingIsLeftAlone) {
     EXPECT_FALSE(QFileInfo::exists(QFile::decodeName(lockFile))) << "the lock file goes with the hold";
 }
 
+// The extraction pumps while it writes, so a download can run and save a package meanwhile (a key
+// on the worker button, or the next update's tick). That package is unpacked after it, not dropped.
+TEST_F(UpdateTest, APackageSavedDuringTheExtractionIsUnpackedAfterIt) {
+    ZipWriter first;
+    for (int i = 1; i <= 9; ++i)
+        first.AddFile(EncodeGbk(QStringLiteral("央视频道/0%1.txt").arg(i)), "06:00 first\r\n");
+    WriteDataFile(QStringLiteral("zorq.zip"), first.Bytes());
+    ZipWriter second;
+    second.AddFile(EncodeGbk(QStringLiteral("央视频道/01.txt")), "06:00 second\r\n");
+    LoopbackServer server({Script{LoopbackServer::ReadRequest(), LoopbackServer::Send(Ok(second.Bytes()))}});
+    TForm1& window = StartAgainst(server);
+    int extractions = 0, pumpsSinceStart = 0;
+    log().onLine = [&](const QString& line) {
+        if (line == kExtracting) {
+            ++extractions;
+            pumpsSinceStart = 0;
+        }
+    };
+    // Counts the pumps of the first extraction; at one inside its item loop, the download runs.
+    QTimer pump;
+    QObject::connect(&pump, &QTimer::timeout, &pump, [&] {
+        if (extractions == 1 && ++pumpsSinceStart == 3)
+            window.Button_Download->click();
+    });
+    pump.start(0);
+    window.Timer_Load->SetEnabled(true);
+    ASSERT_TRUE(WaitUntil([&] { return log().lines.count(kDone) == 2; }, 30000))
+        << log().lines.join(u'|').toStdString();
+    ASSERT_TRUE(WaitForTheEnd(window));
+    EXPECT_EQ(log().lines.count(kExtracting), 2);
+    EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("zorq.zip")), second.Bytes());
+    EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("央视频道/01.txt")), QByteArray("06:00 second\r\n"));
+    EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("央视频道/09.txt")), QByteArray("06:00 first\r\n"));
+}
+
 TEST_F(UpdateTest, ASecondPressDuringTheDownloadOnlyAddsItsStatusLine) {
     const QByteArray package = SamplePackage();
     const QByteArray response = Ok(package);
