@@ -257,6 +257,7 @@ const BodyCase bodyCases[] = {
     {"AnnouncedEmpty", "Content-Length: 0\r\n\r\n", {""}, true, Outcome::Complete, "", {}},
     // A length that is no length leaves the body's end unknown: no event, nothing kept.
     {"NegativeLength", "Content-Length: -5\r\n\r\n", {"xyz"}, true, Outcome::Malformed, "", {}},
+    {"SignedLength", "Content-Length: +3\r\n\r\n", {"xyz"}, true, Outcome::Malformed, "", {}},
     {"OverflowingLength",
      "Content-Length: 99999999999999999999\r\n\r\n",
      {"xyz"},
