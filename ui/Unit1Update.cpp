@@ -46,6 +46,7 @@ PackageCheck CheckPackage(const QString& path, const QString& library, bool embe
         }
         return PackageCheck::Usable;
     } catch (...) {
+        qCWarning(lcUpdate).noquote() << "package refused:" << CurrentExceptionMessage();
         return PackageCheck::Unusable;
     }
 }

@@ -683,6 +683,20 @@ TEST_F(ExtractionStepTest, AMissingPackageStopsWithTheUnpackFailure) {
     EXPECT_FALSE(LibraryIsLoaded());
 }
 
+// The window says only that the package cannot be unpacked; a user at a terminal learns why.
+TEST_F(UpdateTest, APackageTheCheckRefusesSaysWhyOnTheUpdateCategory) {
+    LoopbackServer server({Script{LoopbackServer::ReadRequest(), LoopbackServer::Send(Ok("an HTML page"))}});
+    TForm1& window = StartAgainst(server);
+    WarningRecorder recorder;
+    window.Button_R->click();
+    ASSERT_TRUE(WaitUntil([&] { return window.Timer1->Enabled(); }, 1000));
+    ASSERT_TRUE(WaitForTheEnd(window));
+    EXPECT_EQ(log().lines.last(), kCannotUnpack);
+    ASSERT_EQ(recorder.warnings.size(), 1) << recorder.warnings.join(u'|').toStdString();
+    EXPECT_TRUE(recorder.warnings[0].startsWith(QStringLiteral("pelnavi.update: package refused: ")))
+        << recorder.warnings[0].toStdString();
+}
+
 } // namespace
 
 namespace {
