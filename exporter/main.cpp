@@ -5,6 +5,7 @@
 #include "platform/FileDescriptor.h"
 #include "platform/ProgramPlaces.h"
 #include "platform/SystemMessage.h"
+#include "platform/Version.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -57,7 +58,7 @@ std::optional<Options> Parse(const QStringList& arguments, int& exitCode) {
             return std::nullopt;
         }
         if (argument == u"--version") {
-            std::printf("pelnavi-xmltv 1.32.2011916\n");
+            std::printf("pelnavi-xmltv %s\n", kVersionText);
             exitCode = kDone;
             return std::nullopt;
         }
