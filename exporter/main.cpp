@@ -7,6 +7,7 @@
 #include "platform/SystemMessage.h"
 #include "platform/Version.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 #include <QSaveFile>
@@ -47,55 +48,62 @@ int Usage(const QString& problem) {
     return kUsage;
 }
 
+// An option as the user typed it: "--name" or "-name", without a value given with "=".
+QString AsTyped(const QStringList& arguments, const QString& name) {
+    for (const QString& argument : arguments.sliced(1)) {
+        QString typed = argument.section(u'=', 0, 0);
+        if (typed == QStringLiteral("--") + name || typed == u'-' + name)
+            return typed;
+    }
+    return QStringLiteral("--") + name;
+}
+
 // Empty optional with the exit code when the run ends here (help, version, wrong usage).
 std::optional<Options> Parse(const QStringList& arguments, int& exitCode) {
+    QCommandLineParser parser;
+    // "-o", "--data" and "--data=DIR"; a single dash never packs several one-letter options.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    const QCommandLineOption data(QStringLiteral("data"), QString(), QStringLiteral("DIR"));
+    const QCommandLineOption days(QStringLiteral("days"), QString(), QStringLiteral("N"));
+    const QCommandLineOption output(QStringList{QStringLiteral("o"), QStringLiteral("output")}, QString(),
+                                    QStringLiteral("FILE"));
+    parser.addOptions({help, version, data, days, output});
+    if (!parser.parse(arguments)) {
+        // The parser's own words are of its own style; a value is missing only after the last argument.
+        exitCode = !parser.unknownOptionNames().isEmpty()
+                       ? Usage(QStringLiteral("unknown option '%1'")
+                                   .arg(AsTyped(arguments, parser.unknownOptionNames().constFirst())))
+                       : Usage(QStringLiteral("option '%1' needs a value").arg(arguments.constLast()));
+        return std::nullopt;
+    }
+    if (parser.isSet(help)) {
+        std::fputs(kUsageText, stdout);
+        exitCode = kDone;
+        return std::nullopt;
+    }
+    if (parser.isSet(version)) {
+        std::printf("pelnavi-xmltv %s\n", kVersionText);
+        exitCode = kDone;
+        return std::nullopt;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        exitCode =
+            Usage(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst()));
+        return std::nullopt;
+    }
     Options options;
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString& argument = arguments[i];
-        if (argument == u"--help" || argument == u"-h") {
-            std::fputs(kUsageText, stdout);
-            exitCode = kDone;
+    options.dataFolder = parser.value(data);
+    options.output = parser.value(output);
+    if (parser.isSet(days)) {
+        bool number = false;
+        const int count = parser.value(days).toInt(&number);
+        if (!number || count < 1 || count > kMaxDays) {
+            exitCode = Usage(QStringLiteral("--days takes a whole number from 1 to %1").arg(kMaxDays));
             return std::nullopt;
         }
-        if (argument == u"--version") {
-            std::printf("pelnavi-xmltv %s\n", kVersionText);
-            exitCode = kDone;
-            return std::nullopt;
-        }
-        // "--data=DIR" as well as "--data DIR".
-        QString name = argument, value;
-        bool inlineValue = false;
-        if (argument.startsWith(u"--") && argument.contains(u'=')) {
-            name = argument.section(u'=', 0, 0);
-            value = argument.section(u'=', 1);
-            inlineValue = true;
-        }
-        if (name != u"--data" && name != u"--days" && name != u"-o" && name != u"--output") {
-            exitCode =
-                Usage(argument.startsWith(u'-') ? QStringLiteral("unknown option '%1'").arg(argument)
-                                                : QStringLiteral("unexpected argument '%1'").arg(argument));
-            return std::nullopt;
-        }
-        if (!inlineValue) {
-            if (i + 1 >= arguments.size()) {
-                exitCode = Usage(QStringLiteral("option '%1' needs a value").arg(name));
-                return std::nullopt;
-            }
-            value = arguments[++i];
-        }
-        if (name == u"--data") {
-            options.dataFolder = value;
-        } else if (name == u"--days") {
-            bool number = false;
-            const int days = value.toInt(&number);
-            if (!number || days < 1 || days > kMaxDays) {
-                exitCode = Usage(QStringLiteral("--days takes a whole number from 1 to %1").arg(kMaxDays));
-                return std::nullopt;
-            }
-            options.days = days;
-        } else {
-            options.output = value;
-        }
+        options.days = count;
     }
     return options;
 }
