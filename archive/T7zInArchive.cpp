@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <cerrno>
@@ -26,18 +27,6 @@ namespace {
 
 constexpr uint32_t kAllItems = 0xFFFFFFFFu;
 constexpr uint32_t kUtf8CodePage = 65001;
-
-// Runs a clean-up step on every way out of a scope.
-template <class F> class ScopeExit final {
-public:
-    explicit ScopeExit(F f) : f_(std::move(f)) {}
-    ~ScopeExit() { f_(); }
-    ScopeExit(const ScopeExit&) = delete;
-    ScopeExit& operator=(const ScopeExit&) = delete;
-
-private:
-    F f_;
-};
 
 // An item's temporary file; every write first passes the extraction's gate.
 class TItemFileStream final : public TStream {
@@ -246,7 +235,7 @@ void T7zInArchive::ExtractOneItem(uint32_t item, TStream* stream, bool test) {
     if (!HasItem(item))
         CheckArchiveResult(E_INVALIDARG);
     FStream = stream;
-    const ScopeExit clear([this] { FStream = nullptr; });
+    const auto clear = qScopeGuard([this] { FStream = nullptr; });
     RunExtract(&item, 1, test);
 }
 
@@ -262,7 +251,7 @@ void T7zInArchive::ExtractListedItems(const uint32_t* items, uint32_t count, boo
         CheckArchiveResult(E_INVALIDARG);
     FExtractCallBack = callback;
     FExtractSender = sender;
-    const ScopeExit clear([this] {
+    const auto clear = qScopeGuard([this] {
         FExtractCallBack = nullptr;
         FExtractSender = nullptr;
     });
@@ -272,7 +261,7 @@ void T7zInArchive::ExtractListedItems(const uint32_t* items, uint32_t count, boo
 void T7zInArchive::ExtractEveryItem(bool test, void* sender, T7zGetStreamCallBack callback) {
     FExtractCallBack = callback;
     FExtractSender = sender;
-    const ScopeExit clear([this] {
+    const auto clear = qScopeGuard([this] {
         FExtractCallBack = nullptr;
         FExtractSender = nullptr;
     });
@@ -290,7 +279,7 @@ void T7zInArchive::ExtractIntoFolder(const QString& path) {
     FExtractPath = path.endsWith(u'/') ? path : path + u'/';
     FWrittenTotal = 0;
     FLastPump = std::chrono::steady_clock::now();
-    const ScopeExit clear([this] {
+    const auto clear = qScopeGuard([this] {
         FItemTarget.Discard();
         FResumeAfter.reset();
         FExtractPath.clear();
