@@ -42,15 +42,13 @@ bool IsFile(const QString& path) {
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-// Makes every missing folder of path, each one private to the user; existing ones are left as
-// they are.
+} // namespace
+
 void MakePrivatePath(const QString& path) {
     for (qsizetype slash = path.indexOf(u'/', 1); slash >= 0; slash = path.indexOf(u'/', slash + 1))
         ::mkdir(QFile::encodeName(path.left(slash)).constData(), 0700);
     ::mkdir(QFile::encodeName(path).constData(), 0700);
 }
-
-} // namespace
 
 bool FolderWritableByUser(const QString& folder) {
     const QByteArray path = QFile::encodeName(folder);
@@ -83,6 +81,10 @@ QString UserCacheHome() {
     return XdgHome("XDG_CACHE_HOME", QStringLiteral("/.cache"));
 }
 
+QString UserConfigHome() {
+    return XdgHome("XDG_CONFIG_HOME", QStringLiteral("/.config"));
+}
+
 ProgramPlaces PlacesFor(ProgramMode mode, const QString& appPath, const QString& systemLibrary) {
     ProgramPlaces places;
     places.Mode = mode;
@@ -91,6 +93,7 @@ ProgramPlaces PlacesFor(ProgramMode mode, const QString& appPath, const QString&
         places.DataFolder = DataFolderPath(appPath);
         places.LibraryCopy = QString::fromUtf16(kLibraryCopyName);
         places.LibraryToLoad = places.LibraryCopy;
+        places.SettingsFile = appPath + QString::fromUtf16(kPortableSettingsName);
         return places;
     }
     const QString userFolder = u'/' + QString::fromUtf16(kUserFolderName) + u'/';
@@ -104,6 +107,7 @@ ProgramPlaces PlacesFor(ProgramMode mode, const QString& appPath, const QString&
         places.LibraryToLoad = places.LibraryCopy;
     }
     places.DesktopShortcut = false;
+    places.SettingsFile = UserConfigHome() + userFolder + QString::fromUtf16(kInstalledSettingsName);
     return places;
 }
 

@@ -22,6 +22,9 @@ struct ProgramPlaces {
     QString LibraryToLoad;
     // Whether a plain start puts the shortcut on the desktop (an installed program has its menu entry).
     bool DesktopShortcut = true;
+    // The settings file (the schedule sources, automatic updates): beside the program, or in the
+    // user's configuration folder.
+    QString SettingsFile;
 };
 
 // The application id of the menu entry, the icon and the metainfo (set by the build).
@@ -33,6 +36,9 @@ inline constexpr const char* kSystemArchiveLibrary = "/usr/lib/p7zip/7z.so";
 inline constexpr const char16_t* kUserFolderName = u"Pelnavi";
 // The file name of the library copy that start-up writes from the program's resources.
 inline constexpr const char16_t* kLibraryCopyName = u"7z.dll";
+// The settings file's name beside a portable program, and in the user's configuration folder.
+inline constexpr const char16_t* kPortableSettingsName = u"Pelnavi.ini";
+inline constexpr const char16_t* kInstalledSettingsName = u"Pelnavi.conf";
 
 // Whether the user may create files in the folder: its permissions grant it (root's power to write
 // anywhere does not count, so a folder made read-only reads as the system's) and it does not lie on
@@ -48,6 +54,7 @@ bool BuiltForInstallation();
 // absolute path, else the default below the home folder. No trailing "/".
 QString UserDataHome();
 QString UserCacheHome();
+QString UserConfigHome();
 
 // The places of each way. An installed program loads systemLibrary when that file exists, and
 // otherwise writes its embedded copy into the user's cache folder and loads that.
@@ -58,6 +65,10 @@ ProgramPlaces PlacesFor(ProgramMode mode, const QString& appPath,
 // folders above it, private to the user. A failure is passed over: it shows later as an empty
 // channel list or a failed save.
 void PrepareDataFolder(const ProgramPlaces& places);
+
+// Makes every missing folder of path, each one private to the user; existing ones are left as
+// they are.
+void MakePrivatePath(const QString& path);
 
 // Creates the folder that will hold the library copy, when that is not the working directory.
 void PrepareLibraryCopyFolder(const ProgramPlaces& places);

@@ -57,22 +57,26 @@ TEST(ProgramPlaces, UserFoldersFollowTheBaseDirectoryRules) {
         std::optional<QByteArray> value;
         const char* data; // expected, "~" standing for the home folder
         const char* cache;
+        const char* config;
     } cases[] = {
-        {std::nullopt, "~/.local/share", "~/.cache"},
-        {QByteArray(""), "~/.local/share", "~/.cache"},
-        {QByteArray("relative/data"), "~/.local/share", "~/.cache"}, // relative paths are ignored
-        {QByteArray("/srv/user/x/"), "/srv/user/x", "/srv/user/x"},
-        {QByteArray("/"), "", ""},
+        {std::nullopt, "~/.local/share", "~/.cache", "~/.config"},
+        {QByteArray(""), "~/.local/share", "~/.cache", "~/.config"},
+        {QByteArray("relative/data"), "~/.local/share", "~/.cache",
+         "~/.config"}, // relative paths are ignored
+        {QByteArray("/srv/user/x/"), "/srv/user/x", "/srv/user/x", "/srv/user/x"},
+        {QByteArray("/"), "", "", ""},
     };
     const ScopedVariable home("HOME", QByteArray("/home/someone"));
     for (const auto& c : cases) {
         const ScopedVariable data("XDG_DATA_HOME", c.value);
         const ScopedVariable cache("XDG_CACHE_HOME", c.value);
+        const ScopedVariable config("XDG_CONFIG_HOME", c.value);
         const auto expand = [](const char* text) {
             return QString::fromUtf8(text).replace(QStringLiteral("~"), QStringLiteral("/home/someone"));
         };
         EXPECT_EQ(UserDataHome(), expand(c.data)) << c.value.value_or("(unset)").constData();
         EXPECT_EQ(UserCacheHome(), expand(c.cache)) << c.value.value_or("(unset)").constData();
+        EXPECT_EQ(UserConfigHome(), expand(c.config)) << c.value.value_or("(unset)").constData();
     }
 }
 
@@ -86,6 +90,7 @@ TEST(ProgramPlaces, EachWayKeepsItsFilesInItsOwnPlaces) {
     library.close();
     const ScopedVariable data("XDG_DATA_HOME", Folder(root, "data").toUtf8());
     const ScopedVariable cache("XDG_CACHE_HOME", Folder(root, "cache").toUtf8());
+    const ScopedVariable config("XDG_CONFIG_HOME", Folder(root, "config").toUtf8());
     const QString app = QStringLiteral("/opt/pelnavi/bin/");
 
     const ProgramPlaces portable = PlacesFor(ProgramMode::Portable, app, systemLibrary);
@@ -95,6 +100,7 @@ TEST(ProgramPlaces, EachWayKeepsItsFilesInItsOwnPlaces) {
     EXPECT_EQ(portable.LibraryCopy, "7z.dll");
     EXPECT_EQ(portable.LibraryToLoad, "7z.dll");
     EXPECT_TRUE(portable.DesktopShortcut);
+    EXPECT_EQ(portable.SettingsFile, app + "Pelnavi.ini");
 
     const ProgramPlaces installed = PlacesFor(ProgramMode::Installed, app, systemLibrary);
     EXPECT_EQ(installed.DataFolder, Folder(root, "data/Pelnavi/ZORQListTemp/"));
@@ -103,6 +109,7 @@ TEST(ProgramPlaces, EachWayKeepsItsFilesInItsOwnPlaces) {
     EXPECT_EQ(installed.LibraryCopy, QString()) << "the system's library is used as it is";
     EXPECT_EQ(installed.LibraryToLoad, systemLibrary);
     EXPECT_FALSE(installed.DesktopShortcut);
+    EXPECT_EQ(installed.SettingsFile, Folder(root, "config/Pelnavi/Pelnavi.conf"));
 
     // Without the system's library, the embedded copy goes to the user's cache folder.
     for (const QString& missing : {Folder(root, "system/none.so"), Folder(root, "system")}) {
