@@ -6,8 +6,8 @@
 #include "platform/AppPaths.h"
 #include "platform/LockFile.h"
 #include "platform/Logging.h"
-#include "update/HttpErrors.h"
 #include "update/PackageDownload.h"
+#include "update/PackageFetch.h"
 #include "update/UpdateFailure.h"
 #include "xmltv/FeedBytes.h"
 #include "xmltv/XmltvImport.h"
@@ -53,10 +53,6 @@ PackageCheck CheckPackage(const QString& path, const QString& library, bool embe
 
 int32_t Low32Signed(int64_t value) {
     return static_cast<int32_t>(static_cast<uint32_t>(value));
-}
-
-bool IsSuccessStatus(int statusCode) {
-    return statusCode >= 200 && statusCode < 300;
 }
 
 // False, with the failure reported, when another running copy holds the data folder. A lock that
@@ -125,45 +121,13 @@ void TForm1::Button_DownloadClick() {
     // The body goes straight into a temporary file beside the package, so memory stays flat however
     // large the package is; the package itself is replaced only at the end, when all is well.
     PackageFile package(DataFolder(), Edit_SaveFile->text());
-    try {
-        ProcessPendingMessages();
-        IdHTTP1.HandleRedirects = true;
-        const QString address = PackageRequestAddress(Edit_Url->text(), QDateTime::currentDateTime());
-        // The transfer's end arms the extraction only once the package is safely saved: a failed fetch
-        // or save must not re-extract an older package and report it as a finished update.
-        transferEnded_ = false;
-        IdHTTP1.Get(address, package);
-    } catch (const HttpProtocolError& error) {
-        ReportUpdateFailure(UpdateFailure::ErrorStatus, error.ErrorCode());
-        return;
-    } catch (const PackageSaveError&) {
-        ReportUpdateFailure(UpdateFailure::CannotSave);
-        return;
-    } catch (const TlsCertificateError& error) {
-        qCWarning(lcUpdate).noquote() << "download stopped:" << error.Message();
-        ReportUpdateFailure(UpdateFailure::BadCertificate);
-        return;
-    } catch (const TlsError& error) {
-        qCWarning(lcUpdate).noquote() << "download stopped:" << error.Message();
-        ReportUpdateFailure(UpdateFailure::NoSecureConnection);
-        return;
-    } catch (...) {
-        qCWarning(lcUpdate).noquote() << "download stopped:" << CurrentExceptionMessage();
-        // A failure after a success status broke off the package's body; any earlier one means the
-        // server was never properly reached.
-        ReportUpdateFailure(IsSuccessStatus(IdHTTP1.ResponseCode()) ? UpdateFailure::IncompletePackage
-                                                                    : UpdateFailure::NoConnection);
-        return;
-    }
-    const ResponseHead& response = IdHTTP1.Response();
-    if (JudgeResponse(response.StatusCode, response.Headers.Value("Location")) == ResponseVerdict::Redirect) {
-        ReportUpdateFailure(UpdateFailure::ErrorStatus, response.StatusCode); // the redirects gave up
-        return;
-    }
-    // An empty or cut-short body is no package: saving it would only destroy the one an earlier
-    // update left.
-    if (!IsWholePackage(package.Size(), response)) {
-        ReportUpdateFailure(UpdateFailure::IncompletePackage);
+    ProcessPendingMessages();
+    // The transfer's end arms the extraction only once the package is safely saved: a failed fetch
+    // or save must not re-extract an older package and report it as a finished update.
+    transferEnded_ = false;
+    const QString address = PackageRequestAddress(Edit_Url->text(), QDateTime::currentDateTime());
+    if (const std::optional<FetchFailure> failure = FetchPackage(IdHTTP1, address, package)) {
+        ReportUpdateFailure(failure->failure, failure->statusCode);
         return;
     }
     // A body read until the close cannot be checked by its length; one the library cannot open, or
