@@ -4,6 +4,7 @@
 #include "platform/Exception.h"
 #include "xmltv/FeedBytes.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -333,13 +334,6 @@ void WriteNewFile(const QString& path, const QByteArray& bytes) {
     file.close();
 }
 
-// "name.txt" → "name(2).txt" for the second channel that the map sends to the same file.
-QString NumberedFileName(const QString& fileName, int number) {
-    const qsizetype dot = fileName.lastIndexOf(u'.');
-    const qsizetype stem = dot > 0 ? dot : fileName.size();
-    return fileName.first(stem) + u'(' + QString::number(number) + u')' + fileName.sliced(stem);
-}
-
 } // namespace
 
 Feed ReadXmltvFeed(QIODevice& device, qint64 maxFeedBytes) {
@@ -385,18 +379,20 @@ QByteArray ListingFileBytes(const QString& displayName, const QList<FeedProgramm
     return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
 }
 
-QList<ImportedListing> ImportXmltvFeed(QIODevice& device, const QString& dataFolder, qint64 maxFeedBytes) {
-    const Feed feed = ReadXmltvFeed(device, maxFeedBytes);
-    if (!QDir().mkpath(dataFolder))
-        throw Exception(QStringLiteral("Cannot make the data folder \"%1\"").arg(dataFolder));
-    const ChannelMap map = LoadChannelMap(dataFolder);
+// "name.txt" → "name(2).txt" for the second channel that the map sends to the same file.
+QString NumberedFileName(const QString& fileName, int number) {
+    const qsizetype dot = fileName.lastIndexOf(u'.');
+    const qsizetype stem = dot > 0 ? dot : fileName.size();
+    return fileName.first(stem) + u'(' + QString::number(number) + u')' + fileName.sliced(stem);
+}
 
-    QList<ImportedListing> listings;
+QList<ImportedListing> WritePlacedListings(const QString& dataFolder, const QList<PlacedListing>& listings) {
+    QList<ImportedListing> written;
     QStringList finalPaths;
     QSet<QString> taken;
     TemporaryFiles temporaries;
-    for (const FeedChannel& channel : feed.channels) {
-        ChannelPlace place = map.Place(channel.id, channel.displayNames);
+    for (const PlacedListing& listing : listings) {
+        ChannelPlace place = listing.place;
         const QString folder = ClassFolderPath(dataFolder, place.classFolder);
         const QString wanted = place.fileName;
         for (int number = 2; taken.contains(folder + u'/' + place.fileName); ++number)
@@ -404,10 +400,9 @@ QList<ImportedListing> ImportXmltvFeed(QIODevice& device, const QString& dataFol
         const QString path = folder + u'/' + place.fileName;
         taken.insert(path);
         temporaries.Add(path + kTemporarySuffix);
-        WriteNewFile(path + kTemporarySuffix,
-                     ListingFileBytes(ChannelTitleName(channel), channel.programmes));
+        WriteNewFile(path + kTemporarySuffix, listing.bytes);
         finalPaths.append(path);
-        listings.append({place.classFolder, place.fileName});
+        written.append({place.classFolder, place.fileName});
     }
     for (const QString& path : finalPaths) {
         if (std::rename(QFile::encodeName(path + kTemporarySuffix).constData(),
@@ -415,12 +410,40 @@ QList<ImportedListing> ImportXmltvFeed(QIODevice& device, const QString& dataFol
             throw Exception(QStringLiteral("Cannot put the listing \"%1\" in place").arg(path));
     }
     temporaries.Release();
-    return listings;
+    return written;
 }
 
-QList<ImportedListing> ImportXmltvFile(const QString& feedPath, const QString& dataFolder) {
+void MoveProgrammes(QList<FeedProgramme>& programmes, int minutes) {
+    if (minutes == 0)
+        return;
+    for (FeedProgramme& programme : programmes) {
+        // Counted on the wall clock of the feed, whatever the machine's zone does that day.
+        const QDateTime moved =
+            QDateTime(programme.date, programme.time, Qt::UTC).addSecs(qint64(minutes) * 60);
+        programme.date = moved.date();
+        programme.time = moved.time();
+    }
+}
+
+QList<ImportedListing> ImportXmltvFeed(QIODevice& device, const QString& dataFolder, qint64 maxFeedBytes,
+                                       int offsetMinutes) {
+    Feed feed = ReadXmltvFeed(device, maxFeedBytes);
+    for (FeedChannel& channel : feed.channels)
+        MoveProgrammes(channel.programmes, offsetMinutes);
+    if (!QDir().mkpath(dataFolder))
+        throw Exception(QStringLiteral("Cannot make the data folder \"%1\"").arg(dataFolder));
+    const ChannelMap map = LoadChannelMap(dataFolder);
+    QList<PlacedListing> listings;
+    for (const FeedChannel& channel : feed.channels)
+        listings.append({map.Place(channel.id, channel.displayNames),
+                         ListingFileBytes(ChannelTitleName(channel), channel.programmes)});
+    return WritePlacedListings(dataFolder, listings);
+}
+
+QList<ImportedListing> ImportXmltvFile(const QString& feedPath, const QString& dataFolder,
+                                       int offsetMinutes) {
     QFile file(feedPath);
     if (!file.open(QIODevice::ReadOnly))
         throw Exception(QStringLiteral("Cannot open the feed \"%1\": %2").arg(feedPath, file.errorString()));
-    return ImportXmltvFeed(file, dataFolder);
+    return ImportXmltvFeed(file, dataFolder, kMaxFeedBytes, offsetMinutes);
 }

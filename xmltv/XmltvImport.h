@@ -52,11 +52,30 @@ struct ImportedListing {
     QString fileName;
 };
 
+// Moves every programme's start by `minutes`, for a feed that labels its times wrongly.
+void MoveProgrammes(QList<FeedProgramme>& programmes, int minutes);
+
+// "name.txt" → "name(2).txt": the file of the second channel that the map sends to the same file.
+QString NumberedFileName(const QString& fileName, int number);
+
+// A listing to be written where the map placed it.
+struct PlacedListing {
+    ChannelPlace place;
+    QByteArray bytes;
+};
+
+// Writes listings as the import writes its own: every file under a temporary name first, then all
+// renamed into place; two listings placed on the same file get "(2)", "(3)", … before ".txt". Throws
+// Exception on any failure, leaving every listing file as it was.
+QList<ImportedListing> WritePlacedListings(const QString& dataFolder, const QList<PlacedListing>& listings);
+
 // Reads the feed, places every channel with the data folder's channel map (written first when
 // missing) and writes its listing file into its class folder. All files are written under
 // temporary names first and renamed into place only after the whole feed was read and written,
 // so a failure leaves every listing file as it was. Two channels that the map gives the same file
-// get "(2)", "(3)", … before ".txt". Throws Exception on any failure.
+// get "(2)", "(3)", … before ".txt". Every start is moved by `offsetMinutes`. Throws Exception on any
+// failure.
 QList<ImportedListing> ImportXmltvFeed(QIODevice& device, const QString& dataFolder,
-                                       qint64 maxFeedBytes = kMaxFeedBytes);
-QList<ImportedListing> ImportXmltvFile(const QString& feedPath, const QString& dataFolder);
+                                       qint64 maxFeedBytes = kMaxFeedBytes, int offsetMinutes = 0);
+QList<ImportedListing> ImportXmltvFile(const QString& feedPath, const QString& dataFolder,
+                                       int offsetMinutes = 0);

@@ -233,3 +233,40 @@ TEST(ImportXmltvFeed, ClassFolderThatIsALinkIsRefused) {
 }
 
 } // namespace
+
+namespace {
+
+// A feed that labels its times wrongly is moved by the source's offset, across midnight and the
+// turn of the year both ways.
+TEST(ImportXmltvFeed, AnOffsetMovesEveryStart) {
+    const struct {
+        int minutes;
+        const char* start; // of the one programme
+        QStringList lines; // of the listing after its title line
+    } cases[] = {
+        {0, "20261210190000 +0800", {"2026-12-10 星期四", "19:00 新闻"}},
+        {-480, "20261210060000 +0800", {"2026-12-09 星期三", "22:00 新闻"}},
+        {90, "20261231233000 +0800", {"2027-01-01 星期五", "01:00 新闻"}},
+        {720, "20261210120000 +0800", {"2026-12-11 星期五", "00:00 新闻"}},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir data;
+        ASSERT_TRUE(data.isValid());
+        const QString feed =
+            QStringLiteral("<tv><channel id=\"a\"><display-name>测试台</display-name></channel>"
+                           "<programme start=\"%1\" channel=\"a\"><title>新闻</title></programme></tv>")
+                .arg(QString::fromLatin1(c.start));
+        QBuffer buffer;
+        buffer.setData(feed.toUtf8());
+        buffer.open(QIODevice::ReadOnly);
+        ImportXmltvFeed(buffer, data.path(), kMaxFeedBytes, c.minutes);
+        QFile listing(data.filePath(QStringLiteral("数字频道/测试台.txt")));
+        ASSERT_TRUE(listing.open(QIODevice::ReadOnly)) << c.minutes;
+        QStringList lines =
+            QString::fromUtf8(listing.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        lines.removeFirst();
+        EXPECT_EQ(lines, c.lines) << c.minutes;
+    }
+}
+
+} // namespace
