@@ -70,6 +70,7 @@ public:
     // The enabled sources, in the table's order.
     QList<ScheduleSource> EnabledSources() const;
     qsizetype IndexOf(const QString& id) const;
+    const ScheduleSource& BuiltIn() const { return sources_[IndexOf(QString::fromUtf16(kBuiltInSourceId))]; }
 
     // Adds an address at the end, enabled, named after its host; returns why not (nothing added).
     QString Add(const QString& address);

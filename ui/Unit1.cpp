@@ -306,6 +306,9 @@ void TForm1::CreateControls() {
     OnAirPage->setGeometry(0, 0, 616, 361);
     OnAirPage->DataFolder = [] { return DataFolder(); };
     OnAirPage->Now = [this] { return Now(); };
+    // Built when first shown: the start pays nothing for it.
+    TabSheet_Sources = Make<QWidget>(nullptr, "TabSheet_Sources");
+    PageControl1->addTab(TabSheet_Sources, QStringLiteral("节目源"));
     PageControl1->setCurrentIndex(0);
     ListingMark = new TListingMark(TVListBox);
     ListingMark->Now = [this] { return Now(); };
@@ -338,6 +341,9 @@ void TForm1::CreateControls() {
     Timer_Load->setObjectName(QStringLiteral("Timer_Load"));
     Timer1 = new TTimer(startup_.Timings.DownloadDelayMs, this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
+    AutomaticUpdateTimer = new QTimer(this);
+    AutomaticUpdateTimer->setObjectName(QStringLiteral("AutomaticUpdateTimer"));
+    AutomaticUpdateTimer->setSingleShot(true);
 
     for (const Placement& place : kLayout) {
         auto* widget = findChild<QWidget*>(QString::fromLatin1(place.name));
@@ -388,6 +394,11 @@ void TForm1::BindEvents() {
     for (QPushButton* button : findChildren<QPushButton*>())
         button->installEventFilter(enterClicks);
     connect(OnAirPage, &TOnAirPage::ChannelChosen, this, &TForm1::OpenChannel);
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
+        if (PageControl1->currentWidget() == TabSheet_Sources)
+            SourcesPage();
+    });
+    connect(AutomaticUpdateTimer, &QTimer::timeout, this, &TForm1::AutomaticUpdateTick);
 }
 
 void TForm1::SetTabOrder() {
@@ -439,6 +450,7 @@ void TForm1::ShowCreationError(const QString& message) {
 void TForm1::FormCreate() {
     AppPath = DirectoryWithDelimiter(startup_.ExecutablePath);
     Places = PlacesFor(startup_.Mode, AppPath, startup_.SystemArchiveLibrary);
+    LoadSources();
     setWindowTitle(windowTitle() + Edit_Ver->text());
     // An installed program's icon is the theme's, which the user's icon theme may restyle.
     if (Places.Mode == ProgramMode::Installed)

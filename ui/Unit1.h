@@ -1,6 +1,8 @@
 #pragma once
 
 #include "platform/ProgramPlaces.h"
+#include "sources/ScheduleSources.h"
+#include "sources/SourceRun.h"
 #include "ui/ListingMark.h"
 #include "ui/ListingMemo.h"
 #include "ui/OnAirPage.h"
@@ -19,9 +21,13 @@
 #include <QStatusBar>
 #include <QStringList>
 #include <QTabWidget>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
+#include <memory>
+
+class TSourcesPage;
 
 // The periods of the update chain's two timers: from the update request to the download (Timer1),
 // and from the saved package to the extraction (Timer_Load). The program keeps these; tests that run
@@ -100,6 +106,13 @@ public:
     TOnAirPage* OnAirPage;
     TListingMemo* ListingMemo; // shows listings in TVListBox
     TListingMark* ListingMark; // the programme on air in TVListBox
+    // The last page: the schedule sources and the automatic update. Its controls are made when it is
+    // first shown, or asked for.
+    QWidget* TabSheet_Sources;
+    TSourcesPage* SourcesPage();
+    // The sources and the automatic update's options, read from the settings file at creation.
+    SourceSettings* Sources = nullptr;
+    QTimer* AutomaticUpdateTimer; // runs while an automatic update is planned
 
     // Event handlers.
     void Button3Click();
@@ -140,6 +153,21 @@ protected:
 private:
     void CreateControls();
     void BindEvents();
+    // The schedule sources (Unit1Sources.cpp).
+    void LoadSources();
+    bool DownloadPackage();
+    bool SeveralSources() const;
+    void DownloadSources();
+    void FetchSource(SourceRunEntry& entry);
+    void ExtractSources();
+    void ConvertFeedSources(SourceRun& run);
+    void BeginUpdate();
+    void EndUpdate();
+    QString PackageFailureText() const;
+    bool UpdateRunning() const;
+    void PlanAutomaticUpdate();
+    void AutomaticUpdateTick();
+    void ReadWhetherListingsLastBeyondToday();
     void SetTabOrder();
     void ShowCreationError(const QString& message);
     void OpenHomePage();
@@ -151,6 +179,23 @@ private:
     bool extractionRunning_ = false;
     bool extractAgain_ = false; // a package was saved while the extraction ran
     int scanGeneration_ = 0;
+    std::unique_ptr<SettingsFile> settingsFile_;
+    std::unique_ptr<SourceSettings> sourceSettings_; // Sources
+    TSourcesPage* sourcesPage_ = nullptr;
+    // How the update under way stands: whether it is one of several sources, the run between its
+    // download step and its extraction step, and how it ended once that is known.
+    struct UpdateOutcome {
+        bool known = false;
+        bool anySucceeded = false;
+        bool anyFailed = false;
+    };
+    bool severalSources_ = false;
+    std::unique_ptr<SourceRun> sourceRun_;
+    UpdateOutcome outcome_;
+    bool sourceTransfer_ = false; // a source's fetch runs: the package's status lines stay out
+    bool packageDone_ = false;    // the extraction of the program's own package ran to its end
+    QDateTime automaticSince_;    // when automatic updates began in this run; invalid while off
+    bool listingsLastBeyondToday_ = true;
 };
 
 // Module-level state of the window's module.

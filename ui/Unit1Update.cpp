@@ -1,6 +1,7 @@
 // The window's update chain: the update button, the two timers, the online test, the package
 // download with its transfer events, and the extraction.
 #include "ui/Unit1.h"
+#include "ui/Unit1Package.h"
 
 #include "archive/Unit_sevenzip.h"
 #include "platform/AppPaths.h"
@@ -27,17 +28,23 @@ void ProcessPendingMessages() {
     QCoreApplication::processEvents();
 }
 
-// What the download makes of a body before it replaces the package.
-enum class PackageCheck { Usable, CutShort, Unusable };
+// The library the extraction uses; only the copy that start-up wrote is checked against the
+// embedded library.
+I7zInArchivePtr MakeZipArchive() {
+    return MakeInArchive(CLSID_CFormatZip, Places.LibraryToLoad, Places.LibraryToLoad == Places.LibraryCopy);
+}
 
-// Usable: an XMLTV feed, or an archive that the library the extraction uses opens (checked as the
-// extraction checks it) and finds whole. The library also opens a Zip cut short, with the items
-// before the cut: that is no package to replace a good one with.
-PackageCheck CheckPackage(const QString& path, const QString& library, bool embeddedCopy) {
+int32_t Low32Signed(int64_t value) {
+    return static_cast<int32_t>(static_cast<uint32_t>(value));
+}
+
+} // namespace
+
+PackageCheck CheckPackage(const QString& path) {
     if (IsXmltvFile(path))
         return PackageCheck::Usable;
     try {
-        I7zInArchivePtr archive = MakeInArchive(CLSID_CFormatZip, library, embeddedCopy);
+        I7zInArchivePtr archive = MakeZipArchive();
         archive->OpenArchiveFile(path);
         if (const uint32_t errors = archive->ArchiveErrors(); errors != 0) {
             qCWarning(lcUpdate).noquote()
@@ -51,12 +58,15 @@ PackageCheck CheckPackage(const QString& path, const QString& library, bool embe
     }
 }
 
-int32_t Low32Signed(int64_t value) {
-    return static_cast<int32_t>(static_cast<uint32_t>(value));
+I7zInArchivePtr UnpackArchive(const QString& package) {
+    I7zInArchivePtr archive = MakeZipArchive();
+    // The window keeps answering while the package is unpacked.
+    archive->InstallPump(nullptr, [](void*) { ProcessPendingMessages(); });
+    archive->OpenArchiveFile(package);
+    archive->ExtractIntoFolder(DataFolder());
+    return archive;
 }
 
-// False, with the failure reported, when another running copy holds the data folder. A lock that
-// cannot be made at all stops nothing: the writes then fail on their own, with their own lines.
 bool ProceedUnder(const DataFolderLock& lock) {
     if (lock.Busy()) {
         ReportUpdateFailure(UpdateFailure::DataFolderBusy);
@@ -66,8 +76,6 @@ bool ProceedUnder(const DataFolderLock& lock) {
         qCWarning(lcUpdate).noquote() << "data folder not locked:" << lock.Problem();
     return true;
 }
-
-} // namespace
 
 void ReportUpdateFailure(UpdateFailure failure, int statusCode) {
     ReportStatus(UpdateFailureLine(failure, statusCode));
@@ -80,8 +88,11 @@ void TForm1::Button_RClick() {
 }
 
 void TForm1::Timer1Timer() {
+    BeginUpdate();
     Button_UpDate->click();
     Timer1->SetEnabled(false);
+    if (!Timer_Load->Enabled())
+        EndUpdate(); // nothing to extract: the update ends here
 }
 
 bool TForm1::IsOnline() {
@@ -107,17 +118,31 @@ void TForm1::Button_DownloadClick() {
         ReportStatus(QStringLiteral("网络未连接!"));
         return;
     }
+    if (SeveralSources()) {
+        DownloadSources();
+        return;
+    }
+    if (!DownloadPackage() || !transferEnded_)
+        return;
+    // Saved at a pump point of the running extraction, whose tick holds the armed timer: the package
+    // gets an extraction of its own once that one is over.
+    if (extractionRunning_ && Timer_Load->Enabled())
+        extractAgain_ = true;
+    Timer_Load->SetEnabled(true);
+}
+
+bool TForm1::DownloadPackage() {
     // A portable program looks for the bare name in the working directory, not in the data folder the
     // save goes to: the package an earlier update left there must not stop the next update. Started
     // from its shortcut, the program's working directory is its own folder.
     if (PackageFileExists(Places.PackageCheckFolder + Edit_SaveFile->text())) {
         ReportStatus(QStringLiteral("您要下载的文件已经存在!"));
-        return;
+        return false;
     }
     // Another copy of the program writing into the same data folder would mix two packages.
     const DataFolderLock dataFolderLock(DataFolder());
     if (!ProceedUnder(dataFolderLock))
-        return;
+        return false;
     // The body goes straight into a temporary file beside the package, so memory stays flat however
     // large the package is; the package itself is replaced only at the end, when all is well.
     PackageFile package(DataFolder(), Edit_SaveFile->text());
@@ -128,40 +153,34 @@ void TForm1::Button_DownloadClick() {
     const QString address = PackageRequestAddress(Edit_Url->text(), QDateTime::currentDateTime());
     if (const std::optional<FetchFailure> failure = FetchPackage(IdHTTP1, address, package)) {
         ReportUpdateFailure(failure->failure, failure->statusCode);
-        return;
+        return false;
     }
     // A body read until the close cannot be checked by its length; one the library cannot open, or
     // finds cut short, would destroy a good package and leave an extraction that can only fail.
-    switch (CheckPackage(package.TemporaryPath(), Places.LibraryToLoad,
-                         Places.LibraryToLoad == Places.LibraryCopy)) {
+    switch (CheckPackage(package.TemporaryPath())) {
     case PackageCheck::Usable:
         break;
     case PackageCheck::CutShort:
         ReportUpdateFailure(UpdateFailure::IncompletePackage);
-        return;
+        return false;
     case PackageCheck::Unusable:
         ReportUpdateFailure(UpdateFailure::CannotUnpack);
-        return;
+        return false;
     }
     try {
         package.Replace();
     } catch (...) {
         qCWarning(lcUpdate).noquote() << "package not saved:" << CurrentExceptionMessage();
         ReportUpdateFailure(UpdateFailure::CannotSave);
-        return;
+        return false;
     }
-    if (transferEnded_) {
-        // Saved at a pump point of the running extraction, whose tick holds the armed timer: the
-        // package gets an extraction of its own once that one is over.
-        if (extractionRunning_ && Timer_Load->Enabled())
-            extractAgain_ = true;
-        Timer_Load->SetEnabled(true);
-    }
+    return true;
 }
 
 void TForm1::IdHTTP1WorkBegin(TIdHTTP&, TWorkMode, int64_t AWorkCountMax) {
     ProgressBar1->SetMax(Low32Signed(AWorkCountMax));
-    ReportStatus(QStringLiteral("正在下载数据包..."));
+    if (!sourceTransfer_)
+        ReportStatus(QStringLiteral("正在下载数据包..."));
 }
 
 void TForm1::IdHTTP1Work(TIdHTTP&, TWorkMode, int64_t AWorkCount) {
@@ -169,6 +188,8 @@ void TForm1::IdHTTP1Work(TIdHTTP&, TWorkMode, int64_t AWorkCount) {
 }
 
 void TForm1::IdHTTP1WorkEnd(TIdHTTP&, TWorkMode) {
+    if (sourceTransfer_)
+        return;
     ReportStatus(QStringLiteral("数据包下载完成."));
     transferEnded_ = true; // the download arms the extraction once the package is saved
 }
@@ -181,6 +202,8 @@ void TForm1::Timer_LoadTimer() {
     Timer_Load->SetEnabled(false);
     if (std::exchange(extractAgain_, false))
         Timer_Load->SetEnabled(true);
+    else
+        EndUpdate();
 }
 
 void TForm1::Button_URARClick() {
@@ -188,6 +211,10 @@ void TForm1::Button_URARClick() {
     if (extractionRunning_)
         return;
     const QScopedValueRollback<bool> running(extractionRunning_, true);
+    if (sourceRun_) {
+        ExtractSources();
+        return;
+    }
     I7zInArchivePtr archive;
     try {
         bool whole = true;
@@ -199,15 +226,9 @@ void TForm1::Button_URARClick() {
             return;
         // An XMLTV feed is converted into listing files; anything else goes to the archive library.
         if (IsXmltvFile(package)) {
-            ImportXmltvFile(package, DataFolder());
+            ImportXmltvFile(package, DataFolder(), Sources != nullptr ? Sources->BuiltIn().offsetMinutes : 0);
         } else {
-            // Only the copy that start-up wrote is checked against the embedded library.
-            archive = MakeInArchive(CLSID_CFormatZip, Places.LibraryToLoad,
-                                    Places.LibraryToLoad == Places.LibraryCopy);
-            // The window keeps answering while the package is unpacked.
-            archive->InstallPump(nullptr, [](void*) { ProcessPendingMessages(); });
-            archive->OpenArchiveFile(package);
-            archive->ExtractIntoFolder(DataFolder());
+            archive = UnpackArchive(package);
             // Whole items are in place all the same; the user learns that others are not.
             const TExtractionOutcome outcome = archive->LastExtraction();
             whole = outcome.Whole();
@@ -224,6 +245,7 @@ void TForm1::Button_URARClick() {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         ProcessPendingMessages();
         LoadData->click();
+        packageDone_ = whole;
         if (whole)
             ReportStatus(QStringLiteral("数据更新完成."));
         else

@@ -1,0 +1,54 @@
+#include "sources/SourceConversion.h"
+
+#include "platform/Exception.h"
+
+#include <QFile>
+#include <QHash>
+
+#include <algorithm>
+
+QString ChannelKey(const ChannelPlace& place) {
+    return place.classFolder + u'/' + place.fileName;
+}
+
+FeedSourceReading ReadFeedSource(const QString& path, int offsetMinutes, const ChannelMap& map) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Exception(QStringLiteral("Cannot open the feed \"%1\": %2").arg(path, file.errorString()));
+    Feed feed = ReadXmltvFeed(file);
+    FeedSourceReading reading;
+    reading.channels = feed.channels.size();
+    for (FeedChannel& channel : feed.channels) {
+        reading.programmes += channel.programmes.size();
+        MoveProgrammes(channel.programmes, offsetMinutes);
+        ChannelPlace place = map.Place(channel.id, channel.displayNames);
+        const QString wanted = place.fileName;
+        for (int number = 2; reading.places.contains(ChannelKey(place)); ++number)
+            place.fileName = NumberedFileName(wanted, number);
+        const QString key = ChannelKey(place);
+        reading.places.insert(key, place);
+        reading.placed.append({key, ChannelTitleName(channel), std::move(channel.programmes)});
+    }
+    return reading;
+}
+
+QString FeedSuccessText(const FeedSourceReading& reading) {
+    return QStringLiteral("成功：%1个频道，%2个节目").arg(reading.channels).arg(reading.programmes);
+}
+
+QList<ImportedListing> WriteMergedFeeds(const QString& dataFolder, const QList<FeedSourceReading>& readings) {
+    QList<QList<SourceChannel>> sources;
+    sources.reserve(readings.size());
+    for (const FeedSourceReading& reading : readings)
+        sources.append(reading.placed);
+    QList<PlacedListing> listings;
+    for (const MergedChannel& channel : MergeSourceChannels(sources)) {
+        const auto highest =
+            std::find_if(readings.begin(), readings.end(), [&](const FeedSourceReading& reading) {
+                return reading.places.contains(channel.key);
+            });
+        listings.append(
+            {highest->places.value(channel.key), ListingFileBytes(channel.title, ProgrammesOf(channel))});
+    }
+    return WritePlacedListings(dataFolder, listings);
+}
