@@ -51,6 +51,10 @@ TOnAirPage::TOnAirPage(QWidget* parent) : QWidget(parent), shown_(std::make_shar
                          {QStringLiteral("频道"), QStringLiteral("正在播出"), QStringLiteral("开始"),
                           QStringLiteral("接下来"), QStringLiteral("开始")});
     OnAirList->setAccessibleName(QStringLiteral("正在播出"));
+    // The line shown when nothing is on spans the columns: the last one reaches the list's right
+    // edge, so the line shows whole, wrapped where the list is narrower than it.
+    OnAirList->header()->setStretchLastSection(true);
+    OnAirList->setWordWrap(true);
     MatchList = MakeList(
         this, "MatchList",
         {QStringLiteral("日期"), QStringLiteral("时间"), QStringLiteral("频道"), QStringLiteral("节目")});
@@ -174,7 +178,8 @@ void TOnAirPage::ShowOnAir(const QDateTime& now) {
         items.append(item);
     }
     if (items.isEmpty()) {
-        auto* item = new QTreeWidgetItem(QStringList{QStringLiteral("暂无正在播出的节目，请先更新电视节目")});
+        auto* item = new QTreeWidgetItem(
+            QStringList{QStringLiteral("暂无正在播出的节目，请在“节目源”页添加节目单地址并更新")});
         item->setFlags(Qt::ItemIsEnabled);
         items.append(item);
         OnAirList->addTopLevelItems(items);

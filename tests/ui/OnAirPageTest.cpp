@@ -77,7 +77,7 @@ TEST_F(OnAirPageTest, RowsPerChannelOnAirRefreshedByScansAndTheMinute) {
     WriteDataFile(QStringLiteral("央视频道/02.txt"),
                   EncodeGbk(QStringLiteral("2026-12-03 星期四\n19:00 上周节目\n")));
     TForm1& window = StartAt(At(2026, 12, 10, 19, 0));
-    ASSERT_EQ(window.PageControl1->count(), 3);
+    ASSERT_GE(window.PageControl1->count(), 3);
     EXPECT_EQ(window.PageControl1->tabText(2), QStringLiteral("正在播出"));
     EXPECT_EQ(window.OnAirPage->SearchEdit->placeholderText(),
               QStringLiteral("搜索节目或频道，可用拼音首字母，如 xwlb"));
@@ -117,7 +117,8 @@ TEST_F(OnAirPageTest, NothingOnAirShowsOneLine) {
     WriteDataFile(QStringLiteral("央视频道/01.txt"), EncodeGbk(kCentral));
     TForm1& window = StartAt(At(2026, 12, 20, 12, 0));
     ShowPage(window);
-    EXPECT_EQ(Rows(window.OnAirPage->OnAirList), (QStringList{"暂无正在播出的节目，请先更新电视节目"}));
+    EXPECT_EQ(Rows(window.OnAirPage->OnAirList),
+              (QStringList{"暂无正在播出的节目，请在“节目源”页添加节目单地址并更新"}));
     // The line leads nowhere.
     window.OnAirPage->OnAirList->setCurrentItem(window.OnAirPage->OnAirList->topLevelItem(0));
     QTest::keyClick(window.OnAirPage->OnAirList, Qt::Key_Return);
