@@ -33,6 +33,18 @@ public:
     }
 };
 
+// An address keeps its host and its file name when it is cut to the column.
+class MiddleElided final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->textElideMode = Qt::ElideMiddle;
+    }
+};
+
 QPushButton* MakeButton(QWidget* parent, const QString& caption) {
     auto* button = new QPushButton(caption, parent);
     button->setAccessibleName(caption);
@@ -81,17 +93,18 @@ TSourcesPage::TSourcesPage(SourceSettings& settings, std::function<QString()> bu
     SourceTable->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                                  QAbstractItemView::SelectedClicked);
     SourceTable->setWordWrap(false);
-    SourceTable->setTextElideMode(Qt::ElideMiddle); // an address keeps its host and its file name
+    SourceTable->setTextElideMode(Qt::ElideRight);
+    SourceTable->setItemDelegateForColumn(AddressColumn, new MiddleElided(SourceTable));
     SourceTable->verticalHeader()->hide();
     SourceTable->setItemDelegateForColumn(OffsetColumn, new OffsetDelegate(SourceTable));
     QHeaderView* header = SourceTable->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::Interactive);
     header->setSectionResizeMode(AddressColumn, QHeaderView::Stretch);
     header->resizeSection(EnabledColumn, 36);
-    header->resizeSection(NameColumn, 110);
-    header->resizeSection(OffsetColumn, 76);
-    header->resizeSection(LastUpdateColumn, 104);
-    header->resizeSection(ResultColumn, 150);
+    header->resizeSection(NameColumn, 92);
+    header->resizeSection(OffsetColumn, 70);
+    header->resizeSection(LastUpdateColumn, 88);
+    header->resizeSection(ResultColumn, 160);
 
     AddressEdit = new QLineEdit(this);
     AddressEdit->setObjectName(QStringLiteral("AddressEdit"));
@@ -180,9 +193,12 @@ void TSourcesPage::Fill() {
         QTableWidgetItem* offset = Cell(SourceTable, row, OffsetColumn, Qt::ItemIsEditable);
         SetData(offset, Qt::EditRole, source.offsetMinutes);
         SetData(offset, Qt::ToolTipRole, OffsetText(source.offsetMinutes));
+        // Short in the cell, whole in its tip.
+        const bool updated = source.lastUpdate.isValid();
         SetText(SourceTable, row, LastUpdateColumn,
-                source.lastUpdate.isValid() ? source.lastUpdate.toString(QStringLiteral("yyyy-MM-dd HH:mm"))
-                                            : kNever);
+                updated ? source.lastUpdate.toString(QStringLiteral("MM-dd HH:mm")) : kNever);
+        SetData(SourceTable->item(row, LastUpdateColumn), Qt::ToolTipRole,
+                updated ? source.lastUpdate.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : kNever);
         SetText(SourceTable, row, ResultColumn, source.result);
     }
     if (current >= 0 && current < SourceTable->rowCount() && SourceTable->currentRow() != current)
