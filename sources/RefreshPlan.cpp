@@ -5,7 +5,7 @@
 
 namespace {
 
-constexpr std::array<qint64, 3> kRetryAfterSeconds = {30 * 60, 60 * 60, 2 * 60 * 60};
+constexpr std::array<qint64, 3> kRetryAfterSeconds = {qint64(30) * 60, qint64(60) * 60, qint64(2) * 60 * 60};
 
 // The first moment at the daily time after `after`.
 QDateTime NextDailyTime(const QTime& daily, const QDateTime& after) {

@@ -18,9 +18,9 @@ struct RefreshFacts {
 };
 
 // Listings older than this are refreshed at the start.
-inline constexpr qint64 kStaleAfterSeconds = 12 * 60 * 60;
+inline constexpr qint64 kStaleAfterSeconds = qint64(12) * 60 * 60;
 // No two updates begin closer together than this.
-inline constexpr qint64 kMinSpacingSeconds = 30 * 60;
+inline constexpr qint64 kMinSpacingSeconds = qint64(30) * 60;
 
 // When the next automatic update is due. Invalid when none is planned: automatic updates are off,
 // or an update runs (the next is planned when it ends).

@@ -16,7 +16,7 @@ Q_LOGGING_CATEGORY(lcSettings, "pelnavi.settings", QtWarningMsg)
 namespace {
 
 // Far more than any person's settings; a larger file is no settings file of ours.
-constexpr qint64 kMaxSettingsBytes = 4 * 1024 * 1024;
+constexpr qint64 kMaxSettingsBytes = qint64(4) * 1024 * 1024;
 
 // Why the file at `path` is not one QSettings may read; empty when it may (or is missing). A FIFO
 // or a device would block the start, a huge file would fill the memory.

@@ -29,7 +29,7 @@ const QString kOfflineLine = QStringLiteral("暂无网络请稍候更新.");
 const QString kSucceeded = QStringLiteral("成功");
 // The automatic update looks at the clock at least this often, so a changed clock or a machine that
 // slept is noticed.
-constexpr qint64 kLongestAutomaticWaitMs = 10 * 60 * 1000;
+constexpr qint64 kLongestAutomaticWaitMs = qint64(10) * 60 * 1000;
 
 void ProcessPendingMessages() {
     QCoreApplication::processEvents();
