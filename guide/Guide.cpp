@@ -30,12 +30,12 @@ Guide LoadGuide(const QString& dataFolder, const QDate& today) {
     const QString folder = dataFolder.endsWith(u'/') ? dataFolder : dataFolder + u'/';
     Guide guide;
     guide.channels.reserve(entries.listingPaths.size());
-    LocalTimes localTimes;
+    ListingTimes times;
     for (qsizetype i = 0; i < entries.listingPaths.size(); ++i) {
         const QString& path = entries.listingPaths[i];
         try {
             guide.channels.append({entries.displayNames[i], path, ClassOfListing(folder, path),
-                                   ParseScheduleText(LoadListingText(path), today, localTimes)});
+                                   ParseScheduleText(LoadListingText(path), today, times)});
         } catch (const Exception&) {
             // An unreadable listing has nothing on air.
         }
@@ -54,15 +54,11 @@ QList<OnAirRow> OnAirRows(const Guide& guide, const QDateTime& now) {
 }
 
 const Programme* ProgrammeOnAirToday(const Schedule& schedule, const QDateTime& now) {
-    const QDate today = now.date();
+    const QDate today = ListingTimeOf(now).date();
     for (const ScheduleDay& day : schedule.days)
         if (day.date == today && !day.heading.isEmpty())
             return FindOnAir(schedule, now).current;
     return nullptr;
-}
-
-QDateTime EndOf(const Programme& programme) {
-    return programme.stop ? *programme.stop : QDateTime(programme.start.date().addDays(1), QTime(0, 0));
 }
 
 int MillisecondsToNextMinute(const QDateTime& now) {

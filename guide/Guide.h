@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalogue/OnAir.h"
 #include "catalogue/Schedule.h"
 
 #include <QDateTime>
@@ -39,11 +40,9 @@ struct OnAirRow {
 // The channels with a programme on air at `now`, in catalogue order.
 QList<OnAirRow> OnAirRows(const Guide& guide, const QDateTime& now);
 
-// The programme on air at `now` in a listing that has a heading dated `now`'s date; null otherwise.
+// The programme on air at `now` in a listing that has a heading dated `now`'s date on the listings'
+// clock; null otherwise.
 const Programme* ProgrammeOnAirToday(const Schedule& schedule, const QDateTime& now);
-
-// When a programme stops: its stop, or the midnight after its start when that is not known.
-QDateTime EndOf(const Programme& programme);
 
 // Milliseconds from `now` to the start of the next minute (1 to 60,000).
 int MillisecondsToNextMinute(const QDateTime& now);

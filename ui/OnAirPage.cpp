@@ -1,5 +1,7 @@
 #include "ui/OnAirPage.h"
 
+#include "catalogue/ListingTime.h"
+
 #include <QHeaderView>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
@@ -74,7 +76,7 @@ TOnAirPage::TOnAirPage(QWidget* parent) : QWidget(parent), shown_(std::make_shar
     MinuteTimer->setTimerType(Qt::PreciseTimer);
 
     DataFolder = [] { return QString(); };
-    Now = [] { return QDateTime::currentDateTime(); };
+    Now = [] { return ListingNow(); };
 
     connect(SearchEdit, &QLineEdit::textChanged, this, [this](const QString& text) {
         // Clearing the field goes back to the on-air list at once; typing waits for a pause.
@@ -117,7 +119,7 @@ void TOnAirPage::StartReading() {
     reading_ = true;
     readAgain_ = false;
     readingWatcher_->setFuture(
-        QtConcurrent::run(&TOnAirPage::Read, DataFolder(), Now().date(), std::ref(pinyin_)));
+        QtConcurrent::run(&TOnAirPage::Read, DataFolder(), ListingTimeOf(Now()).date(), std::ref(pinyin_)));
 }
 
 void TOnAirPage::ReadingDone() {

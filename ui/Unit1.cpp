@@ -2,6 +2,7 @@
 
 #include "archive/Unit_sevenzip.h"
 #include "catalogue/CatalogueClasses.h"
+#include "catalogue/ListingTime.h"
 #include "platform/AppPaths.h"
 #include "platform/AsciiCase.h"
 #include "platform/Exception.h"
@@ -198,7 +199,7 @@ TForm1::TForm1(const TStartup& startup, QWidget* parent)
         box.exec();
     };
     ProbeAddress = EnvironmentOr("PELNAVI_PROBE_URL", kDefaultProbeAddress);
-    Now = [] { return QDateTime::currentDateTime(); };
+    Now = [] { return ListingNow(); };
 
     CreateControls();
     BindEvents();

@@ -1,6 +1,7 @@
 #include "guide/Guide.h"
 
 #include "catalogue/CatalogueWalk.h"
+#include "catalogue/ScheduleAround.h"
 
 #include "tests/support/EncodeGbk.h"
 #include "tests/support/QtPrinters.h"
@@ -205,7 +206,7 @@ TEST(ParseScheduleAround, MarksWhatTheWholeScheduleMarks) {
             ParseSchedule(QString(text).replace(QChar::LineSeparator, u'\n').split(u'\n'), c.shownOn);
         qsizetype marked = 0;
         for (QDate date = c.from; date <= c.to; date = date.addDays(1)) {
-            LocalTimes localTimes;
+            ListingTimes localTimes;
             const Schedule around = ParseScheduleAround(text, LineBreaks::Memo, c.shownOn, date, localTimes);
             qsizetype kept = 0;
             for (const ScheduleDay& day : around.days)
