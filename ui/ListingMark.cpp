@@ -1,8 +1,8 @@
 #include "ui/ListingMark.h"
 
 #include "catalogue/ListingTime.h"
-#include "catalogue/ScheduleAround.h"
 #include "guide/Guide.h"
+#include "ui/ListingMarkSchedule.h"
 #include "ui/ListingMemo.h"
 
 #include <QScrollBar>
@@ -40,8 +40,7 @@ void TListingMark::Show(QStringView memoText) {
 }
 
 void TListingMark::Read(QStringView memoText, const QDate& today) {
-    ListingTimes times;
-    schedule_ = ParseScheduleAround(memoText, LineBreaks::Memo, shownOn_, today, times);
+    schedule_ = ParseScheduleAround(memoText, shownOn_, today);
     today_ = today;
 }
 

@@ -126,8 +126,7 @@ int main(int argc, char** argv) {
 
                 // The click without the mark: the text read and shown.
                 const Shown memoAlone = TimeShown(window, watch, [&] {
-                    window.ListingMemo->Show(
-                        ListingWithTitle(u"【节目】", LoadListingText(path), kListingLinesPerBlock));
+                    window.ListingMemo->Show(ListingWithTitle(u"【节目】", LoadListingText(path)));
                 });
                 alone.push_back(memoAlone.ms);
                 alonePeaks.push_back(memoAlone.peakMegabytes);
@@ -143,8 +142,7 @@ int main(int argc, char** argv) {
 
                 QElapsedTimer timer;
                 timer.start();
-                const QString text =
-                    ListingWithTitle(u"【节目】", LoadListingText(path), kListingLinesPerBlock);
+                const QString text = ListingWithTitle(u"【节目】", LoadListingText(path));
                 decodes.push_back(Milliseconds(timer));
                 {
                     QTextDocument document;

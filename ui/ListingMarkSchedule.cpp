@@ -1,16 +1,14 @@
-#include "catalogue/ScheduleAround.h"
+#include "ui/ListingMarkSchedule.h"
 
-#include "catalogue/ListingFile.h"
+#include "catalogue/ListingTime.h"
 #include "catalogue/ScheduleDates.h"
 #include "catalogue/ScheduleReader.h"
 
 namespace {
 
-template <typename Take> void ForEachLine(QStringView text, LineBreaks breaks, Take take) {
-    if (breaks == LineBreaks::Listing) {
-        ForEachListingLine(text, take);
-        return;
-    }
+// Calls `take(line)` with each of the memo's lines: a LF ends a block, a line separator a line
+// within one.
+template <typename Take> void ForEachMemoLine(QStringView text, Take take) {
     qsizetype lineStart = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t unit = text[i].unicode();
@@ -32,12 +30,12 @@ struct DaySketch {
 };
 
 // The days of a listing, one look through it without keeping its lines.
-QList<DaySketch> SketchDays(QStringView text, LineBreaks breaks) {
+QList<DaySketch> SketchDays(QStringView text) {
     QList<DaySketch> days;
     qsizetype index = 0;
     QTime last;
     bool preamble = true;
-    ForEachLine(text, breaks, [&](QStringView untrimmed) {
+    ForEachMemoLine(text, [&](QStringView untrimmed) {
         const qsizetype line = index++;
         const ListingLine read = ReadListingLine(untrimmed);
         if (read.heading) {
@@ -59,9 +57,8 @@ QList<DaySketch> SketchDays(QStringView text, LineBreaks breaks) {
 
 } // namespace
 
-Schedule ParseScheduleAround(QStringView text, LineBreaks breaks, const QDate& fallbackDate,
-                             const QDate& today, ListingTimes& times) {
-    const QList<DaySketch> days = SketchDays(text, breaks);
+Schedule ParseScheduleAround(QStringView text, const QDate& fallbackDate, const QDate& today) {
+    const QList<DaySketch> days = SketchDays(text);
     const QList<QDate> allDates = DatesOfDays(
         days.size(), [&days](qsizetype i) -> const std::optional<Heading>& { return days[i].heading; },
         fallbackDate);
@@ -78,7 +75,7 @@ Schedule ParseScheduleAround(QStringView text, LineBreaks breaks, const QDate& f
         const qsizetype end = d + 1 < days.size() ? days[d + 1].offset : text.size();
         bool taken = false;
         qsizetype index = days[d].line;
-        ForEachLine(text.sliced(days[d].offset, end - days[d].offset), breaks, [&](QStringView line) {
+        ForEachMemoLine(text.sliced(days[d].offset, end - days[d].offset), [&](QStringView line) {
             if (!taken)
                 taken = reader.Take(line, index++) && firstProgrammeOnly;
         });
@@ -99,5 +96,6 @@ Schedule ParseScheduleAround(QStringView text, LineBreaks breaks, const QDate& f
             read(d, true);
         previousKept = canBeOnAir;
     }
+    ListingTimes times;
     return reader.Finish(dates, times);
 }
