@@ -163,12 +163,6 @@ double TimeSearchShown(TOnAirPage& page, const QString& typed) {
     return longest;
 }
 
-void PrintLoad() {
-    QFile load(QStringLiteral("/proc/loadavg"));
-    if (load.open(QIODevice::ReadOnly))
-        std::printf("load average: %s", load.readLine().constData());
-}
-
 // The figures of a fresh process, where nothing of ICU is loaded yet; printed as numbers.
 int FirstAfterStart(const QString& what, const QString& dataFolder, int channels, const QDateTime& now) {
     if (what == u"--first-refresh") {
