@@ -1,6 +1,8 @@
 #include "ui/OnAirPage.h"
 
 #include "catalogue/ListingTime.h"
+#include "platform/Exception.h"
+#include "platform/Logging.h"
 
 #include <QHeaderView>
 #include <QVBoxLayout>
@@ -49,6 +51,10 @@ TOnAirPage::TOnAirPage(QWidget* parent) : QWidget(parent), shown_(std::make_shar
     SearchEdit->setObjectName(QStringLiteral("SearchEdit"));
     SearchEdit->setPlaceholderText(QStringLiteral("搜索节目或频道，可用拼音首字母，如 xwlb"));
     SearchEdit->setAccessibleName(QStringLiteral("搜索节目"));
+    Note = new QLabel(this);
+    Note->setObjectName(QStringLiteral("OnAirNote"));
+    Note->setWordWrap(true);
+    Note->hide();
     OnAirList = MakeList(this, "OnAirList",
                          {QStringLiteral("频道"), QStringLiteral("正在播出"), QStringLiteral("开始"),
                           QStringLiteral("接下来"), QStringLiteral("开始")});
@@ -63,6 +69,7 @@ TOnAirPage::TOnAirPage(QWidget* parent) : QWidget(parent), shown_(std::make_shar
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);
     layout->addWidget(SearchEdit);
+    layout->addWidget(Note);
     layout->addWidget(OnAirList, 1);
     layout->addWidget(MatchList, 1);
 
@@ -100,12 +107,28 @@ TOnAirPage::~TOnAirPage() {
     readingWatcher_->waitForFinished();
 }
 
-TOnAirPage::SharedReading TOnAirPage::Read(const QString& dataFolder, const QDate& today,
-                                           PinyinCache& pinyin) {
-    auto reading = std::make_shared<Reading>();
-    reading->guide = LoadGuide(dataFolder, today);
-    reading->search.emplace(reading->guide, pinyin);
-    return reading;
+TOnAirPage::SharedReading TOnAirPage::Read(const QString& dataFolder, const QDate& today, PinyinCache& pinyin,
+                                           const std::function<void()>& duringReading) {
+    // Made first: after a failure for want of memory, the failed reading needs no more.
+    auto failed = std::make_shared<Reading>();
+    try {
+        auto reading = std::make_shared<Reading>();
+        reading->guide = LoadGuide(dataFolder, today);
+        if (duringReading)
+            duringReading();
+        reading->search.emplace(reading->guide, pinyin);
+        return reading;
+    } catch (...) {
+        // An exception left on the worker would come back where the result is taken, in a slot or
+        // the destructor, and end the program; the page shows an empty reading instead.
+        try {
+            failed->failure = CurrentExceptionMessage();
+            qCWarning(lcCatalogue).noquote() << "on-air page: reading failed:" << failed->failure;
+        } catch (...) {
+            failed->failure = QStringLiteral("?");
+        }
+        return failed;
+    }
 }
 
 void TOnAirPage::Refresh() {
@@ -118,8 +141,8 @@ void TOnAirPage::Refresh() {
 void TOnAirPage::StartReading() {
     reading_ = true;
     readAgain_ = false;
-    readingWatcher_->setFuture(
-        QtConcurrent::run(&TOnAirPage::Read, DataFolder(), ListingTimeOf(Now()).date(), std::ref(pinyin_)));
+    readingWatcher_->setFuture(QtConcurrent::run(&TOnAirPage::Read, DataFolder(), ListingTimeOf(Now()).date(),
+                                                 std::ref(pinyin_), DuringReading));
 }
 
 void TOnAirPage::ReadingDone() {
@@ -133,7 +156,14 @@ void TOnAirPage::ReadingDone() {
         return;
     }
     shown_ = readingWatcher_->result();
+    ShowNote();
     ShowCurrentList();
+}
+
+void TOnAirPage::ShowNote() {
+    Note->setText(shown_->failure.isEmpty() ? QString()
+                                            : QStringLiteral("读取节目单时出错：") + shown_->failure);
+    Note->setVisible(!Note->text().isEmpty());
 }
 
 void TOnAirPage::WaitForRefresh() {

@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QFutureWatcher>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
 #include <QTreeWidget>
@@ -26,6 +27,7 @@ public:
     ~TOnAirPage() override;
 
     QLineEdit* SearchEdit;
+    QLabel* Note;           // what the last reading could not read; hidden when it read everything
     QTreeWidget* OnAirList; // 频道 | 正在播出 | 开始 | 接下来 | 开始
     QTreeWidget* MatchList; // 日期 | 时间 | 频道 | 节目
     QTimer* SearchDelay;    // the pause after typing before the search runs
@@ -34,6 +36,9 @@ public:
     // Where the listings are and what time it is; replaceable by tests.
     std::function<QString()> DataFolder;
     std::function<QDateTime()> Now;
+    // Runs on the worker during each reading, after the listings are read (tests fail or hold a
+    // reading there).
+    std::function<void()> DuringReading;
 
     // Reads the data folder again on a worker and shows the lists for now when it is read. A refresh
     // asked for while one runs reads again after it, and only that newer reading is shown.
@@ -56,10 +61,14 @@ private:
     struct Reading {
         Guide guide;
         std::optional<GuideSearch> search;
+        // Why the reading failed (it then holds nothing); empty when it did not.
+        QString failure;
     };
     using SharedReading = std::shared_ptr<const Reading>;
 
-    static SharedReading Read(const QString& dataFolder, const QDate& today, PinyinCache& pinyin);
+    static SharedReading Read(const QString& dataFolder, const QDate& today, PinyinCache& pinyin,
+                              const std::function<void()>& duringReading);
+    void ShowNote();
     void StartReading();
     void ReadingDone();
     void ShowOnAir(const QDateTime& now);

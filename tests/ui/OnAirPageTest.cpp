@@ -124,6 +124,47 @@ TEST_F(OnAirPageTest, NothingOnAirShowsOneLine) {
     EXPECT_EQ(window.PageControl1->currentWidget(), window.TabSheet_OnAir);
 }
 
+// A failure on the reading's worker (the transliterator, memory, anything) used to come back in the
+// slot that takes the result and end the program.
+TEST_F(OnAirPageTest, AnExceptionOnTheReadingWorkerShowsAnEmptyReadingWithALine) {
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), EncodeGbk(kCentral));
+    TForm1& window = StartAt(At(2026, 12, 10, 19, 0));
+    TOnAirPage& page = *window.OnAirPage;
+    const struct {
+        const char* what;
+        std::function<void()> fail;
+        const char* line;
+    } cases[] = {
+        {"a standard exception", [] { throw std::runtime_error("transliterator gone"); },
+         "读取节目单时出错：transliterator gone"},
+        {"out of memory", [] { throw std::bad_alloc(); }, "读取节目单时出错：std::bad_alloc"},
+        {"anything else", [] { throw 42; }, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        page.DuringReading = c.fail;
+        window.PageControl1->setCurrentIndex(0);
+        ShowPage(window);
+        EXPECT_EQ(Rows(page.OnAirList), (QStringList{"暂无正在播出的节目，请先更新电视节目"}));
+        EXPECT_FALSE(page.Note->isHidden());
+        if (c.line != nullptr)
+            EXPECT_EQ(page.Note->text(), QString::fromUtf8(c.line));
+        else
+            EXPECT_TRUE(page.Note->text().startsWith(u"读取节目单时出错："));
+        // The search has nothing to find, and says nothing worse.
+        page.SearchEdit->setText(QStringLiteral("xwlb"));
+        ASSERT_TRUE(WaitUntil([&] { return page.MatchList->isVisible(); }));
+        EXPECT_EQ(page.MatchList->topLevelItemCount(), 0);
+        page.SearchEdit->clear();
+    }
+    // The next reading that succeeds shows again, without the line.
+    page.DuringReading = nullptr;
+    page.Refresh();
+    page.WaitForRefresh();
+    EXPECT_EQ(Rows(page.OnAirList), (QStringList{"ZORQ-1 中央|新闻联播|19:00|焦点访谈|19:30"}));
+    EXPECT_TRUE(page.Note->isHidden());
+}
+
 TEST_F(OnAirPageTest, DoubleClickOpensTheChannelOnTheFirstPage) {
     WriteDataFile(QStringLiteral("央视频道/01.txt"), EncodeGbk(kCentral));
     WriteDataFile(QStringLiteral("地方频道/anhui卫视.txt"),
