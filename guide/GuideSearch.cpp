@@ -3,6 +3,7 @@
 #include <QHash>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -26,10 +27,10 @@ QString PinyinQuery(QStringView text) {
 
 } // namespace
 
-GuideSearch::GuideSearch(const Guide& guide, PinyinCache& pinyin) : guide_(guide) {
+GuideSearch::GuideSearch(std::shared_ptr<const Guide> guide, PinyinCache& pinyin) : guide_(std::move(guide)) {
     QHash<QString, qsizetype> titleIndex;
-    for (qsizetype c = 0; c < guide.channels.size(); ++c) {
-        for (const ScheduleDay& day : guide.channels[c].schedule.days) {
+    for (qsizetype c = 0; c < guide_->channels.size(); ++c) {
+        for (const ScheduleDay& day : guide_->channels[c].schedule.days) {
             for (const Programme& programme : day.programmes) {
                 if (!programme.start.isValid())
                     continue;
@@ -58,9 +59,9 @@ QList<SearchMatch> GuideSearch::Find(QStringView text, const QDateTime& now) con
                           (!pinyin.isEmpty() &&
                            (title.keys.initials.startsWith(pinyin) || title.keys.full.contains(pinyin)));
     }
-    QList<bool> channelMatches(guide_.channels.size());
-    for (qsizetype i = 0; i < guide_.channels.size(); ++i)
-        channelMatches[i] = guide_.channels[i].displayName.contains(needle, Qt::CaseInsensitive);
+    QList<bool> channelMatches(guide_->channels.size());
+    for (qsizetype i = 0; i < guide_->channels.size(); ++i)
+        channelMatches[i] = guide_->channels[i].displayName.contains(needle, Qt::CaseInsensitive);
 
     const qint64 moment = now.toMSecsSinceEpoch();
     QList<const Entry*> found;

@@ -7,6 +7,8 @@
 #include <QList>
 #include <QStringView>
 
+#include <memory>
+
 struct SearchMatch {
     qsizetype channel = -1; // index into Guide::channels
     const Programme* programme = nullptr;
@@ -17,8 +19,10 @@ struct SearchMatch {
 // come from the cache then, so a search only compares strings.
 class GuideSearch final {
 public:
-    // `guide` must outlive the search.
-    GuideSearch(const Guide& guide, PinyinCache& pinyin);
+    // The search shares the guide: its matches point into it, also from a copy of the search.
+    GuideSearch(std::shared_ptr<const Guide> guide, PinyinCache& pinyin);
+
+    const Guide& SearchedGuide() const { return *guide_; }
 
     // Programmes whose title or channel name contains `text` (any case), or, when `text` is ASCII
     // letters (blanks ignored), whose title's pinyin initials start with it or whose full pinyin
@@ -41,7 +45,7 @@ private:
         qint64 start;
         qint64 end;
     };
-    const Guide& guide_;
+    std::shared_ptr<const Guide> guide_;
     QList<Title> titles_;
     QList<Entry> entries_;
 };

@@ -113,7 +113,7 @@ TOnAirPage::SharedReading TOnAirPage::Read(const QString& dataFolder, const QDat
     auto failed = std::make_shared<Reading>();
     try {
         auto reading = std::make_shared<Reading>();
-        reading->guide = LoadGuide(dataFolder, today);
+        reading->guide = std::make_shared<const Guide>(LoadGuide(dataFolder, today));
         if (duringReading)
             duringReading();
         reading->search.emplace(reading->guide, pinyin);
@@ -195,7 +195,7 @@ void TOnAirPage::ArmMinuteTimer() {
 void TOnAirPage::ShowOnAir(const QDateTime& now) {
     OnAirList->clear();
     QList<QTreeWidgetItem*> items;
-    const Guide& guide = shown_->guide;
+    const Guide& guide = *shown_->guide;
     for (const OnAirRow& row : OnAirRows(guide, now)) {
         const GuideChannel& channel = guide.channels[row.channel];
         QStringList texts = {channel.displayName, row.current->title, TimeText(*row.current)};
@@ -224,7 +224,7 @@ void TOnAirPage::ShowMatches(const QDateTime& now) {
     const QColor pastColour = palette().color(QPalette::Disabled, QPalette::Text);
     if (shown_->search) {
         for (const SearchMatch& match : shown_->search->Find(SearchEdit->text(), now)) {
-            const GuideChannel& channel = shown_->guide.channels[match.channel];
+            const GuideChannel& channel = shown_->search->SearchedGuide().channels[match.channel];
             auto* item = new QTreeWidgetItem(QStringList{DateText(match.programme->start.date()),
                                                          TimeText(*match.programme), channel.displayName,
                                                          match.programme->title});

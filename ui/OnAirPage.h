@@ -57,9 +57,9 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
-    // What a refresh reads. The search points into the guide, so it is never moved.
+    // What a refresh reads.
     struct Reading {
-        Guide guide;
+        std::shared_ptr<const Guide> guide = std::make_shared<const Guide>(); // never null
         std::optional<GuideSearch> search;
         // Why the reading failed (it then holds nothing); empty when it did not.
         QString failure;

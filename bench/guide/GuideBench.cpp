@@ -176,7 +176,7 @@ int FirstAfterStart(const QString& what, const QString& dataFolder, int channels
         return 0;
     }
     // The search alone: ICU's transliterator made, the keys of every distinct title, one search.
-    const Guide guide = LoadGuide(dataFolder, now.date());
+    const auto guide = std::make_shared<const Guide>(LoadGuide(dataFolder, now.date()));
     qsizetype found = 0;
     const Timing search = Timed([&] {
         PinyinCache cache;
@@ -260,12 +260,12 @@ int main(int argc, char** argv) {
     }
 
     // Memory of the guide (parsed schedules) and of the search index with its keys.
-    std::unique_ptr<Guide> guide;
+    std::shared_ptr<const Guide> guide;
     const Memory guideMemory =
-        MemoryOf([&] { guide = std::make_unique<Guide>(LoadGuide(dataFolder, today)); });
+        MemoryOf([&] { guide = std::make_shared<const Guide>(LoadGuide(dataFolder, today)); });
     PinyinCache cache;
     std::unique_ptr<GuideSearch> search;
-    const Memory indexMemory = MemoryOf([&] { search = std::make_unique<GuideSearch>(*guide, cache); });
+    const Memory indexMemory = MemoryOf([&] { search = std::make_unique<GuideSearch>(guide, cache); });
     const double programmes = static_cast<double>(search->ProgrammeCount());
 
     std::vector<double> keystrokes;

@@ -63,10 +63,12 @@ protected:
     }
 
     QStringList Found(const char* text, const QDateTime& now) {
-        const GuideSearch search(guide_, cache_);
+        return Found(GuideSearch(std::make_shared<const Guide>(guide_), cache_), text, now);
+    }
+    static QStringList Found(const GuideSearch& search, const char* text, const QDateTime& now) {
         QStringList found;
         for (const SearchMatch& match : search.Find(QString::fromUtf8(text), now))
-            found << guide_.channels[match.channel].displayName + u' ' +
+            found << search.SearchedGuide().channels[match.channel].displayName + u' ' +
                          match.programme->start.toString(QStringLiteral("dd HH:mm ")) +
                          match.programme->title + (match.past ? QStringLiteral(" (past)") : QString());
         return found;
@@ -118,6 +120,19 @@ TEST_F(GuideSearchTest, WhatMatches) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(Found(c.text, now), c.found);
     }
+}
+
+// The search used to keep a reference to a guide that a copy of the reading holding both could
+// leave behind; a copy of the search, and its matches, now keep the guide they point into.
+TEST_F(GuideSearchTest, ACopyOfTheSearchOutlivesTheGuideItWasMadeFrom) {
+    auto guide = std::make_shared<const Guide>(guide_);
+    auto original = std::make_unique<GuideSearch>(guide, cache_);
+    const GuideSearch copy = *original;
+    original.reset();
+    guide.reset();
+    guide_ = {};
+    EXPECT_EQ(Found(copy, "cwtx", At(2026, 12, 9, 0, 0)),
+              (QStringList{"ZORQ-1 中央 10 06:00 朝闻天下", "ZORQ-1 中央 11 06:00 朝闻天下"}));
 }
 
 } // namespace
