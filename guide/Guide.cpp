@@ -4,6 +4,7 @@
 #include "catalogue/CatalogueWalk.h"
 #include "catalogue/ListingFile.h"
 #include "platform/Exception.h"
+#include "platform/Logging.h"
 
 QString ClassOfListing(const QString& dataFolder, const QString& listingPath) {
     if (listingPath.startsWith(dataFolder)) {
@@ -25,6 +26,8 @@ Guide LoadGuide(const QString& dataFolder, const QDate& today) {
         WalkCatalogue(dataFolder, collector);
     } catch (const std::exception&) {
         // What was found before the failure still shows.
+        qCWarning(lcCatalogue).noquote()
+            << "guide: walk of the data folder stopped:" << CurrentExceptionMessage();
     }
     const CatalogueEntries& entries = collector.Entries();
     const QString folder = dataFolder.endsWith(u'/') ? dataFolder : dataFolder + u'/';
@@ -36,8 +39,9 @@ Guide LoadGuide(const QString& dataFolder, const QDate& today) {
         try {
             guide.channels.append({entries.displayNames[i], path, ClassOfListing(folder, path),
                                    ParseScheduleText(LoadListingText(path), today, times)});
-        } catch (const Exception&) {
+        } catch (const Exception& error) {
             // An unreadable listing has nothing on air.
+            qCWarning(lcCatalogue).noquote() << "guide: listing left out:" << error.Message();
         }
     }
     return guide;

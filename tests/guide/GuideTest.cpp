@@ -4,12 +4,15 @@
 
 #include "tests/support/EncodeGbk.h"
 #include "tests/support/QtPrinters.h"
+#include "tests/support/WarningRecorder.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -118,6 +121,18 @@ TEST_F(GuideTest, RowsFollowTheCatalogueOrder) {
         listed << guide.channels[row.channel].listingPath;
     EXPECT_EQ(listed, walked);
     EXPECT_EQ(listed.size(), 3);
+}
+
+// A listing the guide cannot read is left out, and the log says which and why.
+TEST_F(GuideTest, AListingLeftOutIsLoggedWithItsReason) {
+    Write(QStringLiteral("央视频道/01.txt"), QStringLiteral("2026-12-10\n00:00 a\n"));
+    const QString fifo = DataFolder() + QStringLiteral("央视频道/fifo.txt");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    WarningRecorder recorder;
+    EXPECT_EQ(LoadGuide(DataFolder(), QDate(2026, 12, 10)).channels.size(), 1);
+    ASSERT_EQ(recorder.warnings.size(), 1);
+    EXPECT_TRUE(recorder.warnings[0].contains(fifo)) << recorder.warnings[0].toStdString();
+    EXPECT_TRUE(recorder.warnings[0].contains(u"Not a regular file")) << recorder.warnings[0].toStdString();
 }
 
 TEST_F(GuideTest, AMissingDataFolderGivesAnEmptyGuide) {
