@@ -5,10 +5,13 @@
 #include <QHeaderView>
 #include <QProcess>
 #include <QScrollBar>
+#include <QSemaphore>
 #include <QSet>
 #include <QTest>
 #include <QTextBlock>
 #include <QToolButton>
+
+#include <atomic>
 
 namespace {
 
@@ -94,12 +97,25 @@ TEST_F(OnAirPageTest, RowsPerChannelOnAirRefreshedByScansAndTheMinute) {
         SortedRows(window.OnAirPage->OnAirList),
         (QStringList{"ZORQ-1 中央|新闻联播|19:00|焦点访谈|19:30", "卫视|湖南新闻|18:00|新闻联播|19:05"}));
 
-    // A refresh asked for while one reads is not lost: what it asked for is what shows.
+    // A refresh asked for while one reads is not lost: the first reading is held after it has read
+    // the folder, the file comes and the refresh is asked for meanwhile; the newer reading shows.
+    QSemaphore held, release;
+    std::atomic<int> readings = 0;
+    window.OnAirPage->DuringReading = [&] {
+        if (readings++ == 0) {
+            held.release();
+            release.acquire();
+        }
+    };
     window.OnAirPage->Refresh();
+    held.acquire();
     WriteDataFile(QStringLiteral("数字频道/news.txt"), EncodeGbk(kHunan));
     window.OnAirPage->Refresh();
+    release.release();
     window.OnAirPage->WaitForRefresh();
+    EXPECT_EQ(readings, 2);
     EXPECT_EQ(window.OnAirPage->OnAirList->topLevelItemCount(), 3);
+    window.OnAirPage->DuringReading = nullptr;
     ASSERT_TRUE(QFile::remove(DataFolder() + QStringLiteral("数字频道/news.txt")));
     Rescan(window);
 
