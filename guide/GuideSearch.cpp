@@ -27,9 +27,10 @@ QString PinyinQuery(QStringView text) {
 
 } // namespace
 
-GuideSearch::GuideSearch(std::shared_ptr<const Guide> guide, PinyinCache& pinyin) : guide_(std::move(guide)) {
+GuideSearch::GuideSearch(std::shared_ptr<const Guide> guide, PinyinCache& pinyin, const std::stop_token& stop)
+    : guide_(std::move(guide)) {
     QHash<QString, qsizetype> titleIndex;
-    for (qsizetype c = 0; c < guide_->channels.size(); ++c) {
+    for (qsizetype c = 0; c < guide_->channels.size() && !stop.stop_requested(); ++c) {
         for (const ScheduleDay& day : guide_->channels[c].schedule.days) {
             for (const Programme& programme : day.programmes) {
                 if (!programme.start.isValid())

@@ -8,6 +8,7 @@
 #include <QStringView>
 
 #include <memory>
+#include <stop_token>
 
 struct SearchMatch {
     qsizetype channel = -1; // index into Guide::channels
@@ -19,8 +20,9 @@ struct SearchMatch {
 // come from the cache then, so a search only compares strings.
 class GuideSearch final {
 public:
-    // The search shares the guide: its matches point into it, also from a copy of the search.
-    GuideSearch(std::shared_ptr<const Guide> guide, PinyinCache& pinyin);
+    // The search shares the guide: its matches point into it, also from a copy of the search. When
+    // `stop` is requested the index is left with the channels done so far.
+    GuideSearch(std::shared_ptr<const Guide> guide, PinyinCache& pinyin, const std::stop_token& stop = {});
 
     const Guide& SearchedGuide() const { return *guide_; }
 

@@ -20,6 +20,13 @@ QString TimeText(const Programme& programme) {
     return programme.start.time().toString(QStringLiteral("HH:mm"));
 }
 
+// A size limit as the page names it: whole megabytes, else kilobytes.
+QString SizeText(qint64 bytes) {
+    if (bytes >= qint64(1) << 20)
+        return QStringLiteral("%1 MB").arg(bytes >> 20);
+    return QStringLiteral("%1 KB").arg((bytes + 1023) >> 10);
+}
+
 QString DateText(const QDate& date) {
     return date.toString(QStringLiteral("MM-dd")) + QStringLiteral(" 周") +
            QString::fromUtf16(kWeekdays[date.dayOfWeek() - 1]);
@@ -103,20 +110,25 @@ TOnAirPage::TOnAirPage(QWidget* parent) : QWidget(parent), shown_(std::make_shar
 }
 
 TOnAirPage::~TOnAirPage() {
-    // The reading uses the pinyin cache; it ends before the page does.
+    // The reading uses the pinyin cache; it ends before the page does, and soon when asked to (the
+    // program's end waits for this).
+    stopReading_.request_stop();
     readingWatcher_->waitForFinished();
 }
 
-TOnAirPage::SharedReading TOnAirPage::Read(const QString& dataFolder, const QDate& today, PinyinCache& pinyin,
-                                           const std::function<void()>& duringReading) {
+TOnAirPage::SharedReading TOnAirPage::Read(const QString& dataFolder, const QDate& today,
+                                           const GuideLimits& limits, PinyinCache& pinyin,
+                                           const std::function<void(const std::stop_token&)>& duringReading,
+                                           const std::stop_token& stop) {
     // Made first: after a failure for want of memory, the failed reading needs no more.
     auto failed = std::make_shared<Reading>();
     try {
         auto reading = std::make_shared<Reading>();
-        reading->guide = std::make_shared<const Guide>(LoadGuide(dataFolder, today));
+        reading->limits = limits;
+        reading->guide = std::make_shared<const Guide>(LoadGuide(dataFolder, today, limits, stop));
         if (duringReading)
-            duringReading();
-        reading->search.emplace(reading->guide, pinyin);
+            duringReading(stop);
+        reading->search.emplace(reading->guide, pinyin, stop);
         return reading;
     } catch (...) {
         // An exception left on the worker would come back where the result is taken, in a slot or
@@ -141,8 +153,10 @@ void TOnAirPage::Refresh() {
 void TOnAirPage::StartReading() {
     reading_ = true;
     readAgain_ = false;
+    stopReading_ = {};
     readingWatcher_->setFuture(QtConcurrent::run(&TOnAirPage::Read, DataFolder(), ListingTimeOf(Now()).date(),
-                                                 std::ref(pinyin_), DuringReading));
+                                                 Limits, std::ref(pinyin_), DuringReading,
+                                                 stopReading_.get_token()));
 }
 
 void TOnAirPage::ReadingDone() {
@@ -161,8 +175,19 @@ void TOnAirPage::ReadingDone() {
 }
 
 void TOnAirPage::ShowNote() {
-    Note->setText(shown_->failure.isEmpty() ? QString()
-                                            : QStringLiteral("读取节目单时出错：") + shown_->failure);
+    QStringList lines;
+    if (!shown_->failure.isEmpty())
+        lines << QStringLiteral("读取节目单时出错：") + shown_->failure;
+    const Guide& guide = *shown_->guide;
+    if (guide.tooLarge > 0)
+        lines << QStringLiteral("%1 个节目单超过 %2，未读入")
+                     .arg(guide.tooLarge)
+                     .arg(SizeText(shown_->limits.listingBytes));
+    if (guide.beyondTotal > 0)
+        lines << QStringLiteral("节目单共超过 %1，其后 %2 个未读入")
+                     .arg(SizeText(shown_->limits.totalBytes))
+                     .arg(guide.beyondTotal);
+    Note->setText(lines.join(u'\n'));
     Note->setVisible(!Note->text().isEmpty());
 }
 

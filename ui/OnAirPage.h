@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 
 // The page "正在播出": what is on now on every channel of the data folder, and the programme search.
 // A thin view over the guide; it reads the data folder itself and never the window's lists. The
@@ -36,9 +37,11 @@ public:
     // Where the listings are and what time it is; replaceable by tests.
     std::function<QString()> DataFolder;
     std::function<QDateTime()> Now;
-    // Runs on the worker during each reading, after the listings are read (tests fail or hold a
-    // reading there).
-    std::function<void()> DuringReading;
+    // Runs on the worker during each reading, after the listings are read, with the reading's stop
+    // (tests fail or hold a reading there).
+    std::function<void(const std::stop_token&)> DuringReading;
+    // What a reading reads at most.
+    GuideLimits Limits;
 
     // Reads the data folder again on a worker and shows the lists for now when it is read. A refresh
     // asked for while one runs reads again after it, and only that newer reading is shown.
@@ -63,11 +66,14 @@ private:
         std::optional<GuideSearch> search;
         // Why the reading failed (it then holds nothing); empty when it did not.
         QString failure;
+        GuideLimits limits; // what it read at most
     };
     using SharedReading = std::shared_ptr<const Reading>;
 
-    static SharedReading Read(const QString& dataFolder, const QDate& today, PinyinCache& pinyin,
-                              const std::function<void()>& duringReading);
+    static SharedReading Read(const QString& dataFolder, const QDate& today, const GuideLimits& limits,
+                              PinyinCache& pinyin,
+                              const std::function<void(const std::stop_token&)>& duringReading,
+                              const std::stop_token& stop);
     void ShowNote();
     void StartReading();
     void ReadingDone();
@@ -81,6 +87,8 @@ private:
     // one reading runs at a time.
     PinyinCache pinyin_;
     QFutureWatcher<SharedReading>* readingWatcher_;
+    // Stops the reading under way (the page's end asks it to).
+    std::stop_source stopReading_;
     bool reading_ = false;   // a reading runs or has ended and is not shown yet
     bool readAgain_ = false; // a refresh came while it ran
     SharedReading shown_;    // never null

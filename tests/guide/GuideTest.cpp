@@ -1,6 +1,7 @@
 #include "guide/Guide.h"
 
 #include "catalogue/CatalogueWalk.h"
+#include "guide/GuideSearch.h"
 
 #include "tests/support/EncodeGbk.h"
 #include "tests/support/QtPrinters.h"
@@ -133,6 +134,46 @@ TEST_F(GuideTest, AListingLeftOutIsLoggedWithItsReason) {
     ASSERT_EQ(recorder.warnings.size(), 1);
     EXPECT_TRUE(recorder.warnings[0].contains(fifo)) << recorder.warnings[0].toStdString();
     EXPECT_TRUE(recorder.warnings[0].contains(u"Not a regular file")) << recorder.warnings[0].toStdString();
+}
+
+// A listing of the given size in bytes: a dated day, one programme, padding as a note.
+QByteArray ListingOfSize(qsizetype bytes) {
+    QByteArray listing("2026-12-10\r\n00:00 a\r\n");
+    return listing + QByteArray(bytes - listing.size(), '#');
+}
+
+// A 50 MB listing took the guide 1.35 GB, 50,000 listings 2 GB: a listing over the limit of one is
+// left out, and so are the listings after the total is reached.
+TEST_F(GuideTest, ListingsBeyondTheBoundsAreLeftOutAndCounted) {
+    for (const auto& [name, bytes] :
+         {std::pair{"01.txt", 1500}, {"02.txt", 4000}, {"03.txt", 1000}, {"04.txt", 1000}, {"05.txt", 10}}) {
+        const QString path = DataFolder() + QStringLiteral("央视频道/") + QString::fromLatin1(name);
+        ASSERT_TRUE(QDir().mkpath(DataFolder() + QStringLiteral("央视频道")));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes < 20 ? QByteArray(bytes, '#') : ListingOfSize(bytes));
+    }
+    const Guide guide = LoadGuide(DataFolder(), QDate(2026, 12, 10), GuideLimits{2048, 3072});
+    QStringList read;
+    for (const GuideChannel& channel : guide.channels)
+        read << channel.listingPath.section(u'/', -1);
+    EXPECT_EQ(read, (QStringList{"01.txt", "03.txt"}));
+    EXPECT_EQ(guide.tooLarge, 1);
+    EXPECT_EQ(guide.beyondTotal, 2);
+    EXPECT_EQ(LoadGuide(DataFolder(), QDate(2026, 12, 10)).channels.size(), 5);
+}
+
+// The page's reading ends when the program does; a stop asked for reads no further.
+TEST_F(GuideTest, AStopEndsTheReadingAndTheIndex) {
+    Write(QStringLiteral("央视频道/01.txt"), QStringLiteral("2026-12-10\n00:00 a\n"));
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_TRUE(LoadGuide(DataFolder(), QDate(2026, 12, 10), {}, stop.get_token()).channels.isEmpty());
+    auto guide = std::make_shared<const Guide>(LoadGuide(DataFolder(), QDate(2026, 12, 10)));
+    ASSERT_EQ(guide->channels.size(), 1);
+    PinyinCache pinyin;
+    EXPECT_EQ(GuideSearch(guide, pinyin, stop.get_token()).ProgrammeCount(), 0);
+    EXPECT_EQ(GuideSearch(guide, pinyin).ProgrammeCount(), 1);
 }
 
 TEST_F(GuideTest, AMissingDataFolderGivesAnEmptyGuide) {

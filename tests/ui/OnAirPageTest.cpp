@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QTest>
 #include <QTextBlock>
+#include <QThread>
 #include <QToolButton>
 
 #include <atomic>
@@ -101,7 +102,7 @@ TEST_F(OnAirPageTest, RowsPerChannelOnAirRefreshedByScansAndTheMinute) {
     // the folder, the file comes and the refresh is asked for meanwhile; the newer reading shows.
     QSemaphore held, release;
     std::atomic<int> readings = 0;
-    window.OnAirPage->DuringReading = [&] {
+    window.OnAirPage->DuringReading = [&](const std::stop_token&) {
         if (readings++ == 0) {
             held.release();
             release.acquire();
@@ -148,13 +149,15 @@ TEST_F(OnAirPageTest, AnExceptionOnTheReadingWorkerShowsAnEmptyReadingWithALine)
     TOnAirPage& page = *window.OnAirPage;
     const struct {
         const char* what;
-        std::function<void()> fail;
+        std::function<void(const std::stop_token&)> fail;
         const char* line;
     } cases[] = {
-        {"a standard exception", [] { throw std::runtime_error("transliterator gone"); },
+        {"a standard exception",
+         [](const std::stop_token&) { throw std::runtime_error("transliterator gone"); },
          "读取节目单时出错：transliterator gone"},
-        {"out of memory", [] { throw std::bad_alloc(); }, "读取节目单时出错：std::bad_alloc"},
-        {"anything else", [] { throw 42; }, nullptr},
+        {"out of memory", [](const std::stop_token&) { throw std::bad_alloc(); },
+         "读取节目单时出错：std::bad_alloc"},
+        {"anything else", [](const std::stop_token&) { throw 42; }, nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -178,6 +181,51 @@ TEST_F(OnAirPageTest, AnExceptionOnTheReadingWorkerShowsAnEmptyReadingWithALine)
     page.Refresh();
     page.WaitForRefresh();
     EXPECT_EQ(Rows(page.OnAirList), (QStringList{"ZORQ-1 中央|新闻联播|19:00|焦点访谈|19:30"}));
+    EXPECT_TRUE(page.Note->isHidden());
+}
+
+// The page's end (the program's end) used to wait for the whole reading: 168 s for a 50 MB listing.
+TEST_F(OnAirPageTest, ThePagesEndStopsTheReadingUnderWay) {
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), EncodeGbk(kCentral));
+    auto page = std::make_unique<TOnAirPage>();
+    page->DataFolder = [this] { return DataFolder(); };
+    QSemaphore entered;
+    std::atomic<bool> stopped = false;
+    page->DuringReading = [&](const std::stop_token& stop) {
+        entered.release();
+        // A reading that would take long goes on until it is asked to stop (30 s at most).
+        for (int i = 0; i < 3000 && !stop.stop_requested(); ++i)
+            QThread::msleep(10);
+        stopped = stop.stop_requested();
+    };
+    page->Refresh();
+    entered.acquire();
+    page.reset();
+    EXPECT_TRUE(stopped);
+}
+
+// What the reading left out for its size is said on the page.
+TEST_F(OnAirPageTest, ListingsLeftOutForTheirSizeAreNoted) {
+    const auto padded = [](const QString& listing, qsizetype bytes) {
+        const QByteArray text = EncodeGbk(listing);
+        return text + QByteArray(bytes - text.size(), '#');
+    };
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), padded(kCentral, 1500));
+    WriteDataFile(QStringLiteral("央视频道/02.txt"), padded(kCentral, 4000));
+    WriteDataFile(QStringLiteral("央视频道/03.txt"), padded(kHunan, 1000));
+    WriteDataFile(QStringLiteral("央视频道/04.txt"), padded(kHunan, 1000));
+    TForm1& window = StartAt(At(2026, 12, 10, 19, 0));
+    TOnAirPage& page = *window.OnAirPage;
+    page.Limits = {2048, 3072};
+    ShowPage(window);
+    EXPECT_EQ(page.OnAirList->topLevelItemCount(), 2);
+    EXPECT_FALSE(page.Note->isHidden());
+    EXPECT_EQ(page.Note->text(),
+              QStringLiteral("1 个节目单超过 2 KB，未读入\n节目单共超过 3 KB，其后 1 个未读入"));
+    page.Limits = {};
+    page.Refresh();
+    page.WaitForRefresh();
+    EXPECT_EQ(page.OnAirList->topLevelItemCount(), 4);
     EXPECT_TRUE(page.Note->isHidden());
 }
 
