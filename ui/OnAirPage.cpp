@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr int kPathRole = Qt::UserRole;
-constexpr int kClassRole = Qt::UserRole + 1;
 constexpr int kSearchPauseMs = 150;
 
 const char16_t* const kWeekdays[] = {u"一", u"二", u"三", u"四", u"五", u"六", u"日"};
@@ -32,10 +30,10 @@ QString DateText(const QDate& date) {
            QString::fromUtf16(kWeekdays[date.dayOfWeek() - 1]);
 }
 
-QTreeWidget* MakeList(QWidget* parent, const char* name, const QStringList& headers) {
-    auto* list = new QTreeWidget(parent);
+QTreeView* MakeList(QWidget* parent, const char* name, TPageRowsModel* model) {
+    auto* list = new QTreeView(parent);
     list->setObjectName(QString::fromLatin1(name));
-    list->setHeaderLabels(headers);
+    list->setModel(model);
     list->setRootIsDecorated(false);
     list->setUniformRowHeights(true);
     list->setAllColumnsShowFocus(true);
@@ -45,9 +43,14 @@ QTreeWidget* MakeList(QWidget* parent, const char* name, const QStringList& head
     return list;
 }
 
-void RememberChannel(QTreeWidgetItem* item, const GuideChannel& channel) {
-    item->setData(0, kPathRole, channel.listingPath);
-    item->setData(0, kClassRole, channel.className);
+PageRow NoteRow(const QString& text) {
+    return {text, {text}, {}, {}, false};
+}
+
+// A note's text runs across the columns.
+void SpanNotes(QTreeView* list, const TPageRowsModel& model) {
+    for (int row = 0; row < model.rowCount(); ++row)
+        list->setFirstColumnSpanned(row, {}, model.Row(row).listingPath.isEmpty());
 }
 
 } // namespace
@@ -62,13 +65,17 @@ TOnAirPage::TOnAirPage(QWidget* parent) : QWidget(parent), shown_(std::make_shar
     Note->setObjectName(QStringLiteral("OnAirNote"));
     Note->setWordWrap(true);
     Note->hide();
-    OnAirList = MakeList(this, "OnAirList",
-                         {QStringLiteral("频道"), QStringLiteral("正在播出"), QStringLiteral("开始"),
-                          QStringLiteral("接下来"), QStringLiteral("开始")});
+    onAirRows_ =
+        new TPageRowsModel({QStringLiteral("频道"), QStringLiteral("正在播出"), QStringLiteral("开始"),
+                            QStringLiteral("接下来"), QStringLiteral("开始")},
+                           this);
+    OnAirList = MakeList(this, "OnAirList", onAirRows_);
     OnAirList->setAccessibleName(QStringLiteral("正在播出"));
-    MatchList = MakeList(
-        this, "MatchList",
-        {QStringLiteral("日期"), QStringLiteral("时间"), QStringLiteral("频道"), QStringLiteral("节目")});
+    matchRows_ = new TPageRowsModel(
+        {QStringLiteral("日期"), QStringLiteral("时间"), QStringLiteral("频道"), QStringLiteral("节目")},
+        this);
+    matchRows_->SetPastColour(palette().color(QPalette::Disabled, QPalette::Text));
+    MatchList = MakeList(this, "MatchList", matchRows_);
     MatchList->setAccessibleName(QStringLiteral("搜索结果"));
     MatchList->hide();
 
@@ -103,8 +110,8 @@ TOnAirPage::TOnAirPage(QWidget* parent) : QWidget(parent), shown_(std::make_shar
     });
     connect(SearchDelay, &QTimer::timeout, this, [this] { ShowCurrentList(); });
     connect(MinuteTimer, &QTimer::timeout, this, [this] { MinutePassed(); });
-    connect(OnAirList, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) { Choose(item); });
-    connect(MatchList, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) { Choose(item); });
+    connect(OnAirList, &QTreeView::activated, this, [this](const QModelIndex& index) { Choose(index); });
+    connect(MatchList, &QTreeView::activated, this, [this](const QModelIndex& index) { Choose(index); });
     readingWatcher_ = new QFutureWatcher<SharedReading>(this);
     connect(readingWatcher_, &QFutureWatcherBase::finished, this, [this] { ReadingDone(); });
 }
@@ -218,57 +225,46 @@ void TOnAirPage::ArmMinuteTimer() {
 }
 
 void TOnAirPage::ShowOnAir(const QDateTime& now) {
-    OnAirList->clear();
-    QList<QTreeWidgetItem*> items;
+    QList<PageRow> rows;
     const Guide& guide = *shown_->guide;
     for (const OnAirRow& row : OnAirRows(guide, now)) {
         const GuideChannel& channel = guide.channels[row.channel];
-        QStringList texts = {channel.displayName, row.current->title, TimeText(*row.current)};
+        QStringList cells = {channel.displayName, row.current->title, TimeText(*row.current)};
         if (row.next != nullptr)
-            texts << row.next->title << TimeText(*row.next);
-        auto* item = new QTreeWidgetItem(texts);
-        RememberChannel(item, channel);
-        items.append(item);
+            cells << row.next->title << TimeText(*row.next);
+        rows.append({channel.listingPath, cells, channel.listingPath, channel.className, false});
     }
-    if (items.isEmpty()) {
-        auto* item = new QTreeWidgetItem(QStringList{QStringLiteral("暂无正在播出的节目，请先更新电视节目")});
-        item->setFlags(Qt::ItemIsEnabled);
-        items.append(item);
-        OnAirList->addTopLevelItems(items);
-        item->setFirstColumnSpanned(true);
-    } else {
-        OnAirList->addTopLevelItems(items);
-    }
+    if (rows.isEmpty())
+        rows.append(NoteRow(QStringLiteral("暂无正在播出的节目，请先更新电视节目")));
+    onAirRows_->SetRows(std::move(rows));
+    SpanNotes(OnAirList, *onAirRows_);
     MatchList->hide();
     OnAirList->show();
 }
 
 void TOnAirPage::ShowMatches(const QDateTime& now) {
-    MatchList->clear();
-    QList<QTreeWidgetItem*> items;
-    const QColor pastColour = palette().color(QPalette::Disabled, QPalette::Text);
+    QList<PageRow> rows;
     if (shown_->search) {
         for (const SearchMatch& match : shown_->search->Find(SearchEdit->text(), now)) {
             const GuideChannel& channel = shown_->search->SearchedGuide().channels[match.channel];
-            auto* item = new QTreeWidgetItem(QStringList{DateText(match.programme->start.date()),
-                                                         TimeText(*match.programme), channel.displayName,
-                                                         match.programme->title});
-            RememberChannel(item, channel);
-            if (match.past)
-                for (int column = 0; column < item->columnCount(); ++column)
-                    item->setForeground(column, pastColour);
-            items.append(item);
+            rows.append({channel.listingPath + u'\n' + QString::number(match.programme->line),
+                         {DateText(match.programme->start.date()), TimeText(*match.programme),
+                          channel.displayName, match.programme->title},
+                         channel.listingPath,
+                         channel.className,
+                         match.past});
         }
     }
-    MatchList->addTopLevelItems(items);
+    matchRows_->SetRows(std::move(rows));
+    SpanNotes(MatchList, *matchRows_);
     OnAirList->hide();
     MatchList->show();
 }
 
-void TOnAirPage::Choose(QTreeWidgetItem* item) {
-    const QString path = item->data(0, kPathRole).toString();
+void TOnAirPage::Choose(const QModelIndex& index) {
+    const QString path = index.siblingAtColumn(0).data(TPageRowsModel::kPathRole).toString();
     if (!path.isEmpty())
-        emit ChannelChosen(path, item->data(0, kClassRole).toString());
+        emit ChannelChosen(path, index.siblingAtColumn(0).data(TPageRowsModel::kClassRole).toString());
 }
 
 void TOnAirPage::showEvent(QShowEvent* event) {

@@ -3,13 +3,14 @@
 #include "guide/Guide.h"
 #include "guide/GuideSearch.h"
 #include "guide/Pinyin.h"
+#include "ui/PageRows.h"
 
 #include <QDateTime>
 #include <QFutureWatcher>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QWidget>
 
 #include <functional>
@@ -28,11 +29,11 @@ public:
     ~TOnAirPage() override;
 
     QLineEdit* SearchEdit;
-    QLabel* Note;           // what the last reading could not read; hidden when it read everything
-    QTreeWidget* OnAirList; // 频道 | 正在播出 | 开始 | 接下来 | 开始
-    QTreeWidget* MatchList; // 日期 | 时间 | 频道 | 节目
-    QTimer* SearchDelay;    // the pause after typing before the search runs
-    QTimer* MinuteTimer;    // runs while the page is shown
+    QLabel* Note;         // what the last reading could not read; hidden when it read everything
+    QTreeView* OnAirList; // 频道 | 正在播出 | 开始 | 接下来 | 开始
+    QTreeView* MatchList; // 日期 | 时间 | 频道 | 节目
+    QTimer* SearchDelay;  // the pause after typing before the search runs
+    QTimer* MinuteTimer;  // runs while the page is shown
 
     // Where the listings are and what time it is; replaceable by tests.
     std::function<QString()> DataFolder;
@@ -48,6 +49,8 @@ public:
     void Refresh();
     // Waits until what the last Refresh asked for is read and shown.
     void WaitForRefresh();
+    // True from a Refresh until what it asked for is shown.
+    bool IsReading() const { return reading_; }
     // Shows the lists for the current minute from what was read.
     void MinutePassed();
 
@@ -81,11 +84,13 @@ private:
     void ShowMatches(const QDateTime& now);
     void ShowCurrentList();
     void ArmMinuteTimer();
-    void Choose(QTreeWidgetItem* item);
+    void Choose(const QModelIndex& index);
 
     // Kept over refreshes, so a title's keys are computed once. Only the reading uses it, and only
     // one reading runs at a time.
     PinyinCache pinyin_;
+    TPageRowsModel* onAirRows_;
+    TPageRowsModel* matchRows_;
     QFutureWatcher<SharedReading>* readingWatcher_;
     // Stops the reading under way (the page's end asks it to).
     std::stop_source stopReading_;

@@ -131,19 +131,20 @@ struct Refresh {
 };
 
 Refresh TimeRefresh(TOnAirPage& page, int channels) {
-    page.OnAirList->clear();
     QElapsedTimer shown;
     shown.start();
     QElapsedTimer stall;
     stall.start();
     page.Refresh();
     double longest = Milliseconds(stall);
-    while (page.OnAirList->topLevelItemCount() != channels) {
+    while (page.IsReading()) {
         QThread::msleep(1);
         stall.restart();
         QCoreApplication::processEvents();
         longest = std::max(longest, Milliseconds(stall));
     }
+    if (page.OnAirList->model()->rowCount() != channels)
+        std::exit(2);
     return {longest, Milliseconds(shown)};
 }
 
@@ -154,7 +155,7 @@ double TimeSearchShown(TOnAirPage& page, const QString& typed) {
     page.SearchEdit->setText(typed);
     double longest = 0;
     QElapsedTimer stall;
-    while (!page.MatchList->isVisible() || page.MatchList->topLevelItemCount() == 0) {
+    while (!page.MatchList->isVisible() || page.MatchList->model()->rowCount() == 0) {
         QThread::msleep(1);
         stall.restart();
         QCoreApplication::processEvents();
@@ -238,7 +239,7 @@ int main(int argc, char** argv) {
     searchStalls.reserve(kPairs);
     for (int i = 0; i < kPairs; ++i)
         searchStalls.push_back(TimeSearchShown(page, QStringLiteral("xwlb")));
-    const qsizetype matchesShown = page.MatchList->topLevelItemCount();
+    const qsizetype matchesShown = page.MatchList->model()->rowCount();
     page.hide();
 
     std::vector<double> readMs, readCpu, listMs, listCpu, ratios;

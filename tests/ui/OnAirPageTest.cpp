@@ -1,12 +1,14 @@
 // The page "正在播出" and the mark of the programme on air, on the real window with a fixed clock.
 #include "tests/ui/WindowFixture.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QHeaderView>
 #include <QProcess>
 #include <QScrollBar>
 #include <QSemaphore>
 #include <QSet>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
 #include <QThread>
@@ -27,31 +29,42 @@ const QString kCentral =
 const QString kHunan =
     QStringLiteral("2026-12-10 星期四\n18:00 湖南新闻\n19:05 新闻联播\n20:00 快乐大本营\n");
 
-QStringList Rows(const QTreeWidget* list) {
+// The rows of a list, their cells joined by "|" up to the last that is not empty.
+QStringList Rows(const QAbstractItemView* list) {
+    const QAbstractItemModel& model = *list->model();
     QStringList rows;
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* item = list->topLevelItem(i);
+    for (int row = 0; row < model.rowCount(); ++row) {
         QStringList cells;
-        for (int column = 0; column < item->columnCount(); ++column)
-            cells << item->text(column);
+        for (int column = 0; column < model.columnCount(); ++column)
+            cells << model.index(row, column).data().toString();
+        while (!cells.isEmpty() && cells.last().isEmpty())
+            cells.removeLast();
         rows << cells.join(u'|');
     }
     return rows;
 }
 
+int Count(const QAbstractItemView* list) {
+    return list->model()->rowCount();
+}
+
 // Rows in catalogue order follow the file system's listing order; compared sorted where two classes
 // are involved.
-QStringList SortedRows(const QTreeWidget* list) {
+QStringList SortedRows(const QAbstractItemView* list) {
     QStringList rows = Rows(list);
     rows.sort();
     return rows;
 }
 
-QStringList Headers(const QTreeWidget* list) {
+QStringList Headers(const QAbstractItemView* list) {
     QStringList headers;
-    for (int column = 0; column < list->columnCount(); ++column)
-        headers << list->headerItem()->text(column);
+    for (int column = 0; column < list->model()->columnCount(); ++column)
+        headers << list->model()->headerData(column, Qt::Horizontal).toString();
     return headers;
+}
+
+QColor Foreground(const QAbstractItemView* list, int row, int column) {
+    return list->model()->index(row, column).data(Qt::ForegroundRole).value<QColor>();
 }
 
 class OnAirPageTest : public WindowFixture {
@@ -115,7 +128,7 @@ TEST_F(OnAirPageTest, RowsPerChannelOnAirRefreshedByScansAndTheMinute) {
     release.release();
     window.OnAirPage->WaitForRefresh();
     EXPECT_EQ(readings, 2);
-    EXPECT_EQ(window.OnAirPage->OnAirList->topLevelItemCount(), 3);
+    EXPECT_EQ(Count(window.OnAirPage->OnAirList), 3);
     window.OnAirPage->DuringReading = nullptr;
     ASSERT_TRUE(QFile::remove(DataFolder() + QStringLiteral("数字频道/news.txt")));
     Rescan(window);
@@ -130,13 +143,60 @@ TEST_F(OnAirPageTest, RowsPerChannelOnAirRefreshedByScansAndTheMinute) {
     EXPECT_FALSE(window.OnAirPage->MinuteTimer->isActive());
 }
 
+// The list used to be rebuilt every minute and after every scan, which dropped the selection, the
+// scroll position and the row a screen reader was on.
+TEST_F(OnAirPageTest, TheMinuteAndARescanUpdateTheRowsInPlace) {
+    for (int c = 10; c < 70; ++c)
+        WriteDataFile(QStringLiteral("数字频道/chan%1.txt").arg(c),
+                      EncodeGbk(QStringLiteral("2026-12-10\n19:00 节目A\n19:30 节目B\n20:00 节目C\n")));
+    TForm1& window = StartAt(At(2026, 12, 10, 19, 10));
+    ShowPage(window);
+    QTreeView* const list = window.OnAirPage->OnAirList;
+    const QAbstractItemModel* const model = list->model();
+    ASSERT_EQ(model->rowCount(), 60);
+    list->setFocus();
+    list->setCurrentIndex(model->index(40, 1));
+    list->verticalScrollBar()->setValue(25);
+    ASSERT_EQ(list->verticalScrollBar()->value(), 25);
+    const QString chosen = model->index(40, 0).data().toString();
+    QSignalSpy resets(model, &QAbstractItemModel::modelReset);
+    QSignalSpy removed(model, &QAbstractItemModel::rowsRemoved);
+    QSignalSpy inserted(model, &QAbstractItemModel::rowsInserted);
+    const auto stillOn = [&](int row) {
+        EXPECT_EQ(list->currentIndex().row(), row);
+        EXPECT_EQ(list->currentIndex().siblingAtColumn(0).data().toString(), chosen) << "the same channel";
+        EXPECT_TRUE(list->selectionModel()->isRowSelected(row, {}));
+        EXPECT_EQ(list->verticalScrollBar()->value(), 25);
+        QAccessibleInterface* const focus = QAccessible::queryAccessibleInterface(list)->focusChild();
+        ASSERT_NE(focus, nullptr);
+        EXPECT_EQ(focus->text(QAccessible::Name), list->currentIndex().data().toString());
+    };
+
+    now_ = At(2026, 12, 10, 19, 30);
+    window.OnAirPage->MinutePassed();
+    EXPECT_EQ(Rows(list).value(40), chosen + QStringLiteral("|节目B|19:30|节目C|20:00"));
+    stillOn(40);
+
+    // A channel that comes before it in the catalogue, and one that goes: one row in, one row out.
+    WriteDataFile(QStringLiteral("数字频道/chan05.txt"),
+                  EncodeGbk(QStringLiteral("2026-12-10\n19:00 新节目\n")));
+    ASSERT_TRUE(QFile::remove(DataFolder() + QStringLiteral("数字频道/chan69.txt")));
+    Rescan(window);
+    EXPECT_EQ(model->rowCount(), 60);
+    EXPECT_EQ(Rows(list).value(0).section(u'|', 1, 1), QStringLiteral("新节目"));
+    stillOn(41);
+    EXPECT_EQ(resets.size(), 0);
+    EXPECT_EQ(inserted.size(), 1);
+    EXPECT_EQ(removed.size(), 1);
+}
+
 TEST_F(OnAirPageTest, NothingOnAirShowsOneLine) {
     WriteDataFile(QStringLiteral("央视频道/01.txt"), EncodeGbk(kCentral));
     TForm1& window = StartAt(At(2026, 12, 20, 12, 0));
     ShowPage(window);
     EXPECT_EQ(Rows(window.OnAirPage->OnAirList), (QStringList{"暂无正在播出的节目，请先更新电视节目"}));
     // The line leads nowhere.
-    window.OnAirPage->OnAirList->setCurrentItem(window.OnAirPage->OnAirList->topLevelItem(0));
+    window.OnAirPage->OnAirList->setCurrentIndex(window.OnAirPage->OnAirList->model()->index(0, 0));
     QTest::keyClick(window.OnAirPage->OnAirList, Qt::Key_Return);
     EXPECT_EQ(window.PageControl1->currentWidget(), window.TabSheet_OnAir);
 }
@@ -173,7 +233,7 @@ TEST_F(OnAirPageTest, AnExceptionOnTheReadingWorkerShowsAnEmptyReadingWithALine)
         // The search has nothing to find, and says nothing worse.
         page.SearchEdit->setText(QStringLiteral("xwlb"));
         ASSERT_TRUE(WaitUntil([&] { return page.MatchList->isVisible(); }));
-        EXPECT_EQ(page.MatchList->topLevelItemCount(), 0);
+        EXPECT_EQ(Count(page.MatchList), 0);
         page.SearchEdit->clear();
     }
     // The next reading that succeeds shows again, without the line.
@@ -218,14 +278,14 @@ TEST_F(OnAirPageTest, ListingsLeftOutForTheirSizeAreNoted) {
     TOnAirPage& page = *window.OnAirPage;
     page.Limits = {2048, 3072};
     ShowPage(window);
-    EXPECT_EQ(page.OnAirList->topLevelItemCount(), 2);
+    EXPECT_EQ(Count(page.OnAirList), 2);
     EXPECT_FALSE(page.Note->isHidden());
     EXPECT_EQ(page.Note->text(),
               QStringLiteral("1 个节目单超过 2 KB，未读入\n节目单共超过 3 KB，其后 1 个未读入"));
     page.Limits = {};
     page.Refresh();
     page.WaitForRefresh();
-    EXPECT_EQ(page.OnAirList->topLevelItemCount(), 4);
+    EXPECT_EQ(Count(page.OnAirList), 4);
     EXPECT_TRUE(page.Note->isHidden());
 }
 
@@ -236,14 +296,11 @@ TEST_F(OnAirPageTest, DoubleClickOpensTheChannelOnTheFirstPage) {
     WriteDataFile(QStringLiteral("地方频道/hunan卫视.txt"), EncodeGbk(kHunan));
     TForm1& window = StartAt(At(2026, 12, 10, 19, 10));
     ShowPage(window);
-    QTreeWidget* list = window.OnAirPage->OnAirList;
-    ASSERT_EQ(list->topLevelItemCount(), 3);
-    QTreeWidgetItem* hunan = nullptr;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        if (list->topLevelItem(i)->text(1) == u"新闻联播" && list->topLevelItem(i)->text(0) == u"卫视")
-            hunan = list->topLevelItem(i);
-    ASSERT_NE(hunan, nullptr);
-    const QPoint place = list->visualItemRect(hunan).center();
+    QTreeView* list = window.OnAirPage->OnAirList;
+    ASSERT_EQ(Count(list), 3);
+    const int hunan = static_cast<int>(Rows(list).indexOf(u"卫视|新闻联播|19:05|快乐大本营|20:00"_qs));
+    ASSERT_GE(hunan, 0);
+    const QPoint place = list->visualRect(list->model()->index(hunan, 1)).center();
     // What a double-click delivers: a click, then the double-click.
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, place);
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, place);
@@ -274,12 +331,12 @@ TEST_F(OnAirPageTest, SearchAfterAPauseUpcomingFirstPastGreyedEnterOpens) {
               (QStringList{"12-11 周五|19:00|ZORQ-1 中央|新闻联播", "12-10 周四|19:05|卫视|新闻联播",
                            "12-10 周四|19:00|ZORQ-1 中央|新闻联播"}));
     const QColor grey = page.palette().color(QPalette::Disabled, QPalette::Text);
-    EXPECT_NE(page.MatchList->topLevelItem(0)->foreground(3).color(), grey);
-    EXPECT_EQ(page.MatchList->topLevelItem(1)->foreground(3).color(), grey);
-    EXPECT_EQ(page.MatchList->topLevelItem(2)->foreground(0).color(), grey);
+    EXPECT_NE(Foreground(page.MatchList, 0, 3), grey);
+    EXPECT_EQ(Foreground(page.MatchList, 1, 3), grey);
+    EXPECT_EQ(Foreground(page.MatchList, 2, 0), grey);
 
     page.MatchList->setFocus();
-    page.MatchList->setCurrentItem(page.MatchList->topLevelItem(1));
+    page.MatchList->setCurrentIndex(page.MatchList->model()->index(1, 0));
     QTest::keyClick(page.MatchList, Qt::Key_Return);
     EXPECT_EQ(window.PageControl1->currentIndex(), 0);
     EXPECT_EQ(MemoLines(window.TVListBox).value(0), QStringLiteral("【卫视】"));
@@ -307,7 +364,7 @@ TEST_F(OnAirPageTest, TheDemoWeek) {
     TForm1& window = StartAt(At(2026, 12, 12, 19, 10));
     ShowPage(window);
     TOnAirPage& page = *window.OnAirPage;
-    EXPECT_EQ(page.OnAirList->topLevelItemCount(), 53);
+    EXPECT_EQ(Count(page.OnAirList), 53);
     page.SearchEdit->setText(QStringLiteral("xwlb"));
     ASSERT_TRUE(WaitUntil([&] { return page.MatchList->isVisible(); }));
     // ZORQ-1, ZORQ-13, the HD channel and the twenty provincial channels, a week each; 东方卫视 is
@@ -317,7 +374,7 @@ TEST_F(OnAirPageTest, TheDemoWeek) {
         EXPECT_TRUE(row.endsWith(u"|新闻联播")) << row.toStdString();
         channels.insert(row.section(u'|', 2, 2));
     }
-    EXPECT_EQ(page.MatchList->topLevelItemCount(), 23 * 7);
+    EXPECT_EQ(Count(page.MatchList), 23 * 7);
     EXPECT_EQ(channels.size(), 23);
     for (const char* name : {"ZORQ-1 中央", "ZORQ-13 ZORQ-13 新闻", "ZORQ-高清台", "东方卫视", "湖南卫视"})
         EXPECT_TRUE(channels.contains(QString::fromUtf8(name))) << name;
