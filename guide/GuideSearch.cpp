@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -48,6 +49,10 @@ GuideSearch::GuideSearch(std::shared_ptr<const Guide> guide, PinyinCache& pinyin
 }
 
 QList<SearchMatch> GuideSearch::Find(QStringView text, const QDateTime& now) const {
+    return Find(text, now, entries_.size()).matches;
+}
+
+SearchResult GuideSearch::Find(QStringView text, const QDateTime& now, qsizetype limit) const {
     const QStringView needle = text.trimmed();
     if (needle.isEmpty())
         return {};
@@ -64,21 +69,38 @@ QList<SearchMatch> GuideSearch::Find(QStringView text, const QDateTime& now) con
     for (qsizetype i = 0; i < guide_->channels.size(); ++i)
         channelMatches[i] = guide_->channels[i].displayName.contains(needle, Qt::CaseInsensitive);
 
+    // Upcoming first, earliest first; then past ones, latest first; programmes alike in that keep
+    // the guide's order. A total order, so the first `limit` are found without sorting the rest.
     const qint64 moment = now.toMSecsSinceEpoch();
-    QList<const Entry*> found;
-    for (const Entry& entry : entries_)
-        if (titleMatches[entry.title] || channelMatches[entry.channel])
-            found.append(&entry);
-    std::stable_sort(found.begin(), found.end(), [moment](const Entry* a, const Entry* b) {
+    const auto before = [moment](const Entry* a, const Entry* b) {
         const bool aPast = a->end <= moment;
         const bool bPast = b->end <= moment;
         if (aPast != bPast)
             return bPast;
-        return aPast ? a->start > b->start : a->start < b->start;
-    });
-    QList<SearchMatch> matches;
-    matches.reserve(found.size());
-    for (const Entry* entry : found)
-        matches.append({entry->channel, entry->programme, entry->end <= moment});
-    return matches;
+        if (a->start != b->start)
+            return aPast ? a->start > b->start : a->start < b->start;
+        return a < b;
+    };
+    // The best `limit` so far, as a heap whose top is the last of them.
+    std::vector<const Entry*> best;
+    best.reserve(static_cast<std::size_t>(std::min<qsizetype>(limit, entries_.size())));
+    SearchResult result;
+    for (const Entry& entry : entries_) {
+        if (!titleMatches[entry.title] && !channelMatches[entry.channel])
+            continue;
+        ++result.total;
+        if (std::cmp_less(best.size(), limit)) {
+            best.push_back(&entry);
+            std::push_heap(best.begin(), best.end(), before);
+        } else if (!best.empty() && before(&entry, best.front())) {
+            std::pop_heap(best.begin(), best.end(), before);
+            best.back() = &entry;
+            std::push_heap(best.begin(), best.end(), before);
+        }
+    }
+    std::sort_heap(best.begin(), best.end(), before);
+    result.matches.reserve(static_cast<qsizetype>(best.size()));
+    for (const Entry* entry : best)
+        result.matches.append({entry->channel, entry->programme, entry->end <= moment});
+    return result;
 }

@@ -16,6 +16,12 @@ struct SearchMatch {
     bool past = false; // stopped at or before the search's moment
 };
 
+// The first matches of a search, and how many there are in all.
+struct SearchResult {
+    QList<SearchMatch> matches;
+    qsizetype total = 0;
+};
+
 // The programme search over a guide. Built once per guide: the pinyin keys of every distinct title
 // come from the cache then, so a search only compares strings.
 class GuideSearch final {
@@ -31,6 +37,9 @@ public:
     // contains it. Upcoming ones (not yet stopped at `now`) first, earliest first, then past ones,
     // latest first. Programmes of undated days are not found. Empty text finds nothing.
     QList<SearchMatch> Find(QStringView text, const QDateTime& now) const;
+    // The first `limit` of those, in that order, and the count of all; costs no more memory than the
+    // matches kept, however many there are.
+    SearchResult Find(QStringView text, const QDateTime& now, qsizetype limit) const;
 
     qsizetype ProgrammeCount() const { return entries_.size(); }
 

@@ -114,6 +114,8 @@ TOnAirPage::TOnAirPage(QWidget* parent) : QWidget(parent), shown_(std::make_shar
     connect(MatchList, &QTreeView::activated, this, [this](const QModelIndex& index) { Choose(index); });
     readingWatcher_ = new QFutureWatcher<SharedReading>(this);
     connect(readingWatcher_, &QFutureWatcherBase::finished, this, [this] { ReadingDone(); });
+    searchWatcher_ = new QFutureWatcher<QList<PageRow>>(this);
+    connect(searchWatcher_, &QFutureWatcherBase::finished, this, [this] { SearchDone(); });
 }
 
 TOnAirPage::~TOnAirPage() {
@@ -121,6 +123,7 @@ TOnAirPage::~TOnAirPage() {
     // program's end waits for this).
     stopReading_.request_stop();
     readingWatcher_->waitForFinished();
+    searchWatcher_->waitForFinished();
 }
 
 TOnAirPage::SharedReading TOnAirPage::Read(const QString& dataFolder, const QDate& today,
@@ -214,7 +217,7 @@ void TOnAirPage::ShowCurrentList() {
     if (SearchEdit->text().trimmed().isEmpty())
         ShowOnAir(now);
     else
-        ShowMatches(now);
+        ShowMatches();
     if (isVisible())
         ArmMinuteTimer();
 }
@@ -242,11 +245,27 @@ void TOnAirPage::ShowOnAir(const QDateTime& now) {
     OnAirList->show();
 }
 
-void TOnAirPage::ShowMatches(const QDateTime& now) {
-    QList<PageRow> rows;
-    if (shown_->search) {
-        for (const SearchMatch& match : shown_->search->Find(SearchEdit->text(), now)) {
-            const GuideChannel& channel = shown_->search->SearchedGuide().channels[match.channel];
+void TOnAirPage::ShowMatches() {
+    // The search and its rows are made on a worker: a short text matches most of a large guide.
+    if (searching_)
+        searchAgain_ = true;
+    else
+        StartSearch();
+}
+
+QList<PageRow> TOnAirPage::Search(const SharedReading& reading, const QString& text, const QDateTime& now,
+                                  const std::function<void()>& duringSearch) {
+    try {
+        if (duringSearch)
+            duringSearch();
+        QList<PageRow> rows;
+        if (!reading->search)
+            return rows;
+        const SearchResult result = reading->search->Find(text, now, kShownMatches);
+        const Guide& guide = reading->search->SearchedGuide();
+        rows.reserve(result.matches.size() + 1);
+        for (const SearchMatch& match : result.matches) {
+            const GuideChannel& channel = guide.channels[match.channel];
             rows.append({channel.listingPath + u'\n' + QString::number(match.programme->line),
                          {DateText(match.programme->start.date()), TimeText(*match.programme),
                           channel.displayName, match.programme->title},
@@ -254,8 +273,42 @@ void TOnAirPage::ShowMatches(const QDateTime& now) {
                          channel.className,
                          match.past});
         }
+        if (result.total > result.matches.size())
+            rows.append(NoteRow(
+                QStringLiteral("还有 %1 条结果，请输入更多字").arg(result.total - result.matches.size())));
+        return rows;
+    } catch (...) {
+        // As for the reading: an exception left here would end the program where the result is taken.
+        try {
+            const QString failure = CurrentExceptionMessage();
+            qCWarning(lcCatalogue).noquote() << "on-air page: search failed:" << failure;
+            return {NoteRow(QStringLiteral("搜索时出错：") + failure)};
+        } catch (...) {
+            return {};
+        }
     }
-    matchRows_->SetRows(std::move(rows));
+}
+
+void TOnAirPage::StartSearch() {
+    searching_ = true;
+    searchAgain_ = false;
+    searchWatcher_->setFuture(
+        QtConcurrent::run(&TOnAirPage::Search, shown_, SearchEdit->text(), Now(), DuringSearch));
+}
+
+void TOnAirPage::SearchDone() {
+    // The signal of a search already taken comes late, or not at all.
+    if (!searching_ || !searchWatcher_->isFinished())
+        return;
+    searching_ = false;
+    // Emptied meanwhile: the on-air list shows.
+    if (SearchEdit->text().trimmed().isEmpty())
+        return;
+    if (searchAgain_) {
+        StartSearch();
+        return;
+    }
+    matchRows_->SetRows(searchWatcher_->result());
     SpanNotes(MatchList, *matchRows_);
     OnAirList->hide();
     MatchList->show();

@@ -43,6 +43,10 @@ public:
     std::function<void(const std::stop_token&)> DuringReading;
     // What a reading reads at most.
     GuideLimits Limits;
+    // Runs on the worker during each search (tests hold a search there).
+    std::function<void()> DuringSearch;
+    // The matches a search shows at most; a line below them counts the rest.
+    static constexpr qsizetype kShownMatches = 500;
 
     // Reads the data folder again on a worker and shows the lists for now when it is read. A refresh
     // asked for while one runs reads again after it, and only that newer reading is shown.
@@ -53,6 +57,8 @@ public:
     bool IsReading() const { return reading_; }
     // Shows the lists for the current minute from what was read.
     void MinutePassed();
+    // True from a search's start until its matches are shown (or dropped for a newer one).
+    bool IsSearching() const { return searching_; }
 
 signals:
     // A row was chosen: the channel's listing file and the class selector's item that lists it.
@@ -77,11 +83,15 @@ private:
                               PinyinCache& pinyin,
                               const std::function<void(const std::stop_token&)>& duringReading,
                               const std::stop_token& stop);
+    static QList<PageRow> Search(const SharedReading& reading, const QString& text, const QDateTime& now,
+                                 const std::function<void()>& duringSearch);
+    void StartSearch();
+    void SearchDone();
     void ShowNote();
     void StartReading();
     void ReadingDone();
     void ShowOnAir(const QDateTime& now);
-    void ShowMatches(const QDateTime& now);
+    void ShowMatches();
     void ShowCurrentList();
     void ArmMinuteTimer();
     void Choose(const QModelIndex& index);
@@ -94,7 +104,10 @@ private:
     QFutureWatcher<SharedReading>* readingWatcher_;
     // Stops the reading under way (the page's end asks it to).
     std::stop_source stopReading_;
-    bool reading_ = false;   // a reading runs or has ended and is not shown yet
-    bool readAgain_ = false; // a refresh came while it ran
-    SharedReading shown_;    // never null
+    QFutureWatcher<QList<PageRow>>* searchWatcher_;
+    bool searching_ = false;   // a search runs or has ended and is not shown yet
+    bool searchAgain_ = false; // the text or the reading changed while it ran
+    bool reading_ = false;     // a reading runs or has ended and is not shown yet
+    bool readAgain_ = false;   // a refresh came while it ran
+    SharedReading shown_;      // never null
 };

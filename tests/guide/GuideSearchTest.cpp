@@ -135,4 +135,27 @@ TEST_F(GuideSearchTest, ACopyOfTheSearchOutlivesTheGuideItWasMadeFrom) {
               (QStringList{"ZORQ-1 中央 10 06:00 朝闻天下", "ZORQ-1 中央 11 06:00 朝闻天下"}));
 }
 
+// A one-letter search matched nearly every programme and all of them became rows; a search keeps the
+// first so many, which must be the first of the whole order, and counts the rest.
+TEST_F(GuideSearchTest, TheFirstMatchesAreTheFirstOfAllAndTheRestAreCounted) {
+    const GuideSearch search(std::make_shared<const Guide>(guide_), cache_);
+    for (const char* text : {"x", "新闻联播", "zzz"}) {
+        for (const QDateTime& now :
+             {At(2026, 12, 9, 0, 0), At(2026, 12, 10, 19, 30), At(2026, 12, 12, 0, 0)}) {
+            const QList<SearchMatch> all = search.Find(QString::fromUtf8(text), now);
+            for (qsizetype limit = 0; limit <= all.size() + 1; ++limit) {
+                SCOPED_TRACE(testing::Message()
+                             << text << " " << now.toString().toStdString() << " " << limit);
+                const SearchResult first = search.Find(QString::fromUtf8(text), now, limit);
+                EXPECT_EQ(first.total, all.size());
+                ASSERT_EQ(first.matches.size(), std::min(limit, all.size()));
+                for (qsizetype i = 0; i < first.matches.size(); ++i) {
+                    EXPECT_EQ(first.matches[i].programme, all[i].programme);
+                    EXPECT_EQ(first.matches[i].past, all[i].past);
+                }
+            }
+        }
+    }
+}
+
 } // namespace
