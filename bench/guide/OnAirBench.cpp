@@ -6,8 +6,10 @@
 //     how long the page's end (as at the program's end) takes while a reading is under way;
 //   - the search: "x" typed after the reading, the longest time the window takes no events until
 //     the matches show, the time until then, the peak memory above the level after the reading.
+// A case named "unbounded-..." lifts the reading's limits, so that a search goes over every listing.
 //
-//   onair_bench [case ...]   (default: listing-50 listing-250 listings-50000 search-5000 search-50000)
+//   onair_bench [case ...]   (default: listing-50 listing-250 listings-50000 search-5000 search-50000
+//                             unbounded-search-50000)
 
 #include "bench/support/BenchSupport.h"
 #include "ui/OnAirPage.h"
@@ -22,6 +24,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 #include <malloc.h>
 
@@ -88,18 +91,20 @@ int Rows(QAbstractItemView* list) {
 }
 
 struct Page {
-    explicit Page(const QString& dataFolder, const QDateTime& now) {
+    explicit Page(const QString& dataFolder, const QDateTime& now, bool unbounded) {
         page.DataFolder = [dataFolder] { return dataFolder; };
         page.Now = [now] { return now; };
+        if (unbounded)
+            page.Limits = {std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::max()};
         page.resize(616, 361);
     }
     TOnAirPage page;
 };
 
 // The child's side: one figure line on standard output.
-int Child(const QString& what, const QString& dataFolder, const QDateTime& now) {
+int Child(const QString& what, const QString& dataFolder, const QDateTime& now, bool unbounded) {
     if (what == u"end") {
-        auto* page = new Page(dataFolder, now);
+        auto* page = new Page(dataFolder, now, unbounded);
         page->page.Refresh();
         QThread::msleep(300); // well into the reading
         QElapsedTimer timer;
@@ -108,7 +113,7 @@ int Child(const QString& what, const QString& dataFolder, const QDateTime& now) 
         std::printf("%f\n", Milliseconds(timer));
         return 0;
     }
-    Page page(dataFolder, now);
+    Page page(dataFolder, now, unbounded);
     ::malloc_trim(0);
     const long idle = StatusKilobytes("VmRSS");
     ResetPeakMemory();
@@ -142,11 +147,12 @@ int Child(const QString& what, const QString& dataFolder, const QDateTime& now) 
     return 0;
 }
 
-QByteArray RunChild(const char* what, const QString& dataFolder) {
+QByteArray RunChild(const char* what, const QString& dataFolder, bool unbounded) {
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(QCoreApplication::applicationFilePath(),
-                  {QStringLiteral("--child"), QString::fromLatin1(what), dataFolder});
+                  {QStringLiteral("--child"), QString::fromLatin1(what), dataFolder,
+                   unbounded ? QStringLiteral("unbounded") : QStringLiteral("bounded")});
     if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit ||
         process.exitCode() != 0)
         return QByteArrayLiteral("failed");
@@ -168,21 +174,23 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const QDate today = QDate::currentDate();
     const QDateTime now(today, QTime(19, 10));
-    if (argc == 4 && qstrcmp(argv[1], "--child") == 0)
-        return Child(QString::fromLatin1(argv[2]), QString::fromLocal8Bit(argv[3]), now);
+    if (argc == 5 && qstrcmp(argv[1], "--child") == 0)
+        return Child(QString::fromLatin1(argv[2]), QString::fromLocal8Bit(argv[3]), now,
+                     qstrcmp(argv[4], "unbounded") == 0);
 
     QStringList cases;
     for (int i = 1; i < argc; ++i)
         cases << QString::fromLocal8Bit(argv[i]);
     if (cases.isEmpty())
-        cases = {u"listing-50"_qs, u"listing-250"_qs, u"listings-50000"_qs, u"search-5000"_qs,
-                 u"search-50000"_qs};
+        cases = {u"listing-50"_qs,  u"listing-250"_qs,  u"listings-50000"_qs,
+                 u"search-5000"_qs, u"search-50000"_qs, u"unbounded-search-50000"_qs};
     PrintLoad();
     for (const QString& name : cases) {
         QTemporaryDir root;
         const QString dataFolder = root.path() + QStringLiteral("/ZORQListTemp/");
-        const QString kind = name.section(u'-', 0, 0);
-        const int size = name.section(u'-', 1, 1).toInt();
+        const bool unbounded = name.startsWith(u"unbounded-");
+        const QString kind = name.section(u'-', -2, -2);
+        const int size = name.section(u'-', -1, -1).toInt();
         if (kind == u"listing") {
             QDir().mkpath(dataFolder + QStringLiteral("央视频道"));
             WriteLargeListing(dataFolder + QStringLiteral("央视频道/01.txt"), size, today);
@@ -191,7 +199,7 @@ int main(int argc, char** argv) {
         }
         std::printf("%s:\n", qPrintable(name));
         if (kind == u"search") {
-            const QByteArray figures = RunChild("search", dataFolder);
+            const QByteArray figures = RunChild("search", dataFolder, unbounded);
             const QList<double> n = Numbers(figures);
             if (n.size() == 4)
                 std::printf(
@@ -202,7 +210,7 @@ int main(int argc, char** argv) {
                 std::printf("  search \"x\": %s\n", figures.constData());
             continue;
         }
-        const QByteArray read = RunChild("read", dataFolder);
+        const QByteArray read = RunChild("read", dataFolder, unbounded);
         const QList<double> n = Numbers(read);
         if (n.size() == 3)
             std::printf("  reading: peak +%.0f MiB above the idle page, shown after %.0f ms, %.0f rows\n",
@@ -210,7 +218,7 @@ int main(int argc, char** argv) {
         else
             std::printf("  reading: %s\n", read.constData());
         std::printf("  the page's end 300 ms into a reading takes %s ms\n",
-                    RunChild("end", dataFolder).constData());
+                    RunChild("end", dataFolder, unbounded).constData());
     }
     PrintLoad();
     return 0;
