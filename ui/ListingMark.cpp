@@ -23,12 +23,14 @@ TListingMark::TListingMark(QPlainTextEdit* memo) : QObject(memo), memo_(memo) {
     MinuteTimer->setTimerType(Qt::PreciseTimer);
     Now = [] { return ListingNow(); };
     connect(MinuteTimer, &QTimer::timeout, this, [this] { MinutePassed(); });
-    // Lines appended below the listing (status lines) keep the mark; anything that removes text
-    // means the listing is no longer what the memo shows.
-    connect(memo->document(), &QTextDocument::contentsChange, this, [this](int, int charsRemoved, int) {
-        if (charsRemoved > 0)
-            Clear();
-    });
+    // Lines appended below the listing (status lines) keep the mark. Text that goes, or comes within
+    // the listing, means the memo no longer shows the listing as it was read: a line break above the
+    // mark would move it onto another programme, and the midnight re-read would read the edit.
+    connect(memo->document(), &QTextDocument::contentsChange, this,
+            [this](int position, int charsRemoved, int) {
+                if (charsRemoved > 0 || position < shownLength_)
+                    Clear();
+            });
 }
 
 void TListingMark::Show(QStringView memoText) {

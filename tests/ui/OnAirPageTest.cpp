@@ -1,8 +1,10 @@
 // The page "正在播出" and the mark of the programme on air, on the real window with a fixed clock.
 #include "tests/ui/WindowFixture.h"
+#include "ui/ListingMemo.h"
 
 #include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
 #include <QHeaderView>
 #include <QProcess>
 #include <QScrollBar>
@@ -494,6 +496,63 @@ TEST_F(OnAirPageTest, TheListingMarkLeavesTheTextFollowsTheMinuteAndGoesWithTheL
     EXPECT_EQ(window.ListingMark->MarkedLine(), -1);
     EXPECT_TRUE(window.TVListBox->extraSelections().isEmpty());
     EXPECT_FALSE(window.ListingMark->MinuteTimer->isActive());
+}
+
+// The mark used to drift after an edit: a line break or a paste above it moved it onto another
+// programme, and the midnight re-read read the edited text. An edit within the listing ends it;
+// text typed below the listing keeps it.
+TEST_F(OnAirPageTest, TheListingMarkDoesNotDriftAfterAnEditAboveIt) {
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), EncodeGbk(kCentral));
+    TForm1& window = StartAt(At(2026, 12, 10, 19, 10));
+    QPlainTextEdit* const memo = window.TVListBox;
+    const auto showAndPlaceCursor = [&](int line) {
+        now_ = At(2026, 12, 10, 19, 10);
+        const QRect place = window.TVList->visualItemRect(window.TVList->item(0));
+        QTest::mouseClick(window.TVList->viewport(), Qt::LeftButton, {}, place.center());
+        ASSERT_EQ(window.ListingMark->MarkedLine(), 5); // 19:00 新闻联播
+        memo->setFocus();
+        memo->setTextCursor(LineStart(memo->document(), line));
+    };
+    const struct {
+        const char* what;
+        int line; // where the cursor is put
+        std::function<void()> edit;
+    } edits[] = {
+        {"a line break above the mark", 2, [&] { QTest::keyClick(memo, Qt::Key_Return); }},
+        {"a paste above the mark", 3,
+         [&] {
+             QApplication::clipboard()->setText(QStringLiteral("18:00 新闻\n18:30 天气\n"));
+             memo->paste();
+         }},
+        {"a letter typed on the marked line", 5, [&] { QTest::keyClick(memo, Qt::Key_X); }},
+        {"a line removed below the mark", 9, [&] { QTest::keyClick(memo, Qt::Key_Backspace); }},
+    };
+    for (const auto& e : edits) {
+        SCOPED_TRACE(e.what);
+        showAndPlaceCursor(e.line);
+        e.edit();
+        EXPECT_EQ(window.ListingMark->MarkedLine(), -1);
+        EXPECT_TRUE(memo->extraSelections().isEmpty());
+        EXPECT_FALSE(window.ListingMark->MinuteTimer->isActive());
+        // Neither the next minute nor the next day brings back a mark on the edited text.
+        window.ListingMark->MinutePassed();
+        now_ = At(2026, 12, 11, 19, 10);
+        window.ListingMark->MinutePassed();
+        EXPECT_EQ(window.ListingMark->MarkedLine(), -1);
+        EXPECT_TRUE(memo->extraSelections().isEmpty());
+    }
+
+    // Below the listing, after a status line: the mark stays, and the next day reads the listing.
+    showAndPlaceCursor(0);
+    ReportStatus(QStringLiteral("数据更新完成."));
+    memo->moveCursor(QTextCursor::End);
+    QTest::keyClick(memo, Qt::Key_Return);
+    QTest::keyClicks(memo, QStringLiteral("note"));
+    EXPECT_EQ(window.ListingMark->MarkedLine(), 5);
+    now_ = At(2026, 12, 11, 19, 10);
+    window.ListingMark->MinutePassed();
+    EXPECT_EQ(window.ListingMark->MarkedLine(), 10);
+    EXPECT_EQ(LineAt(memo->extraSelections().value(0).cursor), QStringLiteral("19:00 新闻联播"));
 }
 
 TEST_F(OnAirPageTest, TheListingMarkFollowsTheDaysOfAWeekShownThroughout) {
