@@ -81,9 +81,11 @@ SearchResult GuideSearch::Find(QStringView text, const QDateTime& now, qsizetype
             return aPast ? a->start > b->start : a->start < b->start;
         return a < b;
     };
-    // The best `limit` so far, as a heap whose top is the last of them.
+    // The first `limit` matches as they come; once more come, the best `limit` so far as a heap
+    // whose top is the last of them. Then a merge sort, which the guide's order (each channel's
+    // programmes by time) suits: twice as fast as introsort on a keystroke's few hundred matches.
     std::vector<const Entry*> best;
-    best.reserve(static_cast<std::size_t>(std::min<qsizetype>(limit, entries_.size())));
+    bool heap = false;
     SearchResult result;
     for (const Entry& entry : entries_) {
         if (!titleMatches[entry.title] && !channelMatches[entry.channel])
@@ -91,14 +93,21 @@ SearchResult GuideSearch::Find(QStringView text, const QDateTime& now, qsizetype
         ++result.total;
         if (std::cmp_less(best.size(), limit)) {
             best.push_back(&entry);
-            std::push_heap(best.begin(), best.end(), before);
-        } else if (!best.empty() && before(&entry, best.front())) {
+            continue;
+        }
+        if (best.empty())
+            continue;
+        if (!heap) {
+            std::make_heap(best.begin(), best.end(), before);
+            heap = true;
+        }
+        if (before(&entry, best.front())) {
             std::pop_heap(best.begin(), best.end(), before);
             best.back() = &entry;
             std::push_heap(best.begin(), best.end(), before);
         }
     }
-    std::sort_heap(best.begin(), best.end(), before);
+    std::stable_sort(best.begin(), best.end(), before);
     result.matches.reserve(static_cast<qsizetype>(best.size()));
     for (const Entry* entry : best)
         result.matches.append({entry->channel, entry->programme, entry->end <= moment});
