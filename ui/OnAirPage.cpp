@@ -47,10 +47,16 @@ PageRow NoteRow(const QString& text) {
     return {text, {text}, {}, {}, false};
 }
 
-// A note's text runs across the columns.
+// A note's text runs across the columns. A span is as wide as the columns together, which fit
+// their headers alone when the list holds nothing but notes: the last one then fills the list.
 void SpanNotes(QTreeView* list, const TPageRowsModel& model) {
-    for (int row = 0; row < model.rowCount(); ++row)
-        list->setFirstColumnSpanned(row, {}, model.Row(row).listingPath.isEmpty());
+    bool notesOnly = true;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const bool note = model.Row(row).listingPath.isEmpty();
+        list->setFirstColumnSpanned(row, {}, note);
+        notesOnly = notesOnly && note;
+    }
+    list->header()->setStretchLastSection(notesOnly);
 }
 
 } // namespace

@@ -197,6 +197,10 @@ TEST_F(OnAirPageTest, NothingOnAirShowsOneLine) {
     TForm1& window = StartAt(At(2026, 12, 20, 12, 0));
     ShowPage(window);
     EXPECT_EQ(Rows(window.OnAirPage->OnAirList), (QStringList{"暂无正在播出的节目，请先更新电视节目"}));
+    // It used to be cut short to the width of the column headers: "暂无正在播出的节目，请先更…".
+    QTreeView* const list = window.OnAirPage->OnAirList;
+    EXPECT_GE(list->visualRect(list->model()->index(0, 0)).width(),
+              list->fontMetrics().horizontalAdvance(Rows(list).value(0)) + 8);
     // The line leads nowhere.
     window.OnAirPage->OnAirList->setCurrentIndex(window.OnAirPage->OnAirList->model()->index(0, 0));
     QTest::keyClick(window.OnAirPage->OnAirList, Qt::Key_Return);
