@@ -1,56 +1,14 @@
 #pragma once
 
-#include "xmltv/ChannelMap.h"
+#include "xmltv/FeedReader.h"
+#include "xmltv/ListingPlacement.h"
 
-#include <QDate>
 #include <QList>
 #include <QString>
-#include <QStringList>
-#include <QTime>
 
 class QIODevice;
 
 // Turning an XMLTV feed into listing files, in the text shape of the schedule packages.
-
-// A feed larger than this once inflated is refused.
-inline constexpr qint64 kMaxFeedBytes = qint64(1) << 30;
-
-struct FeedProgramme {
-    // The start as the feed writes it, in the programme's own offset (the channel's broadcast time).
-    QDate date;
-    QTime time;
-    QString title; // with the sub-title joined by "："
-};
-
-struct FeedChannel {
-    QString id;
-    QStringList displayNames;        // in feed order
-    QList<FeedProgramme> programmes; // in feed order
-};
-
-struct Feed {
-    QList<FeedChannel> channels; // in feed order
-};
-
-// Reads a whole feed (plain or gzip, any encoding Qt reads, and GBK, GB2312 or GB18030 through the
-// code-page stand-in). Throws Exception when the data is not an XMLTV document, breaks off, is
-// malformed, expands entities beyond a small limit, or exceeds `maxFeedBytes` inflated. Programmes
-// of channels that were never declared, without a usable start or without a title are left out.
-Feed ReadXmltvFeed(QIODevice& device, qint64 maxFeedBytes = kMaxFeedBytes);
-
-// A channel's listing file: UTF-8 with its mark, CR LF line ends; "<name> 一周节目预告", an empty
-// line, then per date an empty line before a heading "YYYY-MM-DD 星期X" and "HH:MM title" lines in
-// time order ("HH:MM:SS" when the seconds are not zero).
-QByteArray ListingFileBytes(const QString& displayName, const QList<FeedProgramme>& programmes);
-
-// The name the title line uses: the first display name with a Chinese character, else the first,
-// else the id.
-QString ChannelTitleName(const FeedChannel& channel);
-
-struct ImportedListing {
-    QString classFolder;
-    QString fileName;
-};
 
 // Reads the feed, places every channel with the data folder's channel map (written first when
 // missing) and writes its listing file into its class folder. All files are written under

@@ -1,0 +1,231 @@
+#include "xmltv/FeedReader.h"
+
+#include "platform/Exception.h"
+#include "xmltv/FeedBytes.h"
+#include "xmltv/FeedDecoder.h"
+#include "xmltv/FeedEncoding.h"
+
+#include <QHash>
+#include <QXmlStreamReader>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+
+namespace {
+
+// Enough for any feed that uses entities for what they are for; a billion-laughs document ends at
+// this limit with an error.
+constexpr int kEntityExpansionLimit = 4096;
+// Longest text kept of a title, sub-title or display name; the rest is dropped.
+constexpr qsizetype kMaxFieldChars = 1024;
+constexpr qsizetype kMaxDisplayNames = 16;
+
+bool ReadDigits(QStringView text, qsizetype at, int count, int& value) {
+    value = 0;
+    for (int i = 0; i < count; ++i) {
+        const QChar c = text[at + i];
+        if (c < u'0' || c > u'9')
+            return false;
+        value = value * 10 + (c.unicode() - u'0');
+    }
+    return true;
+}
+
+// "YYYYMMDDhhmmss +0800" and its shorter forms (down to the date alone); the offset is not
+// looked at, since the listing keeps the time of the programme's own offset.
+bool ParseFeedTime(QStringView text, QDate& date, QTime& time) {
+    qsizetype digits = 0;
+    while (digits < text.size() && text[digits] >= u'0' && text[digits] <= u'9')
+        ++digits;
+    if (digits != 8 && digits != 10 && digits != 12 && digits != 14)
+        return false;
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    ReadDigits(text, 0, 4, year);
+    ReadDigits(text, 4, 2, month);
+    ReadDigits(text, 6, 2, day);
+    if (digits >= 10)
+        ReadDigits(text, 8, 2, hour);
+    if (digits >= 12)
+        ReadDigits(text, 10, 2, minute);
+    if (digits >= 14)
+        ReadDigits(text, 12, 2, second);
+    date = QDate(year, month, day);
+    time = QTime(hour, minute, second);
+    return date.isValid() && time.isValid();
+}
+
+// Control characters (line breaks and tabs included) would break the line shape of a listing.
+QString CleanText(QString text) {
+    for (QChar& c : text) {
+        if (c.category() == QChar::Other_Control)
+            c = u' ';
+    }
+    return text.trimmed();
+}
+
+bool IsChineseLang(QStringView lang) {
+    return lang.startsWith(u"zh", Qt::CaseInsensitive);
+}
+
+// One piece of text (a title, sub-title or display name) as it is being read.
+struct FieldText {
+    QString text;
+    bool chinese = false;
+};
+
+class FeedReader final {
+public:
+    Feed Read(QIODevice& device, qint64 maxFeedBytes);
+
+private:
+    void Hand(const QByteArray& piece, bool last);
+    bool FeedMore();
+    void StartElement();
+    void EndElement();
+    void KeepPreferred(std::optional<FieldText>& kept);
+
+    enum class Field { None, DisplayName, Title, SubTitle };
+
+    QXmlStreamReader xml_;
+    std::unique_ptr<FeedBytes> bytes_;
+    std::optional<FeedDecoder> decoder_;
+    Feed feed_;
+    QHash<QString, qsizetype> channelIndex_;
+    int depth_ = 0;
+    qsizetype channel_ = -1; // the <channel> being read
+    // The <programme> being read.
+    qsizetype programmeChannel_ = -1;
+    FeedProgramme programme_;
+    std::optional<FieldText> title_, subTitle_;
+    Field field_ = Field::None;
+    FieldText fieldText_;
+};
+
+void FeedReader::Hand(const QByteArray& piece, bool last) {
+    if (decoder_)
+        xml_.addData(decoder_->Decode(piece, last));
+    else
+        xml_.addData(piece);
+}
+
+bool FeedReader::FeedMore() {
+    const QByteArray piece = bytes_->Next();
+    Hand(piece, piece.isEmpty());
+    return !piece.isEmpty();
+}
+
+Feed FeedReader::Read(QIODevice& device, qint64 maxFeedBytes) {
+    bytes_ = std::make_unique<FeedBytes>(device, maxFeedBytes);
+    xml_.setEntityExpansionLimit(kEntityExpansionLimit);
+    QByteArray head;
+    while (head.size() < kDeclarationWindow && !head.contains("?>")) {
+        const QByteArray piece = bytes_->Next();
+        if (piece.isEmpty())
+            break;
+        head += piece;
+    }
+    if (DeclaredCodePage(head) != FeedCodePage::None)
+        decoder_
+            .emplace(); // Qt reads only the Unicode encodings; text handed over decoded skips the declaration
+    Hand(head, head.isEmpty());
+    bool more = !head.isEmpty();
+    // In pieces the reader reports each end of the data as an early end of the document; only
+    // an end of the document after the last piece is one.
+    for (;;) {
+        const QXmlStreamReader::TokenType token = xml_.readNext();
+        if (xml_.hasError()) {
+            if (xml_.error() == QXmlStreamReader::PrematureEndOfDocumentError && more) {
+                more = FeedMore();
+                continue;
+            }
+            throw Exception(QStringLiteral("The feed is not a whole XMLTV document: %1 (line %2)")
+                                .arg(xml_.errorString())
+                                .arg(xml_.lineNumber()));
+        }
+        if (token == QXmlStreamReader::StartElement)
+            StartElement();
+        else if (token == QXmlStreamReader::EndElement)
+            EndElement();
+        else if (token == QXmlStreamReader::Characters && field_ != Field::None &&
+                 fieldText_.text.size() < kMaxFieldChars)
+            fieldText_.text += xml_.text().first(std::min(xml_.text().size(), kMaxFieldChars));
+        else if (token == QXmlStreamReader::EndDocument)
+            return std::move(feed_);
+    }
+    return std::move(feed_);
+}
+
+void FeedReader::StartElement() {
+    ++depth_;
+    const QStringView name = xml_.name();
+    if (depth_ == 1) {
+        if (name != u"tv")
+            throw Exception(QStringLiteral("The feed is not an XMLTV document"));
+        return;
+    }
+    if (depth_ == 2 && name == u"channel") {
+        const QString id = xml_.attributes().value(QLatin1String("id")).toString();
+        if (id.isEmpty())
+            return;
+        channel_ = channelIndex_.value(id, -1);
+        if (channel_ < 0) {
+            channel_ = feed_.channels.size();
+            channelIndex_.insert(id, channel_);
+            feed_.channels.append({id, {}, {}});
+        }
+    } else if (depth_ == 2 && name == u"programme") {
+        const QXmlStreamAttributes attributes = xml_.attributes();
+        programmeChannel_ = channelIndex_.value(attributes.value(QLatin1String("channel")).toString(), -1);
+        if (!ParseFeedTime(attributes.value(QLatin1String("start")), programme_.date, programme_.time))
+            programmeChannel_ = -1;
+        title_.reset();
+        subTitle_.reset();
+    } else if (depth_ == 3) {
+        if (channel_ >= 0 && name == u"display-name")
+            field_ = Field::DisplayName;
+        else if (programmeChannel_ >= 0 && name == u"title")
+            field_ = Field::Title;
+        else if (programmeChannel_ >= 0 && name == u"sub-title")
+            field_ = Field::SubTitle;
+        if (field_ != Field::None)
+            fieldText_ = {{}, IsChineseLang(xml_.attributes().value(QLatin1String("lang")))};
+    }
+}
+
+// Of several titles (one per language), the first Chinese one, else the first.
+void FeedReader::KeepPreferred(std::optional<FieldText>& kept) {
+    fieldText_.text = CleanText(std::move(fieldText_.text));
+    if (fieldText_.text.isEmpty())
+        return;
+    if (!kept || (fieldText_.chinese && !kept->chinese))
+        kept = std::move(fieldText_);
+}
+
+void FeedReader::EndElement() {
+    if (depth_ == 3 && field_ != Field::None) {
+        if (field_ == Field::DisplayName) {
+            QStringList& names = feed_.channels[channel_].displayNames;
+            const QString text = CleanText(std::move(fieldText_.text));
+            if (!text.isEmpty() && names.size() < kMaxDisplayNames)
+                names.append(text);
+        } else {
+            KeepPreferred(field_ == Field::Title ? title_ : subTitle_);
+        }
+        field_ = Field::None;
+    } else if (depth_ == 2) {
+        if (programmeChannel_ >= 0 && title_) {
+            programme_.title = subTitle_ ? title_->text + u'：' + subTitle_->text : title_->text;
+            feed_.channels[programmeChannel_].programmes.append(programme_);
+        }
+        channel_ = -1;
+        programmeChannel_ = -1;
+    }
+    --depth_;
+}
+
+} // namespace
+
+Feed ReadXmltvFeed(QIODevice& device, qint64 maxFeedBytes) {
+    return FeedReader().Read(device, maxFeedBytes);
+}

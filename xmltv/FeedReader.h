@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QDate>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTime>
+
+class QIODevice;
+
+// Reading an XMLTV feed: its channels and their programmes.
+
+// A feed larger than this once inflated is refused.
+inline constexpr qint64 kMaxFeedBytes = qint64(1) << 30;
+
+struct FeedProgramme {
+    // The start as the feed writes it, in the programme's own offset (the channel's broadcast time).
+    QDate date;
+    QTime time;
+    QString title; // with the sub-title joined by "："
+};
+
+struct FeedChannel {
+    QString id;
+    QStringList displayNames;        // in feed order
+    QList<FeedProgramme> programmes; // in feed order
+};
+
+struct Feed {
+    QList<FeedChannel> channels; // in feed order
+};
+
+// Reads a whole feed (plain or gzip, any encoding Qt reads, and GBK, GB2312 or GB18030 through the
+// code-page stand-in). Throws Exception when the data is not an XMLTV document, breaks off, is
+// malformed, expands entities beyond a small limit, or exceeds `maxFeedBytes` inflated. Programmes
+// of channels that were never declared, without a usable start or without a title are left out.
+Feed ReadXmltvFeed(QIODevice& device, qint64 maxFeedBytes = kMaxFeedBytes);
