@@ -18,7 +18,3 @@ QStringList CatalogueClassItems();
 // at its end. Any other name is taken as a folder name too, so a class that is not one of the four
 // walks a folder that simply may not exist.
 QString ClassFolder(const QString& dataFolder, const QString& className);
-
-// The channel map of XMLTV feeds, a text file of the data folder beside the class folders. A walk
-// of the data folder does not list it as a channel.
-inline constexpr const char16_t* kChannelMapFileName = u"channel-classes.txt";

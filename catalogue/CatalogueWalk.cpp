@@ -1,6 +1,5 @@
 #include "catalogue/CatalogueWalk.h"
 
-#include "catalogue/CatalogueClasses.h"
 #include "catalogue/ChannelNames.h"
 #include "catalogue/FileNames.h"
 #include "catalogue/FolderOrder.h"
@@ -22,11 +21,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-const std::string& ChannelMapFileUtf8() {
-    static const std::string name = QString::fromUtf16(kChannelMapFileName).toStdString();
-    return name;
-}
 
 class DirectoryStream final {
 public:
@@ -73,7 +67,6 @@ public:
         QString root = folder;
         if (!root.endsWith(u'/'))
             root += u'/';
-        rootPath_ = root;
         queue_.push_back({root, EncodeFileName(root), false});
         while (!queue_.empty()) {
             ListFolder(queue_.front());
@@ -145,8 +138,7 @@ private:
                 return;
             }
         }
-        // The channel map beside the class folders is the program's own file, not a channel.
-        if (IsListingFileName(name) && !(folder.path == rootPath_ && name == ChannelMapFileUtf8()))
+        if (IsListingFileName(name))
             AddListing(folder, entry);
     }
 
@@ -168,7 +160,6 @@ private:
     }
 
     CatalogueSink& sink_;
-    QString rootPath_;
     std::deque<QueuedFolder> queue_;
     std::unordered_set<FolderId, FolderIdHash> visited_;
 };

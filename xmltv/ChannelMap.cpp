@@ -6,8 +6,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QSaveFile>
+
+#include <cstdio>
 
 namespace {
 
@@ -29,6 +32,20 @@ bool Matches(QStringView candidate, const QString& substring,
     if (pattern)
         return pattern->match(candidate).hasMatch();
     return candidate.contains(substring);
+}
+
+bool EntryExists(const QString& path) {
+    const QFileInfo entry(path);
+    return entry.exists() || entry.isSymLink();
+}
+
+// The map was once a ".txt" file, which the channel list had to be told to skip.
+void RenameOldChannelMap(const QString& dataFolder, const QString& path) {
+    const QString old = QDir(dataFolder).filePath(QString::fromUtf16(kOldChannelMapFileName));
+    if (EntryExists(path) || !EntryExists(old))
+        return;
+    if (std::rename(QFile::encodeName(old).constData(), QFile::encodeName(path).constData()) != 0)
+        throw Exception(QStringLiteral("Cannot rename the channel map \"%1\" to \"%2\"").arg(old, path));
 }
 
 } // namespace
@@ -180,6 +197,7 @@ QString DefaultChannelMapText() {
 
 ChannelMap LoadChannelMap(const QString& dataFolder) {
     const QString path = QDir(dataFolder).filePath(QString::fromUtf16(kChannelMapFileName));
+    RenameOldChannelMap(dataFolder, path);
     if (!QFile::exists(path)) {
         QSaveFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(DefaultChannelMapText().toUtf8()) < 0 ||

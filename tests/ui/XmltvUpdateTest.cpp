@@ -72,7 +72,7 @@ TEST_F(XmltvUpdateTest, TheDemoServersFeedBringsChannelsAndListings) {
         window.TVList->findItems(QStringLiteral("ZORQ-1 中央"), Qt::MatchExactly);
     ASSERT_EQ(first.size(), 1);
     EXPECT_TRUE(QFile::exists(DataFolder() + QStringLiteral("地方频道/安徽卫视.txt")));
-    EXPECT_TRUE(QFile::exists(DataFolder() + QStringLiteral("channel-classes.txt")));
+    EXPECT_TRUE(QFile::exists(DataFolder() + QStringLiteral("channel-classes.map")));
 
     window.TVList->setCurrentItem(first[0]);
     window.TVListClick();

@@ -81,7 +81,7 @@ TEST(ChannelMap, DefaultRules) {
 
 TEST(ChannelMap, LoadWritesTheDefaultFileOnceAndKeepsTheUsersFile) {
     QTemporaryDir folder;
-    const QString path = folder.filePath("channel-classes.txt");
+    const QString path = folder.filePath("channel-classes.map");
     EXPECT_EQ(LoadChannelMap(folder.path()).Place(u"id"_qs, {U(u"安徽卫视")}).classFolder, U(u"地方频道"));
     QFile written(path);
     ASSERT_TRUE(written.open(QIODevice::ReadOnly));
@@ -93,6 +93,26 @@ TEST(ChannelMap, LoadWritesTheDefaultFileOnceAndKeepsTheUsersFile) {
     edited.write(U(u"卫视\t境外频道\n").toUtf8());
     edited.close();
     EXPECT_EQ(LoadChannelMap(folder.path()).Place(u"id"_qs, {U(u"安徽卫视")}).classFolder, U(u"境外频道"));
+}
+
+TEST(ChannelMap, AMapOfTheOldNameIsRenamedOnce) {
+    const auto write = [](const QString& path, const QString& text) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text.toUtf8());
+    };
+    QTemporaryDir folder;
+    const QString old = folder.filePath("channel-classes.txt");
+    const QString map = folder.filePath("channel-classes.map");
+    write(old, U(u"卫视\t境外频道\n"));
+    EXPECT_EQ(LoadChannelMap(folder.path()).Place(u"id"_qs, {U(u"安徽卫视")}).classFolder, U(u"境外频道"));
+    EXPECT_FALSE(QFile::exists(old));
+    EXPECT_TRUE(QFile::exists(map));
+
+    // Once the map has the new name, a file of the old name is left alone.
+    write(old, U(u"卫视\t数字频道\n"));
+    EXPECT_EQ(LoadChannelMap(folder.path()).Place(u"id"_qs, {U(u"安徽卫视")}).classFolder, U(u"境外频道"));
+    EXPECT_TRUE(QFile::exists(old));
 }
 
 TEST(ListingFileNameFor, NamesFromTheChannel) {

@@ -94,7 +94,7 @@ TEST(ImportXmltvFeed, WritesListingsInThePackagesShape) {
     EXPECT_EQ(DecodeListing(ReadFile(data + U(u"/地方频道/安徽卫视.txt"))),
               (QStringList{U(u"安徽卫视 一周节目预告"), {}}));
     EXPECT_EQ(FilesBelow(data),
-              (QStringList{U(u"channel-classes.txt"), U(u"地方频道/安徽卫视.txt"), U(u"央视频道/01.txt")}));
+              (QStringList{U(u"channel-classes.map"), U(u"地方频道/安徽卫视.txt"), U(u"央视频道/01.txt")}));
 }
 
 TEST(ImportXmltvFeed, EncodingsAndCompression) {
@@ -203,7 +203,7 @@ TEST(ImportXmltvFeed, NamesStayInsideTheDataFolder) {
     QTemporaryDir root;
     const QString data = root.filePath("ZORQListTemp");
     ASSERT_TRUE(QDir().mkpath(data));
-    WriteFile(data + u"/channel-classes.txt"_qs,
+    WriteFile(data + u"/channel-classes.map"_qs,
               U(u"escape\t../outside\nslash\t数字频道\ta/b.txt\n/.*/\t数字频道\n").toUtf8());
     const QByteArray feed =
         U(u"<tv>"
@@ -216,7 +216,7 @@ TEST(ImportXmltvFeed, NamesStayInsideTheDataFolder) {
             .toUtf8();
     Import(feed, data);
     EXPECT_EQ(FilesBelow(root.path()),
-              (QStringList{U(u"ZORQListTemp/channel-classes.txt"), U(u"ZORQListTemp/数字频道/_._.._逃逸.txt"),
+              (QStringList{U(u"ZORQListTemp/channel-classes.map"), U(u"ZORQListTemp/数字频道/_._.._逃逸.txt"),
                            U(u"ZORQListTemp/数字频道/_hidden_频道.txt"),
                            U(u"ZORQListTemp/数字频道/同名(2).txt"), U(u"ZORQListTemp/数字频道/同名.txt")}));
     EXPECT_TRUE(DecodeListing(ReadFile(data + U(u"/数字频道/同名(2).txt"))).contains(U(u"08:00 第二个")));
@@ -229,7 +229,7 @@ TEST(ImportXmltvFeed, ClassFolderThatIsALinkIsRefused) {
     ASSERT_TRUE(QFile::link(elsewhere.path(), data + U(u"/地方频道")));
     EXPECT_THROW(Import(U(kFeed).toUtf8(), data), Exception);
     EXPECT_TRUE(FilesBelow(elsewhere.path()).isEmpty());
-    EXPECT_EQ(FilesBelow(data), QStringList{U(u"channel-classes.txt")});
+    EXPECT_EQ(FilesBelow(data), QStringList{U(u"channel-classes.map")});
 }
 
 } // namespace
