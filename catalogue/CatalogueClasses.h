@@ -8,7 +8,12 @@ inline constexpr const char16_t* kAllChannelsClass = u"所有频道";
 
 // The class folders: direct sub-folders of the data folder, named like the class selector's items,
 // in the selector's order.
-inline constexpr const char16_t* kClassFolderNames[] = {u"央视频道", u"地方频道", u"数字频道", u"境外频道"};
+inline constexpr const char16_t* kNationalClass = u"央视频道";
+inline constexpr const char16_t* kProvincialClass = u"地方频道";
+inline constexpr const char16_t* kDigitalClass = u"数字频道";
+inline constexpr const char16_t* kAbroadClass = u"境外频道";
+inline constexpr const char16_t* kClassFolderNames[] = {kNationalClass, kProvincialClass, kDigitalClass,
+                                                        kAbroadClass};
 
 // The class selector's items in their order: "所有频道" first, then the class folders.
 QStringList CatalogueClassItems();

@@ -17,7 +17,6 @@ namespace {
 Q_LOGGING_CATEGORY(lcChannelMap, "pelnavi.xmltv.channelmap")
 
 constexpr qsizetype kMaxFileNameBytes = 120;
-const QString kFallbackClass = QStringLiteral("数字频道");
 
 bool HasChinese(QStringView text) {
     for (const QChar c : text) {
@@ -104,7 +103,7 @@ ChannelPlace ChannelMap::Place(const QString& id, const QStringList& displayName
             return {rule.classFolder,
                     rule.fileName.isEmpty() ? ListingFileNameFor(id, displayNames) : rule.fileName};
     }
-    return {kFallbackClass, ListingFileNameFor(id, displayNames)};
+    return {QString::fromUtf16(kDigitalClass), ListingFileNameFor(id, displayNames)};
 }
 
 QString ListingFileNameFor(const QString& id, const QStringList& displayNames) {
@@ -135,49 +134,35 @@ QString ListingFileNameFor(const QString& id, const QStringList& displayNames) {
 }
 
 QString DefaultChannelMapText() {
-    QString text = QStringLiteral(
-        "# Where the channels of an XMLTV feed go: one rule a line,\n"
-        "#   pattern<TAB>class folder[<TAB>file name]\n"
-        "# The first rule whose pattern is found in the channel's id or in one of its display names\n"
-        "# wins; /…/ makes the pattern a regular expression. Without a file name the listing is\n"
-        "# named after the channel. Channels that no rule matches go to 数字频道.\n"
-        "\n"
-        "# National channels, by the names of their numbered listing files.\n");
+    const QString national = QString::fromUtf16(kNationalClass);
+    const QString provincial = QString::fromUtf16(kProvincialClass);
+    const QString digital = QString::fromUtf16(kDigitalClass);
+    const QString abroad = QString::fromUtf16(kAbroadClass);
+    QString text =
+        QStringLiteral(
+            "# Where the channels of an XMLTV feed go: one rule a line,\n"
+            "#   pattern<TAB>class folder[<TAB>file name]\n"
+            "# The first rule whose pattern is found in the channel's id or in one of its display names\n"
+            "# wins; /…/ makes the pattern a regular expression. Without a file name the listing is\n"
+            "# named after the channel. Channels that no rule matches go to %1.\n"
+            "\n"
+            "# National channels, by the names of their numbered listing files.\n")
+            .arg(digital);
     const struct {
         const char16_t* file;
-        const char16_t* folder;
+        const QString& folder;
     } named[] = {
-        {u"01.txt", u"央视频道"},
-        {u"02.txt", u"央视频道"},
-        {u"03.txt", u"央视频道"},
-        {u"04(亚洲).txt", u"央视频道"},
-        {u"04(欧洲).txt", u"央视频道"},
-        {u"04(美洲).txt", u"央视频道"},
-        {u"04.txt", u"央视频道"},
-        {u"05.txt", u"央视频道"},
-        {u"06.txt", u"央视频道"},
-        {u"07.txt", u"央视频道"},
-        {u"08.txt", u"央视频道"},
-        {u"09(英).txt", u"央视频道"},
-        {u"09.txt", u"央视频道"},
-        {u"10.txt", u"央视频道"},
-        {u"11.txt", u"央视频道"},
-        {u"12.txt", u"央视频道"},
-        {u"13.txt", u"央视频道"},
-        {u"14.txt", u"央视频道"},
-        {u"15.txt", u"央视频道"},
-        {u"16.txt", u"央视频道"},
-        {u"17.txt", u"央视频道"},
-        {u"18.txt", u"央视频道"},
-        {nullptr, nullptr},
-        {u"news.txt", u"境外频道"},
-        {u"俄语.txt", u"境外频道"},
-        {u"法语.txt", u"境外频道"},
-        {u"西语.txt", u"境外频道"},
-        {u"阿语.txt", u"境外频道"},
-        {u"高清.txt", u"数字频道"},
-        {u"少儿.txt", u"数字频道"},
-        {u"音乐.txt", u"数字频道"},
+        {u"01.txt", national},       {u"02.txt", national},       {u"03.txt", national},
+        {u"04(亚洲).txt", national}, {u"04(欧洲).txt", national}, {u"04(美洲).txt", national},
+        {u"04.txt", national},       {u"05.txt", national},       {u"06.txt", national},
+        {u"07.txt", national},       {u"08.txt", national},       {u"09(英).txt", national},
+        {u"09.txt", national},       {u"10.txt", national},       {u"11.txt", national},
+        {u"12.txt", national},       {u"13.txt", national},       {u"14.txt", national},
+        {u"15.txt", national},       {u"16.txt", national},       {u"17.txt", national},
+        {u"18.txt", national},       {nullptr, national},         {u"news.txt", abroad},
+        {u"俄语.txt", abroad},       {u"法语.txt", abroad},       {u"西语.txt", abroad},
+        {u"阿语.txt", abroad},       {u"高清.txt", digital},      {u"少儿.txt", digital},
+        {u"音乐.txt", digital},
     };
     for (const auto& entry : named) {
         if (entry.file == nullptr) {
@@ -185,13 +170,12 @@ QString DefaultChannelMapText() {
             continue;
         }
         const QString file = QString::fromUtf16(entry.file);
-        text += ChannelDisplayName(file) + u'\t' + QString::fromUtf16(entry.folder) + u'\t' + file + u'\n';
+        text += ChannelDisplayName(file) + u'\t' + entry.folder + u'\t' + file + u'\n';
     }
-    text += QStringLiteral("\n# Channels from abroad, then the provinces' satellite channels.\n"
-                           "凤凰\t境外频道\n香港\t境外频道\n澳门\t境外频道\n台湾\t境外频道\n国际\t境外频道\n"
-                           "卫视\t地方频道\n"
-                           "\n# Everything else.\n"
-                           "/.*/\t数字频道\n");
+    text += u"\n# Channels from abroad, then the provinces' satellite channels.\n"_qs;
+    for (const char16_t* word : {u"凤凰", u"香港", u"澳门", u"台湾", u"国际"})
+        text += QString::fromUtf16(word) + u'\t' + abroad + u'\n';
+    text += u"卫视\t"_qs + provincial + u"\n\n# Everything else.\n/.*/\t"_qs + digital + u'\n';
     return text;
 }
 
