@@ -25,14 +25,35 @@ void ProcessPendingMessages() {
     QCoreApplication::processEvents();
 }
 
-// True when the file is a package the extraction can take: an XMLTV feed, or an archive that the
-// library the extraction uses opens (checked as the extraction checks it).
-bool PackageOpens(const QString& path, const QString& library, bool embeddedCopy) {
-    if (IsXmltvFile(path))
-        return true;
+// What a step of the update does with a package: the download checks it before it keeps it, the
+// extraction unpacks it.
+enum class PackageStep { Check, Unpack };
+
+// The one place that tells an XMLTV feed from an archive, so that the check before the save and the
+// extraction after it always take a package the same way. A feed is converted into listing files;
+// an archive is opened by the library the extraction uses, and unpacked. The archive reference comes
+// back to the caller, which decides how long the package stays open and the library loaded.
+void TakePackage(PackageStep step, const QString& path, I7zInArchivePtr& archive) {
+    if (IsXmltvFile(path)) {
+        if (step == PackageStep::Unpack)
+            ImportXmltvFile(path, DataFolder());
+        return;
+    }
+    // Only the copy that start-up wrote is checked against the embedded library.
+    archive =
+        MakeInArchive(CLSID_CFormatZip, Places.LibraryToLoad, Places.LibraryToLoad == Places.LibraryCopy);
+    if (step == PackageStep::Unpack) // the window keeps answering while the package is unpacked
+        archive->InstallPump(nullptr, [](void*) { ProcessPendingMessages(); });
+    archive->OpenArchiveFile(path);
+    if (step == PackageStep::Unpack)
+        archive->ExtractIntoFolder(DataFolder());
+}
+
+// True when the file is a package the extraction can take.
+bool PackageOpens(const QString& path) {
     try {
-        I7zInArchivePtr archive = MakeInArchive(CLSID_CFormatZip, library, embeddedCopy);
-        archive->OpenArchiveFile(path);
+        I7zInArchivePtr archive;
+        TakePackage(PackageStep::Check, path, archive);
         return true;
     } catch (...) {
         return false;
@@ -132,8 +153,7 @@ void TForm1::Button_DownloadClick() {
     }
     // A body read until the close cannot be checked for completeness; one the library cannot open
     // would destroy a good package and leave an extraction that can only fail.
-    if (!PackageOpens(package.TemporaryPath(), Places.LibraryToLoad,
-                      Places.LibraryToLoad == Places.LibraryCopy)) {
+    if (!PackageOpens(package.TemporaryPath())) {
         ReportUpdateFailure(UpdateFailure::CannotUnpack);
         return;
     }
@@ -172,19 +192,7 @@ void TForm1::Button_URARClick() {
     try {
         ReportStatus(QStringLiteral("正在释放文件."));
         ProcessPendingMessages();
-        const QString package = DataFolder() + Edit_SaveFile->text();
-        // An XMLTV feed is converted into listing files; anything else goes to the archive library.
-        if (IsXmltvFile(package)) {
-            ImportXmltvFile(package, DataFolder());
-        } else {
-            // Only the copy that start-up wrote is checked against the embedded library.
-            archive = MakeInArchive(CLSID_CFormatZip, Places.LibraryToLoad,
-                                    Places.LibraryToLoad == Places.LibraryCopy);
-            // The window keeps answering while the package is unpacked.
-            archive->InstallPump(nullptr, [](void*) { ProcessPendingMessages(); });
-            archive->OpenArchiveFile(package);
-            archive->ExtractIntoFolder(DataFolder());
-        }
+        TakePackage(PackageStep::Unpack, DataFolder() + Edit_SaveFile->text(), archive);
         // A moment for the extracted files to settle before the rescan reads the folder (a virus
         // scanner or a file indexer may still have them open); the program has always paused here.
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
