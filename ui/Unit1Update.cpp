@@ -35,7 +35,11 @@ enum class PackageStep { Check, Unpack };
 // back to the caller, which decides how long the package stays open and the library loaded.
 void TakePackage(PackageStep step, const QString& path, I7zInArchivePtr& archive) {
     if (IsXmltvFile(path)) {
-        if (step == PackageStep::Unpack)
+        // A feed is read whole before it may replace a package: a start that looks like XML says
+        // little (a portal's XHTML page, an RSS document, a feed cut short).
+        if (step == PackageStep::Check)
+            CheckXmltvFile(path);
+        else
             ImportXmltvFile(path, DataFolder());
         return;
     }

@@ -76,7 +76,8 @@ struct FieldText {
 
 class FeedReader final {
 public:
-    Feed Read(QIODevice& device, qint64 maxFeedBytes);
+    explicit FeedReader(FeedProgrammeSink& sink) : sink_(sink) {}
+    QList<FeedChannel> Read(QIODevice& device, qint64 maxFeedBytes);
 
 private:
     void Hand(const QByteArray& piece, bool last);
@@ -90,7 +91,8 @@ private:
     QXmlStreamReader xml_;
     std::unique_ptr<FeedBytes> bytes_;
     std::optional<FeedDecoder> decoder_;
-    Feed feed_;
+    FeedProgrammeSink& sink_;
+    QList<FeedChannel> channels_;
     QHash<QString, qsizetype> channelIndex_;
     int depth_ = 0;
     qsizetype channel_ = -1; // the <channel> being read
@@ -115,7 +117,7 @@ bool FeedReader::FeedMore() {
     return !piece.isEmpty();
 }
 
-Feed FeedReader::Read(QIODevice& device, qint64 maxFeedBytes) {
+QList<FeedChannel> FeedReader::Read(QIODevice& device, qint64 maxFeedBytes) {
     bytes_ = std::make_unique<FeedBytes>(device, maxFeedBytes);
     xml_.setEntityExpansionLimit(kEntityExpansionLimit);
     QByteArray head;
@@ -125,9 +127,9 @@ Feed FeedReader::Read(QIODevice& device, qint64 maxFeedBytes) {
             break;
         head += piece;
     }
+    // Qt reads only the Unicode encodings; text handed over decoded skips the declaration.
     if (DeclaredCodePage(head) != FeedCodePage::None)
-        decoder_
-            .emplace(); // Qt reads only the Unicode encodings; text handed over decoded skips the declaration
+        decoder_.emplace();
     Hand(head, head.isEmpty());
     bool more = !head.isEmpty();
     // In pieces the reader reports each end of the data as an early end of the document; only
@@ -151,9 +153,8 @@ Feed FeedReader::Read(QIODevice& device, qint64 maxFeedBytes) {
                  fieldText_.text.size() < kMaxFieldChars)
             fieldText_.text += xml_.text().first(std::min(xml_.text().size(), kMaxFieldChars));
         else if (token == QXmlStreamReader::EndDocument)
-            return std::move(feed_);
+            return std::move(channels_);
     }
-    return std::move(feed_);
 }
 
 void FeedReader::StartElement() {
@@ -170,9 +171,9 @@ void FeedReader::StartElement() {
             return;
         channel_ = channelIndex_.value(id, -1);
         if (channel_ < 0) {
-            channel_ = feed_.channels.size();
+            channel_ = channels_.size();
             channelIndex_.insert(id, channel_);
-            feed_.channels.append({id, {}, {}});
+            channels_.append({id, {}, {}});
         }
     } else if (depth_ == 2 && name == u"programme") {
         const QXmlStreamAttributes attributes = xml_.attributes();
@@ -205,7 +206,7 @@ void FeedReader::KeepPreferred(std::optional<FieldText>& kept) {
 void FeedReader::EndElement() {
     if (depth_ == 3 && field_ != Field::None) {
         if (field_ == Field::DisplayName) {
-            QStringList& names = feed_.channels[channel_].displayNames;
+            QStringList& names = channels_[channel_].displayNames;
             const QString text = CleanText(std::move(fieldText_.text));
             if (!text.isEmpty() && names.size() < kMaxDisplayNames)
                 names.append(text);
@@ -216,7 +217,7 @@ void FeedReader::EndElement() {
     } else if (depth_ == 2) {
         if (programmeChannel_ >= 0 && title_) {
             programme_.title = subTitle_ ? title_->text + u'：' + subTitle_->text : title_->text;
-            feed_.channels[programmeChannel_].programmes.append(programme_);
+            sink_.Programme(programmeChannel_, programme_);
         }
         channel_ = -1;
         programmeChannel_ = -1;
@@ -226,6 +227,21 @@ void FeedReader::EndElement() {
 
 } // namespace
 
+QList<FeedChannel> ReadFeed(QIODevice& device, FeedProgrammeSink& sink, qint64 maxFeedBytes) {
+    return FeedReader(sink).Read(device, maxFeedBytes);
+}
+
 Feed ReadXmltvFeed(QIODevice& device, qint64 maxFeedBytes) {
-    return FeedReader().Read(device, maxFeedBytes);
+    struct Collect final : FeedProgrammeSink {
+        QList<QList<FeedProgramme>> byChannel;
+        void Programme(qsizetype channel, const FeedProgramme& programme) override {
+            if (byChannel.size() <= channel)
+                byChannel.resize(channel + 1);
+            byChannel[channel].append(programme);
+        }
+    } collect;
+    Feed feed{ReadFeed(device, collect, maxFeedBytes)};
+    for (qsizetype i = 0; i < collect.byChannel.size(); ++i)
+        feed.channels[i].programmes = std::move(collect.byChannel[i]);
+    return feed;
 }

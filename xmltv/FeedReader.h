@@ -30,6 +30,20 @@ struct Feed {
     QList<FeedChannel> channels; // in feed order
 };
 
+// Takes the programmes of a feed as the reader meets them, in feed order. `channel` indexes the
+// channels that ReadFeed returns.
+class FeedProgrammeSink {
+public:
+    virtual void Programme(qsizetype channel, const FeedProgramme& programme) = 0;
+
+protected:
+    ~FeedProgrammeSink() = default;
+};
+
+// Reads a whole feed as ReadXmltvFeed does, handing each programme to `sink` as it comes instead of
+// keeping it. Returns the channels, their programmes left empty.
+QList<FeedChannel> ReadFeed(QIODevice& device, FeedProgrammeSink& sink, qint64 maxFeedBytes = kMaxFeedBytes);
+
 // Reads a whole feed (plain or gzip, any encoding Qt reads, and GBK, GB2312 or GB18030 through the
 // code-page stand-in). Throws Exception when the data is not an XMLTV document, breaks off, is
 // malformed, expands entities beyond a small limit, or exceeds `maxFeedBytes` inflated. Programmes

@@ -22,9 +22,27 @@ QList<ImportedListing> ImportXmltvFeed(QIODevice& device, const QString& dataFol
     return listings;
 }
 
+namespace {
+
+void OpenFeedFile(QFile& file) {
+    if (!file.open(QIODevice::ReadOnly))
+        throw Exception(
+            QStringLiteral("Cannot open the feed \"%1\": %2").arg(file.fileName(), file.errorString()));
+}
+
+} // namespace
+
 QList<ImportedListing> ImportXmltvFile(const QString& feedPath, const QString& dataFolder) {
     QFile file(feedPath);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Exception(QStringLiteral("Cannot open the feed \"%1\": %2").arg(feedPath, file.errorString()));
+    OpenFeedFile(file);
     return ImportXmltvFeed(file, dataFolder);
+}
+
+void CheckXmltvFile(const QString& feedPath) {
+    struct Discard final : FeedProgrammeSink {
+        void Programme(qsizetype, const FeedProgramme&) override {}
+    } discard;
+    QFile file(feedPath);
+    OpenFeedFile(file);
+    ReadFeed(file, discard);
 }

@@ -18,3 +18,7 @@ class QIODevice;
 QList<ImportedListing> ImportXmltvFeed(QIODevice& device, const QString& dataFolder,
                                        qint64 maxFeedBytes = kMaxFeedBytes);
 QList<ImportedListing> ImportXmltvFile(const QString& feedPath, const QString& dataFolder);
+
+// Reads the whole feed as the import does and writes nothing: throws Exception for a feed that the
+// import would refuse (not an XMLTV document, not whole, malformed, beyond a bound).
+void CheckXmltvFile(const QString& feedPath);
