@@ -2,15 +2,33 @@
 
 #include "platform/Exception.h"
 
+#include "platform/FileDescriptor.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 const QString kTemporarySuffix = QStringLiteral(".xmltv-part");
+// The listing a file replaced, kept until every file of the import is in place.
+const QString kPreviousSuffix = QStringLiteral(".xmltv-old");
+
+QByteArray Encoded(const QString& path) {
+    return QFile::encodeName(path);
+}
+
+QString ErrorText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
 QString ClassFolderPath(const QString& dataFolder, const QString& classFolder) {
     QString path = QDir(dataFolder).filePath(classFolder);
@@ -42,11 +60,14 @@ QString NumberedFileName(const QString& fileName, int number) {
 
 } // namespace
 
-ListingPlacement::ListingPlacement(QString dataFolder) : dataFolder_(std::move(dataFolder)) {}
+ListingPlacement::ListingPlacement(QString dataFolder, RenameFunction rename)
+    : dataFolder_(std::move(dataFolder)), rename_(std::move(rename)) {}
 
 ListingPlacement::~ListingPlacement() {
     for (const QString& path : temporaries_)
         QFile::remove(path);
+    for (const QString& path : previous_)
+        QFile::remove(path + kPreviousSuffix);
 }
 
 ImportedListing ListingPlacement::Stage(ChannelPlace place, const QByteArray& bytes) {
@@ -63,10 +84,71 @@ ImportedListing ListingPlacement::Stage(ChannelPlace place, const QByteArray& by
 }
 
 void ListingPlacement::Commit() {
-    for (const QString& path : finalPaths_) {
-        if (std::rename(QFile::encodeName(path + kTemporarySuffix).constData(),
-                        QFile::encodeName(path).constData()) != 0)
-            throw Exception(QStringLiteral("Cannot put the listing \"%1\" in place").arg(path));
+    if (!SyncDataFolder())
+        throw Exception(QStringLiteral("Cannot write the listings of \"%1\" to the disk: %2")
+                            .arg(dataFolder_, ErrorText(errno)));
+    KeepPrevious();
+    qsizetype placed = 0;
+    for (; placed < finalPaths_.size(); ++placed) {
+        const QString& path = finalPaths_[placed];
+        if (rename_(Encoded(path + kTemporarySuffix).constData(), Encoded(path).constData()) != 0) {
+            const QString error = ErrorText(errno);
+            throw Exception(QStringLiteral("Cannot put the listing \"%1\" in place: %2").arg(path, error) +
+                            PutBack(placed));
+        }
     }
     temporaries_.clear();
+    for (const QString& path : previous_)
+        QFile::remove(path + kPreviousSuffix);
+    previous_.clear();
+    SyncDataFolder(); // the renames; the listings are in place whatever it says
+}
+
+// Every staged file on the disk before the first rename, so that a crash afterwards cannot leave
+// an empty listing in place. One sync of the file system instead of one per file: a feed has
+// thousands of channels, and each file's own sync would wait for the disk.
+bool ListingPlacement::SyncDataFolder() const {
+    const FileDescriptor folder(::open(Encoded(dataFolder_).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return folder.valid() && ::syncfs(folder.get()) == 0;
+}
+
+// A second name for each listing that is to be replaced, so that it can be put back. A hard link
+// keeps the listing in place meanwhile; a file system without links (FAT) gets a copy.
+void ListingPlacement::KeepPrevious() {
+    for (const QString& path : finalPaths_) {
+        struct stat status {};
+        if (::lstat(Encoded(path).constData(), &status) != 0) {
+            if (errno == ENOENT)
+                continue;
+            throw Exception(QStringLiteral("Cannot look at \"%1\": %2").arg(path, ErrorText(errno)));
+        }
+        if (!S_ISREG(status.st_mode))
+            throw Exception(QStringLiteral("\"%1\" is in the way of a listing").arg(path));
+        const QByteArray previous = Encoded(path + kPreviousSuffix);
+        ::unlink(previous.constData()); // a leftover of an import that was cut off
+        if (::link(Encoded(path).constData(), previous.constData()) != 0) {
+            const int error = errno;
+            if (!QFile::copy(path, path + kPreviousSuffix))
+                throw Exception(QStringLiteral("Cannot keep the listing \"%1\" to put back: %2")
+                                    .arg(path, ErrorText(error)));
+        }
+        previous_.insert(path);
+    }
+}
+
+// Undoes the first `placed` renames: the listings they replaced come back, new ones go. Returns a
+// note of the listings that could not be put back, whose files keep their second name.
+QString ListingPlacement::PutBack(qsizetype placed) {
+    QString note;
+    for (qsizetype i = placed - 1; i >= 0; --i) {
+        const QString& path = finalPaths_[i];
+        if (!previous_.remove(path))
+            ::unlink(Encoded(path).constData());
+        else if (rename_(Encoded(path + kPreviousSuffix).constData(), Encoded(path).constData()) != 0)
+            note += QStringLiteral("; the listing \"%1\" stays in \"%1%2\"").arg(path, kPreviousSuffix);
+    }
+    for (const QString& path : previous_)
+        QFile::remove(path + kPreviousSuffix); // their listings were never replaced
+    previous_.clear();
+    return note;
 }

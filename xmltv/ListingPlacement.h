@@ -8,6 +8,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdio>
+#include <functional>
+
 // Where the listings of one import go on disk: each is written under a temporary name beside its
 // place in its class folder, and all are put in place together at the end.
 
@@ -18,7 +21,10 @@ struct ImportedListing {
 
 class ListingPlacement final {
 public:
-    explicit ListingPlacement(QString dataFolder);
+    // What puts a file in place, as rename(2) does; a test makes one fail.
+    using RenameFunction = std::function<int(const char* from, const char* to)>;
+
+    explicit ListingPlacement(QString dataFolder, RenameFunction rename = std::rename);
     // Removes the temporary files of an import that was not committed.
     ~ListingPlacement();
     ListingPlacement(const ListingPlacement&) = delete;
@@ -29,12 +35,21 @@ public:
     // Throws Exception when the class folder is a link or no folder, or the file cannot be written.
     ImportedListing Stage(ChannelPlace place, const QByteArray& bytes);
 
-    // Renames every staged file into place. Throws Exception when one cannot be.
+    // Puts every staged file in place, all or none: the files go to the disk, then each is renamed
+    // over its listing; when a rename fails, the listings already replaced are put back and
+    // Exception is thrown. A crash in the middle can leave some listings new and some old, each
+    // one whole.
     void Commit();
 
 private:
+    bool SyncDataFolder() const;
+    void KeepPrevious();
+    QString PutBack(qsizetype placed);
+
     QString dataFolder_;
     QStringList finalPaths_;
     QSet<QString> taken_;
     QStringList temporaries_;
+    QSet<QString> previous_; // final paths whose listing has a second name to be put back from
+    RenameFunction rename_;
 };

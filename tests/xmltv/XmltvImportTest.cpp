@@ -5,40 +5,15 @@
 #include "tests/support/EncodeGbk.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/xmltv/Gzip.h"
+#include "tests/xmltv/ImportFiles.h"
 
 #include <QBuffer>
-#include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 namespace {
-
-QString U(const char16_t* text) {
-    return QString::fromUtf16(text);
-}
-
-QByteArray ReadFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-}
-
-void WriteFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    file.write(bytes);
-}
-
-// Every file below a folder, as paths relative to it, sorted.
-QStringList FilesBelow(const QString& folder) {
-    QStringList files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files.append(QDir(folder).relativeFilePath(it.next()));
-    files.sort();
-    return files;
-}
 
 QList<ImportedListing> Import(const QByteArray& feed, const QString& dataFolder,
                               qint64 limit = kMaxFeedBytes) {
