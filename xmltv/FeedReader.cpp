@@ -20,6 +20,13 @@ constexpr int kEntityExpansionLimit = 4096;
 // Longest text kept of a title, sub-title or display name; the rest is dropped.
 constexpr qsizetype kMaxFieldChars = 1024;
 constexpr qsizetype kMaxDisplayNames = 16;
+// Qt's reader holds a piece of text or markup whole until it ends; without a bound, a feed of
+// whitespace or one endless attribute would take gigabytes before the feed's own bound stops it.
+constexpr qint64 kMaxTokenBytes = qint64(4) << 20;
+// The channels are kept while the programmes stream past: their ids and display names, with
+// what a channel costs besides, may fill this many characters.
+constexpr qsizetype kMaxChannelText = qsizetype(8) << 20;
+constexpr qsizetype kChannelOverheadChars = 64;
 
 bool ReadDigits(QStringView text, qsizetype at, int count, int& value) {
     value = 0;
@@ -81,7 +88,8 @@ public:
 
 private:
     void Hand(const QByteArray& piece, bool last);
-    bool FeedMore();
+    qsizetype FeedMore();
+    void CountChannelText(qsizetype chars);
     void StartElement();
     void EndElement();
     void KeepPreferred(std::optional<FieldText>& kept);
@@ -94,6 +102,7 @@ private:
     FeedProgrammeSink& sink_;
     QList<FeedChannel> channels_;
     QHash<QString, qsizetype> channelIndex_;
+    qsizetype channelText_ = 0;
     int depth_ = 0;
     qsizetype channel_ = -1; // the <channel> being read
     // The <programme> being read.
@@ -111,10 +120,18 @@ void FeedReader::Hand(const QByteArray& piece, bool last) {
         xml_.addData(piece);
 }
 
-bool FeedReader::FeedMore() {
+// Hands the next piece to the reader; 0 at the end of the feed.
+qsizetype FeedReader::FeedMore() {
     const QByteArray piece = bytes_->Next();
     Hand(piece, piece.isEmpty());
-    return !piece.isEmpty();
+    return piece.size();
+}
+
+void FeedReader::CountChannelText(qsizetype chars) {
+    channelText_ += chars;
+    if (channelText_ > kMaxChannelText)
+        throw Exception(
+            QStringLiteral("The feed's channels hold more than %1 characters").arg(kMaxChannelText));
 }
 
 QList<FeedChannel> FeedReader::Read(QIODevice& device, qint64 maxFeedBytes) {
@@ -132,19 +149,27 @@ QList<FeedChannel> FeedReader::Read(QIODevice& device, qint64 maxFeedBytes) {
         decoder_.emplace();
     Hand(head, head.isEmpty());
     bool more = !head.isEmpty();
+    qint64 sinceToken = head.size(); // bytes handed to the reader since its last token
     // In pieces the reader reports each end of the data as an early end of the document; only
     // an end of the document after the last piece is one.
     for (;;) {
         const QXmlStreamReader::TokenType token = xml_.readNext();
         if (xml_.hasError()) {
             if (xml_.error() == QXmlStreamReader::PrematureEndOfDocumentError && more) {
-                more = FeedMore();
+                if (sinceToken > kMaxTokenBytes)
+                    throw Exception(
+                        QStringLiteral("The feed holds a piece of text or markup of more than %1 bytes")
+                            .arg(kMaxTokenBytes));
+                const qsizetype handed = FeedMore();
+                more = handed > 0;
+                sinceToken += handed;
                 continue;
             }
             throw Exception(QStringLiteral("The feed is not a whole XMLTV document: %1 (line %2)")
                                 .arg(xml_.errorString())
                                 .arg(xml_.lineNumber()));
         }
+        sinceToken = 0;
         if (token == QXmlStreamReader::StartElement)
             StartElement();
         else if (token == QXmlStreamReader::EndElement)
@@ -171,6 +196,7 @@ void FeedReader::StartElement() {
             return;
         channel_ = channelIndex_.value(id, -1);
         if (channel_ < 0) {
+            CountChannelText(kChannelOverheadChars + id.size());
             channel_ = channels_.size();
             channelIndex_.insert(id, channel_);
             channels_.append({id, {}, {}});
@@ -208,8 +234,10 @@ void FeedReader::EndElement() {
         if (field_ == Field::DisplayName) {
             QStringList& names = channels_[channel_].displayNames;
             const QString text = CleanText(std::move(fieldText_.text));
-            if (!text.isEmpty() && names.size() < kMaxDisplayNames)
+            if (!text.isEmpty() && names.size() < kMaxDisplayNames) {
+                CountChannelText(text.size());
                 names.append(text);
+            }
         } else {
             KeepPreferred(field_ == Field::Title ? title_ : subTitle_);
         }

@@ -42,13 +42,15 @@ QString ClassFolderPath(const QString& dataFolder, const QString& classFolder) {
     return path;
 }
 
-void WriteNewFile(const QString& path, const QByteArray& bytes) {
+void WriteNewFile(const QString& path, const std::function<void(QIODevice& file)>& write) {
     QFile::remove(path); // a leftover of an earlier import; never followed if it is a link
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(bytes) != bytes.size() ||
-        !file.flush())
-        throw Exception(QStringLiteral("Cannot write \"%1\": %2").arg(path, file.errorString()));
-    file.close();
+    if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        write(file);
+        if (file.flush() && file.error() == QFileDevice::NoError)
+            return;
+    }
+    throw Exception(QStringLiteral("Cannot write \"%1\": %2").arg(path, file.errorString()));
 }
 
 // "name.txt" → "name(2).txt" for the second channel that the map sends to the same file.
@@ -71,6 +73,11 @@ ListingPlacement::~ListingPlacement() {
 }
 
 ImportedListing ListingPlacement::Stage(ChannelPlace place, const QByteArray& bytes) {
+    return Stage(std::move(place), [&bytes](QIODevice& file) { file.write(bytes); });
+}
+
+ImportedListing ListingPlacement::Stage(ChannelPlace place,
+                                        const std::function<void(QIODevice& file)>& write) {
     const QString folder = ClassFolderPath(dataFolder_, place.classFolder);
     const QString wanted = place.fileName;
     for (int number = 2; taken_.contains(folder + u'/' + place.fileName); ++number)
@@ -78,7 +85,7 @@ ImportedListing ListingPlacement::Stage(ChannelPlace place, const QByteArray& by
     const QString path = folder + u'/' + place.fileName;
     taken_.insert(path);
     temporaries_.append(path + kTemporarySuffix);
-    WriteNewFile(path + kTemporarySuffix, bytes);
+    WriteNewFile(path + kTemporarySuffix, write);
     finalPaths_.append(path);
     return {place.classFolder, place.fileName};
 }

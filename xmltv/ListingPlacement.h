@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <functional>
 
+class QIODevice;
+
 // Where the listings of one import go on disk: each is written under a temporary name beside its
 // place in its class folder, and all are put in place together at the end.
 
@@ -31,8 +33,10 @@ public:
     ListingPlacement& operator=(const ListingPlacement&) = delete;
 
     // Writes a listing under a temporary name beside its place, making the class folder when
-    // needed. Two listings that the map gives the same file get "(2)", "(3)", … before ".txt".
-    // Throws Exception when the class folder is a link or no folder, or the file cannot be written.
+    // needed: `write` writes the file's bytes. Two listings that the map gives the same file get
+    // "(2)", "(3)", … before ".txt". Throws Exception when the class folder is a link or no folder,
+    // or the file cannot be written.
+    ImportedListing Stage(ChannelPlace place, const std::function<void(QIODevice& file)>& write);
     ImportedListing Stage(ChannelPlace place, const QByteArray& bytes);
 
     // Puts every staged file in place, all or none: the files go to the disk, then each is renamed

@@ -7,19 +7,33 @@
 #include <QDir>
 #include <QFile>
 
-QList<ImportedListing> ImportXmltvFeed(QIODevice& device, const QString& dataFolder, qint64 maxFeedBytes) {
-    const Feed feed = ReadXmltvFeed(device, maxFeedBytes);
+QList<ImportedListing> ImportXmltvFeed(QIODevice& device, const QString& dataFolder,
+                                       const XmltvImportOptions& options) {
+    ProgrammeSort programmes(dataFolder, options.sortMemoryBytes);
+    const QList<FeedChannel> channels = ReadFeed(device, programmes, options.maxFeedBytes);
     if (!QDir().mkpath(dataFolder))
         throw Exception(QStringLiteral("Cannot make the data folder \"%1\"").arg(dataFolder));
     const ChannelMap map = LoadChannelMap(dataFolder);
 
     QList<ImportedListing> listings;
     ListingPlacement placement(dataFolder);
-    for (const FeedChannel& channel : feed.channels)
-        listings.append(placement.Stage(map.Place(channel.id, channel.displayNames),
-                                        ListingFileBytes(ChannelTitleName(channel), channel.programmes)));
+    for (qsizetype i = 0; i < channels.size(); ++i) {
+        const FeedChannel& channel = channels[i];
+        listings.append(placement.Stage(map.Place(channel.id, channel.displayNames), [&](QIODevice& file) {
+            ListingWriter listing(file, ChannelTitleName(channel));
+            programmes.TakeChannel(i, [&](const ProgrammeSort::Sorted& programme) {
+                listing.Add(programme.date, programme.time, programme.titleUtf8);
+            });
+        }));
+    }
     placement.Commit();
     return listings;
+}
+
+QList<ImportedListing> ImportXmltvFeed(QIODevice& device, const QString& dataFolder, qint64 maxFeedBytes) {
+    XmltvImportOptions options;
+    options.maxFeedBytes = maxFeedBytes;
+    return ImportXmltvFeed(device, dataFolder, options);
 }
 
 namespace {
@@ -32,10 +46,11 @@ void OpenFeedFile(QFile& file) {
 
 } // namespace
 
-QList<ImportedListing> ImportXmltvFile(const QString& feedPath, const QString& dataFolder) {
+QList<ImportedListing> ImportXmltvFile(const QString& feedPath, const QString& dataFolder,
+                                       const XmltvImportOptions& options) {
     QFile file(feedPath);
     OpenFeedFile(file);
-    return ImportXmltvFeed(file, dataFolder);
+    return ImportXmltvFeed(file, dataFolder, options);
 }
 
 void CheckXmltvFile(const QString& feedPath) {

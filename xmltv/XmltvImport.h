@@ -2,6 +2,7 @@
 
 #include "xmltv/FeedReader.h"
 #include "xmltv/ListingPlacement.h"
+#include "xmltv/ProgrammeSort.h"
 
 #include <QList>
 #include <QString>
@@ -10,14 +11,24 @@ class QIODevice;
 
 // Turning an XMLTV feed into listing files, in the text shape of the schedule packages.
 
+struct XmltvImportOptions {
+    qint64 maxFeedBytes = kMaxFeedBytes;
+    // What the programmes may hold in memory while the feed is read (ProgrammeSort).
+    qint64 sortMemoryBytes = ProgrammeSort::kDefaultMemoryBytes;
+};
+
 // Reads the feed, places every channel with the data folder's channel map (written first when
-// missing) and writes its listing file into its class folder. All files are written under
+// missing) and writes its listing file into its class folder. The programmes stream through a
+// bounded sort, so memory stays bounded whatever the size of the feed. All files are written under
 // temporary names first and put in place only after the whole feed was read and written, all or
-// none (ListingPlacement::Commit), so a failure leaves every listing file as it was. Two channels that the
-// map gives the same file get "(2)", "(3)", … before ".txt". Throws Exception on any failure.
+// none (ListingPlacement::Commit), so a failure leaves every listing file as it was. Two channels
+// that the map gives the same file get "(2)", "(3)", … before ".txt". Throws Exception on any
+// failure.
 QList<ImportedListing> ImportXmltvFeed(QIODevice& device, const QString& dataFolder,
-                                       qint64 maxFeedBytes = kMaxFeedBytes);
-QList<ImportedListing> ImportXmltvFile(const QString& feedPath, const QString& dataFolder);
+                                       const XmltvImportOptions& options = {});
+QList<ImportedListing> ImportXmltvFeed(QIODevice& device, const QString& dataFolder, qint64 maxFeedBytes);
+QList<ImportedListing> ImportXmltvFile(const QString& feedPath, const QString& dataFolder,
+                                       const XmltvImportOptions& options = {});
 
 // Reads the whole feed as the import does and writes nothing: throws Exception for a feed that the
 // import would refuse (not an XMLTV document, not whole, malformed, beyond a bound).

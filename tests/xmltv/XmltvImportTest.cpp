@@ -6,6 +6,7 @@
 #include "tests/support/QtPrinters.h"
 #include "tests/xmltv/Gzip.h"
 #include "tests/xmltv/ImportFiles.h"
+#include "xmltv/ListingText.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -145,6 +146,17 @@ QByteArray GzipBomb(qint64 inflatedBytes) {
     return bomb;
 }
 
+// A data folder with one old listing: the feed is refused, and the listing stays the folder's one file.
+void ExpectRefusedLeavingTheOldListing(const QByteArray& feed, qint64 limit = kMaxFeedBytes) {
+    QTemporaryDir root;
+    const QString data = root.filePath("ZORQListTemp");
+    ASSERT_TRUE(QDir().mkpath(data + U(u"/央视频道")));
+    WriteFile(data + U(u"/央视频道/01.txt"), "old listing");
+    EXPECT_THROW(Import(feed, data, limit), Exception);
+    EXPECT_EQ(ReadFile(data + U(u"/央视频道/01.txt")), "old listing");
+    EXPECT_EQ(FilesBelow(root.path()), QStringList{U(u"ZORQListTemp/央视频道/01.txt")});
+}
+
 TEST(ImportXmltvFeed, HostileFeedsChangeNothing) {
     const QByteArray whole = U(kFeed).toUtf8();
     const struct {
@@ -164,13 +176,82 @@ TEST(ImportXmltvFeed, HostileFeedsChangeNothing) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
+        ExpectRefusedLeavingTheOldListing(c.bytes, c.limit);
+    }
+}
+
+// Feeds that are whole XMLTV but would make the reader hold more than it may.
+TEST(ImportXmltvFeed, AFeedBeyondTheReadersBoundsChangesNothing) {
+    const struct {
+        const char* what;
+        QByteArray bytes;
+    } cases[] = {
+        {"whitespace of 5 MiB between two elements", "<tv>" + QByteArray(5 << 20, ' ') + "</tv>"},
+        {"an attribute of 5 MiB", "<tv><channel id=\"" + QByteArray(5 << 20, 'x') + "\"/></tv>"},
+        {"channel ids of 9 Mi characters in all",
+         [] {
+             QByteArray feed = "<tv>";
+             for (int i = 0; i < 9; ++i)
+                 feed += "<channel id=\"" + QByteArray::number(i) + QByteArray(1 << 20, 'x') + "\"/>";
+             return feed + "</tv>";
+         }()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ExpectRefusedLeavingTheOldListing(c.bytes);
+    }
+}
+
+// Three channels whose programmes come interleaved and out of order, over three days, with starts
+// that repeat within a channel (their feed order must hold) and some with seconds.
+QByteArray InterleavedFeed() {
+    QByteArray feed = "<tv>";
+    for (int c = 0; c < 3; ++c)
+        feed += "<channel id=\"c" + QByteArray::number(c) + "\"><display-name>频道" + QByteArray::number(c) +
+                "</display-name></channel>";
+    constexpr qint64 kFiveMinutesInThreeDays = 864;
+    quint32 random = 12345;
+    for (int n = 0; n < 600; ++n) {
+        random = random * 1103515245 + 12345;
+        const QDateTime start =
+            QDateTime(QDate(2026, 12, 10), QTime(0, 0))
+                .addSecs(qint64(random >> 8) % kFiveMinutesInThreeDays * 300 + (n % 7 == 0 ? 15 : 0));
+        feed += "<programme start=\"" + start.toString(u"yyyyMMddHHmmss").toLatin1() + "\" channel=\"c" +
+                QByteArray::number((random >> 4) % 3) + "\"><title>节目" + QByteArray::number(n) +
+                "</title></programme>";
+    }
+    return feed + "</tv>";
+}
+
+TEST(ImportXmltvFeed, ListingsAreTheSameWhetherTheProgrammesFitInMemoryOrNot) {
+    const QByteArray feed = InterleavedFeed();
+    QBuffer whole(const_cast<QByteArray*>(&feed));
+    whole.open(QIODevice::ReadOnly);
+    QMap<QString, QByteArray> expected; // by file name: each listing from the feed held whole
+    for (const FeedChannel& channel : ReadXmltvFeed(whole).channels)
+        expected.insert(channel.displayNames.first() + u".txt"_qs,
+                        ListingFileBytes(ChannelTitleName(channel), channel.programmes));
+    ASSERT_EQ(expected.size(), 3);
+
+    // 64 bytes hold a programme or two: the programmes go to the disk in hundreds of batches.
+    QTemporaryDir spillFolder;
+    ProgrammeSort spilling(spillFolder.path(), 64);
+    whole.seek(0);
+    ReadFeed(whole, spilling);
+    EXPECT_GT(spilling.SpilledBatches(), 100);
+    EXPECT_TRUE(FilesBelow(spillFolder.path()).isEmpty()) << "the batches' file has no name";
+
+    for (const qint64 memory : {ProgrammeSort::kDefaultMemoryBytes, qint64(64)}) {
+        SCOPED_TRACE(memory);
         QTemporaryDir root;
-        const QString data = root.filePath("ZORQListTemp");
-        ASSERT_TRUE(QDir().mkpath(data + U(u"/央视频道")));
-        WriteFile(data + U(u"/央视频道/01.txt"), "old listing");
-        EXPECT_THROW(Import(c.bytes, data, c.limit), Exception);
-        EXPECT_EQ(ReadFile(data + U(u"/央视频道/01.txt")), "old listing");
-        EXPECT_EQ(FilesBelow(root.path()), QStringList{U(u"ZORQListTemp/央视频道/01.txt")});
+        QBuffer buffer(const_cast<QByteArray*>(&feed));
+        buffer.open(QIODevice::ReadOnly);
+        XmltvImportOptions options;
+        options.sortMemoryBytes = memory;
+        ImportXmltvFeed(buffer, root.path(), options);
+        for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+            EXPECT_EQ(ReadFile(root.filePath(U(u"数字频道/") + it.key())), it.value())
+                << it.key().toStdString();
     }
 }
 
