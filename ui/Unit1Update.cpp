@@ -37,10 +37,13 @@ void TakePackage(PackageStep step, const QString& path, I7zInArchivePtr& archive
     if (IsXmltvFile(path)) {
         // A feed is read whole before it may replace a package: a start that looks like XML says
         // little (a portal's XHTML page, an RSS document, a feed cut short).
+        // Reading a large feed takes a while: the window keeps answering, and a session's end stops it.
+        XmltvImportOptions options;
+        options.pump = ProcessPendingMessages;
         if (step == PackageStep::Check)
-            CheckXmltvFile(path);
+            CheckXmltvFile(path, options);
         else
-            ImportXmltvFile(path, DataFolder());
+            ImportXmltvFile(path, DataFolder(), options);
         return;
     }
     // Only the copy that start-up wrote is checked against the embedded library.

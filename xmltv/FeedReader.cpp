@@ -4,6 +4,7 @@
 #include "xmltv/FeedBytes.h"
 #include "xmltv/FeedDecoder.h"
 #include "xmltv/FeedEncoding.h"
+#include "xmltv/ImportPump.h"
 
 #include <QHash>
 #include <QXmlStreamReader>
@@ -83,8 +84,8 @@ struct FieldText {
 
 class FeedReader final {
 public:
-    explicit FeedReader(FeedProgrammeSink& sink) : sink_(sink) {}
-    QList<FeedChannel> Read(QIODevice& device, qint64 maxFeedBytes);
+    FeedReader(FeedProgrammeSink& sink, ImportPump* pump) : sink_(sink), pump_(pump) {}
+    QList<FeedChannel> Read(QIODevice& device, const FeedLimits& limits);
 
 private:
     void Hand(const QByteArray& piece, bool last);
@@ -100,6 +101,7 @@ private:
     std::unique_ptr<FeedBytes> bytes_;
     std::optional<FeedDecoder> decoder_;
     FeedProgrammeSink& sink_;
+    ImportPump* pump_;
     QList<FeedChannel> channels_;
     QHash<QString, qsizetype> channelIndex_;
     qsizetype channelText_ = 0;
@@ -134,8 +136,8 @@ void FeedReader::CountChannelText(qsizetype chars) {
             QStringLiteral("The feed's channels hold more than %1 characters").arg(kMaxChannelText));
 }
 
-QList<FeedChannel> FeedReader::Read(QIODevice& device, qint64 maxFeedBytes) {
-    bytes_ = std::make_unique<FeedBytes>(device, maxFeedBytes);
+QList<FeedChannel> FeedReader::Read(QIODevice& device, const FeedLimits& limits) {
+    bytes_ = std::make_unique<FeedBytes>(device, limits.feedBytes);
     xml_.setEntityExpansionLimit(kEntityExpansionLimit);
     QByteArray head;
     while (head.size() < kDeclarationWindow && !head.contains("?>")) {
@@ -170,6 +172,8 @@ QList<FeedChannel> FeedReader::Read(QIODevice& device, qint64 maxFeedBytes) {
                                 .arg(xml_.lineNumber()));
         }
         sinceToken = 0;
+        if (pump_)
+            pump_->Reached();
         if (token == QXmlStreamReader::StartElement)
             StartElement();
         else if (token == QXmlStreamReader::EndElement)
@@ -255,8 +259,9 @@ void FeedReader::EndElement() {
 
 } // namespace
 
-QList<FeedChannel> ReadFeed(QIODevice& device, FeedProgrammeSink& sink, qint64 maxFeedBytes) {
-    return FeedReader(sink).Read(device, maxFeedBytes);
+QList<FeedChannel> ReadFeed(QIODevice& device, FeedProgrammeSink& sink, const FeedLimits& limits,
+                            ImportPump* pump) {
+    return FeedReader(sink, pump).Read(device, limits);
 }
 
 Feed ReadXmltvFeed(QIODevice& device, qint64 maxFeedBytes) {
@@ -268,7 +273,7 @@ Feed ReadXmltvFeed(QIODevice& device, qint64 maxFeedBytes) {
             byChannel[channel].append(programme);
         }
     } collect;
-    Feed feed{ReadFeed(device, collect, maxFeedBytes)};
+    Feed feed{ReadFeed(device, collect, FeedLimits{maxFeedBytes})};
     for (qsizetype i = 0; i < collect.byChannel.size(); ++i)
         feed.channels[i].programmes = std::move(collect.byChannel[i]);
     return feed;

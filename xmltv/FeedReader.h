@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QTime>
 
+class ImportPump;
 class QIODevice;
 
 // Reading an XMLTV feed: its channels and their programmes.
@@ -40,9 +41,16 @@ protected:
     ~FeedProgrammeSink() = default;
 };
 
+// What a feed may hold; beyond it, the feed is refused.
+struct FeedLimits {
+    qint64 feedBytes = kMaxFeedBytes; // once inflated
+};
+
 // Reads a whole feed as ReadXmltvFeed does, handing each programme to `sink` as it comes instead of
-// keeping it. Returns the channels, their programmes left empty.
-QList<FeedChannel> ReadFeed(QIODevice& device, FeedProgrammeSink& sink, qint64 maxFeedBytes = kMaxFeedBytes);
+// keeping it, and passing a pump point after each piece of the document. Returns the channels,
+// their programmes left empty.
+QList<FeedChannel> ReadFeed(QIODevice& device, FeedProgrammeSink& sink, const FeedLimits& limits = {},
+                            ImportPump* pump = nullptr);
 
 // Reads a whole feed (plain or gzip, any encoding Qt reads, and GBK, GB2312 or GB18030 through the
 // code-page stand-in). Throws Exception when the data is not an XMLTV document, breaks off, is

@@ -2,6 +2,7 @@
 
 #include "platform/Exception.h"
 #include "xmltv/ChannelMap.h"
+#include "xmltv/ImportPump.h"
 #include "xmltv/ListingText.h"
 
 #include <QDir>
@@ -9,8 +10,9 @@
 
 QList<ImportedListing> ImportXmltvFeed(QIODevice& device, const QString& dataFolder,
                                        const XmltvImportOptions& options) {
+    ImportPump pump(options.pump, options.pumpInterval);
     ProgrammeSort programmes(dataFolder, options.sortMemoryBytes);
-    const QList<FeedChannel> channels = ReadFeed(device, programmes, options.maxFeedBytes);
+    const QList<FeedChannel> channels = ReadFeed(device, programmes, options.limits, &pump);
     if (!QDir().mkpath(dataFolder))
         throw Exception(QStringLiteral("Cannot make the data folder \"%1\"").arg(dataFolder));
     const ChannelMap map = LoadChannelMap(dataFolder);
@@ -23,8 +25,10 @@ QList<ImportedListing> ImportXmltvFeed(QIODevice& device, const QString& dataFol
             ListingWriter listing(file, ChannelTitleName(channel));
             programmes.TakeChannel(i, [&](const ProgrammeSort::Sorted& programme) {
                 listing.Add(programme.date, programme.time, programme.titleUtf8);
+                pump.Reached();
             });
         }));
+        pump.Reached();
     }
     placement.Commit();
     return listings;
@@ -32,7 +36,7 @@ QList<ImportedListing> ImportXmltvFeed(QIODevice& device, const QString& dataFol
 
 QList<ImportedListing> ImportXmltvFeed(QIODevice& device, const QString& dataFolder, qint64 maxFeedBytes) {
     XmltvImportOptions options;
-    options.maxFeedBytes = maxFeedBytes;
+    options.limits.feedBytes = maxFeedBytes;
     return ImportXmltvFeed(device, dataFolder, options);
 }
 
@@ -53,11 +57,12 @@ QList<ImportedListing> ImportXmltvFile(const QString& feedPath, const QString& d
     return ImportXmltvFeed(file, dataFolder, options);
 }
 
-void CheckXmltvFile(const QString& feedPath) {
+void CheckXmltvFile(const QString& feedPath, const XmltvImportOptions& options) {
     struct Discard final : FeedProgrammeSink {
         void Programme(qsizetype, const FeedProgramme&) override {}
     } discard;
+    ImportPump pump(options.pump, options.pumpInterval);
     QFile file(feedPath);
     OpenFeedFile(file);
-    ReadFeed(file, discard);
+    ReadFeed(file, discard, options.limits, &pump);
 }

@@ -7,14 +7,21 @@
 #include <QList>
 #include <QString>
 
+#include <chrono>
+#include <functional>
+
 class QIODevice;
 
 // Turning an XMLTV feed into listing files, in the text shape of the schedule packages.
 
 struct XmltvImportOptions {
-    qint64 maxFeedBytes = kMaxFeedBytes;
+    FeedLimits limits;
     // What the programmes may hold in memory while the feed is read (ProgrammeSort).
     qint64 sortMemoryBytes = ProgrammeSort::kDefaultMemoryBytes;
+    // Runs at the import's pump points, at most `pumpInterval` apart (ImportPump); an abort
+    // request ends the import there with AbortedError, before any listing is replaced.
+    std::function<void()> pump;
+    std::chrono::milliseconds pumpInterval{50};
 };
 
 // Reads the feed, places every channel with the data folder's channel map (written first when
@@ -32,4 +39,4 @@ QList<ImportedListing> ImportXmltvFile(const QString& feedPath, const QString& d
 
 // Reads the whole feed as the import does and writes nothing: throws Exception for a feed that the
 // import would refuse (not an XMLTV document, not whole, malformed, beyond a bound).
-void CheckXmltvFile(const QString& feedPath);
+void CheckXmltvFile(const QString& feedPath, const XmltvImportOptions& options = {});

@@ -1,6 +1,7 @@
 #include "xmltv/XmltvImport.h"
 
 #include "catalogue/ListingFile.h"
+#include "platform/AbortRequest.h"
 #include "platform/Exception.h"
 #include "tests/support/EncodeGbk.h"
 #include "tests/support/QtPrinters.h"
@@ -10,6 +11,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -254,6 +256,53 @@ TEST(ImportXmltvFeed, ListingsAreTheSameWhetherTheProgrammesFitInMemoryOrNot) {
                 << it.key().toStdString();
     }
 }
+
+TEST(ImportXmltvFeed, PumpsWhileItWorksAndAnAbortReplacesNoListing) {
+    const QByteArray feed = InterleavedFeed();
+    const auto import = [&feed](const QString& data, const std::function<void()>& pump) {
+        QBuffer buffer(const_cast<QByteArray*>(&feed));
+        buffer.open(QIODevice::ReadOnly);
+        XmltvImportOptions options;
+        options.pump = pump;
+        options.pumpInterval = std::chrono::milliseconds(0);
+        ImportXmltvFeed(buffer, data, options);
+    };
+    QTemporaryDir whole;
+    int pumps = 0;
+    import(whole.path(), [&] { ++pumps;
+});
+EXPECT_GT(pumps, 2 * 600) << "pumps while it reads and while it writes each programme";
+
+const struct {
+    const char* what;
+    std::function<bool(const QString& data, int pumps)> abortNow;
+} cases[] = {
+    {"while the feed is read", [](const QString&, int pumped) { return pumped == 3; }},
+    {"while the listings are written",
+     [](const QString& data, int) { return !FilesBelow(data).filter(u".xmltv-part"_qs).isEmpty(); }},
+};
+for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    QTemporaryDir data;
+    ASSERT_TRUE(QDir().mkpath(data.filePath(U(u"数字频道"))));
+    WriteFile(data.filePath(U(u"数字频道/频道0.txt")), "old listing");
+    const auto clear = qScopeGuard(ClearAbortRequest);
+    int pumped = 0, pumpsAfterAbort = 0;
+    EXPECT_THROW(import(data.path(),
+                        [&] {
+                            if (AbortRequested())
+                                ++pumpsAfterAbort;
+                            else if (c.abortNow(data.path(), ++pumped))
+                                RequestAbort(); // the session ends
+                        }),
+                 AbortedError);
+    EXPECT_TRUE(AbortRequested());
+    EXPECT_EQ(pumpsAfterAbort, 0) << "nothing pumps after the abort";
+    EXPECT_EQ(ReadFile(data.filePath(U(u"数字频道/频道0.txt"))), "old listing");
+    EXPECT_EQ(FilesBelow(data.path()).filter(u".txt"_qs), QStringList{U(u"数字频道/频道0.txt")});
+    EXPECT_EQ(FilesBelow(data.path()).filter(u".xmltv-"_qs), QStringList());
+}
+} // namespace
 
 TEST(ImportXmltvFeed, NamesStayInsideTheDataFolder) {
     QTemporaryDir root;
