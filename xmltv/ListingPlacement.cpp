@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -62,6 +63,24 @@ QString NumberedFileName(const QString& fileName, int number) {
 
 } // namespace
 
+QString ListingNames::Claim(const QString& folder, const QString& fileName) {
+    const QString wanted = folder + u'/' + fileName;
+    if (!taken_.contains(wanted)) {
+        taken_.insert(wanted);
+        return fileName;
+    }
+    int& number = nextNumber_[wanted];
+    number = std::max(number, 2);
+    for (;; ++number) {
+        QString numbered = NumberedFileName(fileName, number);
+        if (!taken_.contains(folder + u'/' + numbered)) {
+            taken_.insert(folder + u'/' + numbered);
+            ++number;
+            return numbered;
+        }
+    }
+}
+
 ListingPlacement::ListingPlacement(QString dataFolder, RenameFunction rename)
     : dataFolder_(std::move(dataFolder)), rename_(std::move(rename)) {}
 
@@ -79,11 +98,8 @@ ImportedListing ListingPlacement::Stage(ChannelPlace place, const QByteArray& by
 ImportedListing ListingPlacement::Stage(ChannelPlace place,
                                         const std::function<void(QIODevice& file)>& write) {
     const QString folder = ClassFolderPath(dataFolder_, place.classFolder);
-    const QString wanted = place.fileName;
-    for (int number = 2; taken_.contains(folder + u'/' + place.fileName); ++number)
-        place.fileName = NumberedFileName(wanted, number);
+    place.fileName = names_.Claim(folder, place.fileName);
     const QString path = folder + u'/' + place.fileName;
-    taken_.insert(path);
     temporaries_.append(path + kTemporarySuffix);
     WriteNewFile(path + kTemporarySuffix, write);
     finalPaths_.append(path);

@@ -3,6 +3,7 @@
 #include "xmltv/ChannelMap.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -19,6 +20,19 @@ class QIODevice;
 struct ImportedListing {
     QString classFolder;
     QString fileName;
+};
+
+// The file names of one import's listings. A name already given in its folder gets "(2)", "(3)", …
+// before its ending, the first number not given yet; numbering goes on where it stopped, so n
+// listings of one name take linear time.
+class ListingNames final {
+public:
+    // The name the listing `fileName` of `folder` gets.
+    QString Claim(const QString& folder, const QString& fileName);
+
+private:
+    QSet<QString> taken_;            // folder/name
+    QHash<QString, int> nextNumber_; // folder/name as wanted → the number to try next
 };
 
 class ListingPlacement final {
@@ -52,7 +66,7 @@ private:
 
     QString dataFolder_;
     QStringList finalPaths_;
-    QSet<QString> taken_;
+    ListingNames names_;
     QStringList temporaries_;
     QSet<QString> previous_; // final paths whose listing has a second name to be put back from
     RenameFunction rename_;

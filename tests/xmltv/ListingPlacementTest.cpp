@@ -59,3 +59,23 @@ TEST(ListingPlacement, ARenameThatFailsPutsBackTheListingsAlreadyReplaced) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(ListingNames, ListingsOfOneNameAreNumberedInLinearTime) {
+    ListingNames names;
+    const QString folder = u"/data/数字频道"_qs;
+    // A name the map gives outright is not given again by the numbering.
+    EXPECT_EQ(names.Claim(folder, U(u"同名(3).txt")), U(u"同名(3).txt"));
+    EXPECT_EQ(names.Claim(folder, U(u"同名.txt")), U(u"同名.txt"));
+    EXPECT_EQ(names.Claim(folder, U(u"同名.txt")), U(u"同名(2).txt"));
+    EXPECT_EQ(names.Claim(folder, U(u"同名.txt")), U(u"同名(4).txt"));
+    EXPECT_EQ(names.Claim(u"/data/地方频道"_qs, U(u"同名.txt")), U(u"同名.txt"));
+    EXPECT_EQ(names.Claim(folder, u"noending"_qs), u"noending"_qs);
+    EXPECT_EQ(names.Claim(folder, u"noending"_qs), u"noending(2)"_qs);
+    // 20,000 channels of one name; numbered from 2 up each time, they took minutes.
+    for (int number = 5; number <= 20'000; ++number)
+        ASSERT_EQ(names.Claim(folder, U(u"同名.txt")), U(u"同名(%1).txt").arg(number));
+}
+
+} // namespace
