@@ -84,8 +84,9 @@ struct FieldText {
 
 class FeedReader final {
 public:
-    FeedReader(FeedProgrammeSink& sink, ImportPump* pump) : sink_(sink), pump_(pump) {}
-    QList<FeedChannel> Read(QIODevice& device, const FeedLimits& limits);
+    FeedReader(FeedProgrammeSink& sink, const FeedLimits& limits, ImportPump* pump)
+        : sink_(sink), limits_(limits), pump_(pump) {}
+    QList<FeedChannel> Read(QIODevice& device);
 
 private:
     void Hand(const QByteArray& piece, bool last);
@@ -101,6 +102,7 @@ private:
     std::unique_ptr<FeedBytes> bytes_;
     std::optional<FeedDecoder> decoder_;
     FeedProgrammeSink& sink_;
+    const FeedLimits limits_;
     ImportPump* pump_;
     QList<FeedChannel> channels_;
     QHash<QString, qsizetype> channelIndex_;
@@ -136,8 +138,8 @@ void FeedReader::CountChannelText(qsizetype chars) {
             QStringLiteral("The feed's channels hold more than %1 characters").arg(kMaxChannelText));
 }
 
-QList<FeedChannel> FeedReader::Read(QIODevice& device, const FeedLimits& limits) {
-    bytes_ = std::make_unique<FeedBytes>(device, limits.feedBytes);
+QList<FeedChannel> FeedReader::Read(QIODevice& device) {
+    bytes_ = std::make_unique<FeedBytes>(device, limits_.feedBytes);
     xml_.setEntityExpansionLimit(kEntityExpansionLimit);
     QByteArray head;
     while (head.size() < kDeclarationWindow && !head.contains("?>")) {
@@ -200,6 +202,8 @@ void FeedReader::StartElement() {
             return;
         channel_ = channelIndex_.value(id, -1);
         if (channel_ < 0) {
+            if (channels_.size() >= limits_.channels)
+                throw Exception(QStringLiteral("The feed has more than %1 channels").arg(limits_.channels));
             CountChannelText(kChannelOverheadChars + id.size());
             channel_ = channels_.size();
             channelIndex_.insert(id, channel_);
@@ -261,7 +265,7 @@ void FeedReader::EndElement() {
 
 QList<FeedChannel> ReadFeed(QIODevice& device, FeedProgrammeSink& sink, const FeedLimits& limits,
                             ImportPump* pump) {
-    return FeedReader(sink, pump).Read(device, limits);
+    return FeedReader(sink, limits, pump).Read(device);
 }
 
 Feed ReadXmltvFeed(QIODevice& device, qint64 maxFeedBytes) {

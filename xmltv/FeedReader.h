@@ -44,6 +44,8 @@ protected:
 // What a feed may hold; beyond it, the feed is refused.
 struct FeedLimits {
     qint64 feedBytes = kMaxFeedBytes; // once inflated
+    // Each channel becomes a file; a feed of more would fill the class folders.
+    qsizetype channels = 10'000;
 };
 
 // Reads a whole feed as ReadXmltvFeed does, handing each programme to `sink` as it comes instead of

@@ -237,8 +237,9 @@ int ConvertAndMeasure(const QString& feed, int channelBound) {
     timer.start();
     QString outcome;
     try {
-        static_cast<void>(channelBound); // no bound on channels yet
-        outcome = QStringLiteral("%1 listings").arg(ImportXmltvFile(feed, data.path()).size());
+        XmltvImportOptions options;
+        options.limits.channels = channelBound;
+        outcome = QStringLiteral("%1 listings").arg(ImportXmltvFile(feed, data.path(), options).size());
     } catch (const Exception& error) {
         outcome = QStringLiteral("refused: %1").arg(error.what());
     }

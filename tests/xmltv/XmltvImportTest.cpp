@@ -190,6 +190,13 @@ TEST(ImportXmltvFeed, AFeedBeyondTheReadersBoundsChangesNothing) {
     } cases[] = {
         {"whitespace of 5 MiB between two elements", "<tv>" + QByteArray(5 << 20, ' ') + "</tv>"},
         {"an attribute of 5 MiB", "<tv><channel id=\"" + QByteArray(5 << 20, 'x') + "\"/></tv>"},
+        {"10,001 channels",
+         [] {
+             QByteArray feed = "<tv>";
+             for (int i = 0; i < 10'001; ++i)
+                 feed += "<channel id=\"" + QByteArray::number(i) + "\"/>";
+             return feed + "</tv>";
+         }()},
         {"channel ids of 9 Mi characters in all",
          [] {
              QByteArray feed = "<tv>";
@@ -303,6 +310,24 @@ for (const auto& c : cases) {
     EXPECT_EQ(FilesBelow(data.path()).filter(u".xmltv-"_qs), QStringList());
 }
 } // namespace
+
+TEST(ImportXmltvFeed, TheBoundOnChannelsIsSettable) {
+    const QByteArray feed = "<tv><channel id=\"a\"/><channel id=\"b\"/><channel id=\"c\"/></tv>";
+    for (const qsizetype bound : {2, 3}) {
+        SCOPED_TRACE(bound);
+        QTemporaryDir data;
+        QBuffer buffer(const_cast<QByteArray*>(&feed));
+        buffer.open(QIODevice::ReadOnly);
+        XmltvImportOptions options;
+        options.limits.channels = bound;
+        if (bound < 3) {
+            EXPECT_THROW(ImportXmltvFeed(buffer, data.path(), options), Exception);
+            EXPECT_EQ(FilesBelow(data.path()), QStringList());
+        } else {
+            EXPECT_EQ(ImportXmltvFeed(buffer, data.path(), options).size(), 3);
+        }
+    }
+}
 
 TEST(ImportXmltvFeed, NamesStayInsideTheDataFolder) {
     QTemporaryDir root;
