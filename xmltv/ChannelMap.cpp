@@ -2,6 +2,7 @@
 
 #include "catalogue/CatalogueWalk.h"
 #include "catalogue/ChannelNames.h"
+#include "catalogue/ListingFile.h"
 #include "platform/Exception.h"
 
 #include <QDir>
@@ -17,6 +18,8 @@ namespace {
 Q_LOGGING_CATEGORY(lcChannelMap, "pelnavi.xmltv.channelmap")
 
 constexpr qsizetype kMaxFileNameBytes = 120;
+// Lines that are no rule are named in the log up to this many; the rest are only counted.
+constexpr int kReportedLinesLeftOut = 10;
 
 bool HasChinese(QStringView text) {
     for (const QChar c : text) {
@@ -59,9 +62,10 @@ bool IsPlainName(QStringView name) {
     return true;
 }
 
-ChannelMap ChannelMap::Parse(QStringView text) {
+ChannelMap ChannelMap::Parse(QStringView text, qsizetype maxRules) {
     ChannelMap map;
     int lineNumber = 0;
+    int leftOut = 0;
     for (QStringView line : text.tokenize(u'\n')) {
         ++lineNumber;
         if (line.endsWith(u'\r'))
@@ -82,15 +86,23 @@ ChannelMap ChannelMap::Parse(QStringView text) {
         if (usable && pattern.size() >= 2 && pattern.startsWith(u'/') && pattern.endsWith(u'/')) {
             rule.pattern = QRegularExpression(pattern.sliced(1, pattern.size() - 2).toString());
             usable = rule.pattern->isValid();
+            if (usable)
+                rule.pattern->optimize(); // compiled here once, not at its first match
         } else {
             rule.substring = pattern.toString();
         }
         if (!usable) {
-            qCWarning(lcChannelMap) << "channel map line" << lineNumber << "is not a rule, left out:" << line;
+            if (++leftOut <= kReportedLinesLeftOut)
+                qCWarning(lcChannelMap)
+                    << "channel map line" << lineNumber << "is not a rule, left out:" << line;
             continue;
         }
+        if (map.rules_.size() == maxRules)
+            throw Exception(QStringLiteral("The channel map has more than %1 rules").arg(maxRules));
         map.rules_.append(std::move(rule));
     }
+    if (leftOut > kReportedLinesLeftOut)
+        qCWarning(lcChannelMap) << leftOut << "lines of the channel map are not rules and were left out";
     return map;
 }
 
@@ -182,15 +194,20 @@ QString DefaultChannelMapText() {
 ChannelMap LoadChannelMap(const QString& dataFolder) {
     const QString path = QDir(dataFolder).filePath(QString::fromUtf16(kChannelMapFileName));
     RenameOldChannelMap(dataFolder, path);
-    if (!QFile::exists(path)) {
+    // Whatever stands there, a link that leads nowhere too, is the user's: never written through.
+    if (!EntryExists(path)) {
         QSaveFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(DefaultChannelMapText().toUtf8()) < 0 ||
             !file.commit())
             throw Exception(QStringLiteral("Cannot write the channel map \"%1\"").arg(path));
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Exception(
-            QStringLiteral("Cannot read the channel map \"%1\": %2").arg(path, file.errorString()));
-    return ChannelMap::Parse(QString::fromUtf8(file.readAll()));
+    // Only a regular file of a bounded size: a FIFO would block the update, a link to a device
+    // would never end.
+    try {
+        return ChannelMap::Parse(QString::fromUtf8(ReadListingFile(path, kMaxChannelMapBytes)));
+    } catch (const Exception& error) {
+        qCWarning(lcChannelMap).noquote()
+            << "the channel map" << path << "is not used, the default rules are:" << error.what();
+        return ChannelMap::Parse(DefaultChannelMapText());
+    }
 }

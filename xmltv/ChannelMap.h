@@ -30,9 +30,14 @@ struct ChannelPlace {
     QString fileName;
 };
 
+// A map larger than either is not used: the default rules take its place.
+inline constexpr qint64 kMaxChannelMapBytes = qint64(1) << 20;
+inline constexpr qsizetype kMaxChannelMapRules = 10'000;
+
 class ChannelMap final {
 public:
-    static ChannelMap Parse(QStringView text);
+    // Throws Exception when the text holds more than `maxRules` rules.
+    static ChannelMap Parse(QStringView text, qsizetype maxRules = kMaxChannelMapRules);
 
     // The class folder and listing-file name for a channel. Without a file name in the rule the
     // file is named after the channel (ListingFileNameFor); a channel that no rule matches goes to
@@ -57,7 +62,8 @@ private:
 QString DefaultChannelMapText();
 
 // Reads the map of a data folder, first writing the default file when there is none (or renaming
-// the map of the old name). A file that cannot be read throws Exception.
+// the map of the old name). A map that is no regular file, that cannot be read or that goes beyond
+// a bound is reported in the log and the default rules are used instead.
 ChannelMap LoadChannelMap(const QString& dataFolder);
 
 // The name a channel's listing file gets when no rule names it: its first display name with a

@@ -4,6 +4,7 @@
 #include "tests/support/Files.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/UnresolvableHost.h"
+#include "tests/support/WarningRecorder.h"
 #include "tests/support/ZipWriter.h"
 #include "tests/ui/WindowFixture.h"
 
@@ -530,30 +531,6 @@ TEST_F(ExtractionStepTest, APackageInTheDataFolderIsUnpackedAndTheListRebuilt) {
               EncodeGbk(QStringLiteral("20:00 快乐大本营\r\n")));
     EXPECT_FALSE(LibraryIsLoaded()) << "the library is loaded only while the step runs";
 }
-
-// Records the warnings logged while it lives, as "category: message".
-class WarningRecorder final {
-public:
-    WarningRecorder() {
-        recorder_ = this;
-        previous_ = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context,
-                                              const QString& text) {
-            if (type == QtWarningMsg)
-                recorder_->warnings << QString::fromLatin1(context.category) + QStringLiteral(": ") + text;
-        });
-    }
-    ~WarningRecorder() {
-        qInstallMessageHandler(previous_);
-        recorder_ = nullptr;
-    }
-    WarningRecorder(const WarningRecorder&) = delete;
-    WarningRecorder& operator=(const WarningRecorder&) = delete;
-    QStringList warnings;
-
-private:
-    static inline WarningRecorder* recorder_ = nullptr;
-    QtMessageHandler previous_ = nullptr;
-};
 
 TEST_F(ExtractionStepTest, AMissingPackageStopsWithTheUnpackFailure) {
     WriteDataFile(QStringLiteral("央视频道/01.txt"), "x");
