@@ -24,9 +24,11 @@ QByteArray DeclaredEncoding(QByteArrayView head) {
 }
 
 FeedCodePage DeclaredCodePage(QByteArrayView head) {
-    static const QByteArray kNames[] = {"gbk",         "gb2312", "gb18030", "cp936",   "ms936",
-                                        "windows-936", "x-gbk",  "euc-cn",  "csgb2312"};
+    static const QByteArray kGbkNames[] = {"gbk",         "gb2312", "cp936",  "ms936",
+                                           "windows-936", "x-gbk",  "euc-cn", "csgb2312"};
     const QByteArray name = DeclaredEncoding(head);
-    return std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames) ? FeedCodePage::Gbk
-                                                                                     : FeedCodePage::None;
+    if (name == "gb18030")
+        return FeedCodePage::Gb18030;
+    const bool gbk = std::find(std::begin(kGbkNames), std::end(kGbkNames), name) != std::end(kGbkNames);
+    return gbk ? FeedCodePage::Gbk : FeedCodePage::None;
 }

@@ -14,8 +14,9 @@ inline constexpr qsizetype kDeclarationWindow = 1024;
 QByteArray DeclaredEncoding(QByteArrayView head);
 
 enum class FeedCodePage {
-    None, // Qt's reader takes the bytes as they are
-    Gbk,  // GBK, GB2312 and GB18030, read through code page 936
+    None,    // Qt's reader takes the bytes as they are
+    Gbk,     // GBK and GB2312, read through code page 936
+    Gb18030, // GB18030, a superset of GBK with four-byte sequences
 };
 
 // The code page the feed must be decoded from before Qt's reader sees it.

@@ -149,8 +149,8 @@ QList<FeedChannel> FeedReader::Read(QIODevice& device) {
         head += piece;
     }
     // Qt reads only the Unicode encodings; text handed over decoded skips the declaration.
-    if (DeclaredCodePage(head) != FeedCodePage::None)
-        decoder_.emplace();
+    if (const FeedCodePage codePage = DeclaredCodePage(head); codePage != FeedCodePage::None)
+        decoder_.emplace(codePage);
     Hand(head, head.isEmpty());
     bool more = !head.isEmpty();
     qint64 sinceToken = head.size(); // bytes handed to the reader since its last token

@@ -54,8 +54,9 @@ struct FeedLimits {
 QList<FeedChannel> ReadFeed(QIODevice& device, FeedProgrammeSink& sink, const FeedLimits& limits = {},
                             ImportPump* pump = nullptr);
 
-// Reads a whole feed (plain or gzip, any encoding Qt reads, and GBK, GB2312 or GB18030 through the
-// code-page stand-in). Throws Exception when the data is not an XMLTV document, breaks off, is
-// malformed, expands entities beyond a small limit, or exceeds `maxFeedBytes` inflated. Programmes
-// of channels that were never declared, without a usable start or without a title are left out.
+// Reads a whole feed (plain or gzip, any encoding Qt reads, GBK and GB2312 through code page 936,
+// GB18030 through its own decoder). Throws Exception when the data is not an XMLTV document, breaks
+// off, is malformed, expands entities beyond a small limit, or exceeds `maxFeedBytes` inflated.
+// Programmes of channels that were never declared, without a usable start or without a title are
+// left out.
 Feed ReadXmltvFeed(QIODevice& device, qint64 maxFeedBytes = kMaxFeedBytes);

@@ -100,31 +100,63 @@ TEST(ImportXmltvFeed, EncodingsAndCompression) {
     }
 }
 
+// A sequential device that hands out one byte at a time: every character of several bytes arrives
+// in pieces.
+class Trickle final : public QIODevice {
+public:
+    explicit Trickle(QByteArray bytes) : bytes_(std::move(bytes)) { open(QIODevice::ReadOnly); }
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override { return bytes_.size() - at_ + QIODevice::bytesAvailable(); }
+
+protected:
+    qint64 readData(char* data, qint64 size) override {
+        if (at_ >= bytes_.size() || size == 0)
+            return at_ >= bytes_.size() ? -1 : 0;
+        *data = bytes_[at_++];
+        return 1;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QByteArray bytes_;
+    qsizetype at_ = 0;
+};
+
 TEST(ImportXmltvFeed, GbkCharactersSplitBetweenReads) {
-    // One byte at a time through a sequential device: every two-byte character arrives in halves.
-    class Trickle final : public QIODevice {
-    public:
-        explicit Trickle(QByteArray bytes) : bytes_(std::move(bytes)) { open(QIODevice::ReadOnly); }
-        bool isSequential() const override { return true; }
-        qint64 bytesAvailable() const override { return bytes_.size() - at_ + QIODevice::bytesAvailable(); }
-
-    protected:
-        qint64 readData(char* data, qint64 size) override {
-            if (at_ >= bytes_.size() || size == 0)
-                return at_ >= bytes_.size() ? -1 : 0;
-            *data = bytes_[at_++];
-            return 1;
-        }
-        qint64 writeData(const char*, qint64) override { return -1; }
-
-    private:
-        QByteArray bytes_;
-        qsizetype at_ = 0;
-    };
     Trickle feed(EncodeGbk(u"<?xml version=\"1.0\" encoding=\"GBK\"?>\n"_qs + U(kFeed)));
     QTemporaryDir root;
     ImportXmltvFeed(feed, root.path());
     EXPECT_EQ(ReadFile(root.filePath(U(u"央视频道/01.txt"))), Cctv1Listing());
+}
+
+TEST(ImportXmltvFeed, Gb18030FeedsKeepTheirFourByteCharactersAndTheEuroSign) {
+    const QString tibetan = U(u"བོད་ལྗོངས་");
+    const QString uyghur = U(u"شىنجاڭ تېلېۋىزىيەسى");
+    const QByteArray bytes =
+        EncodeIn("GB18030", u"<?xml version=\"1.0\" encoding=\"GB18030\"?>\n<tv>"
+                            u"<channel id=\"xz\"><display-name>%1</display-name></channel>"
+                            u"<channel id=\"xj\"><display-name>%2</display-name></channel>"
+                            u"<programme start=\"20261210190000 +0800\" channel=\"xz\">"
+                            u"<title>欧元€汇率 新闻</title></programme>"
+                            u"<programme start=\"20261210200000 +0800\" channel=\"xj\">"
+                            u"<title>%2</title></programme></tv>"_qs.arg(tibetan, uyghur));
+    ASSERT_TRUE(bytes.contains("\xA2\xE3")) << "the euro sign of GB18030";
+    for (const bool trickle : {false, true}) {
+        SCOPED_TRACE(trickle ? "one byte at a time" : "whole");
+        QTemporaryDir root;
+        QBuffer whole;
+        whole.setData(bytes);
+        whole.open(QIODevice::ReadOnly);
+        Trickle pieces(bytes);
+        ImportXmltvFeed(trickle ? static_cast<QIODevice&>(pieces) : whole, root.path());
+        EXPECT_EQ(
+            DecodeListing(ReadFile(root.filePath(U(u"数字频道/") + tibetan + u".txt"_qs))),
+            (QStringList{
+                tibetan + U(u" 一周节目预告"), {}, U(u"2026-12-10 星期四"), U(u"19:00 欧元€汇率 新闻")}));
+        EXPECT_EQ(
+            DecodeListing(ReadFile(root.filePath(U(u"数字频道/") + uyghur + u".txt"_qs))),
+            (QStringList{uyghur + U(u" 一周节目预告"), {}, U(u"2026-12-10 星期四"), U(u"20:00 ") + uyghur}));
+    }
 }
 
 QByteArray BillionLaughs() {
