@@ -308,40 +308,39 @@ TEST(ImportXmltvFeed, PumpsWhileItWorksAndAnAbortReplacesNoListing) {
     };
     QTemporaryDir whole;
     int pumps = 0;
-    import(whole.path(), [&] { ++pumps;
-});
-EXPECT_GT(pumps, 2 * 600) << "pumps while it reads and while it writes each programme";
+    const auto count = [&pumps] { ++pumps; };
+    import(whole.path(), count);
+    EXPECT_GT(pumps, 2 * 600) << "pumps while it reads and while it writes each programme";
 
-const struct {
-    const char* what;
-    std::function<bool(const QString& data, int pumps)> abortNow;
-} cases[] = {
-    {"while the feed is read", [](const QString&, int pumped) { return pumped == 3; }},
-    {"while the listings are written",
-     [](const QString& data, int) { return !FilesBelow(data).filter(u".xmltv-part"_qs).isEmpty(); }},
-};
-for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    QTemporaryDir data;
-    ASSERT_TRUE(QDir().mkpath(data.filePath(U(u"数字频道"))));
-    WriteFile(data.filePath(U(u"数字频道/频道0.txt")), "old listing");
-    const auto clear = qScopeGuard(ClearAbortRequest);
-    int pumped = 0, pumpsAfterAbort = 0;
-    EXPECT_THROW(import(data.path(),
-                        [&] {
-                            if (AbortRequested())
-                                ++pumpsAfterAbort;
-                            else if (c.abortNow(data.path(), ++pumped))
-                                RequestAbort(); // the session ends
-                        }),
-                 AbortedError);
-    EXPECT_TRUE(AbortRequested());
-    EXPECT_EQ(pumpsAfterAbort, 0) << "nothing pumps after the abort";
-    EXPECT_EQ(ReadFile(data.filePath(U(u"数字频道/频道0.txt"))), "old listing");
-    EXPECT_EQ(FilesBelow(data.path()).filter(u".txt"_qs), QStringList{U(u"数字频道/频道0.txt")});
-    EXPECT_EQ(FilesBelow(data.path()).filter(u".xmltv-"_qs), QStringList());
+    const struct {
+        const char* what;
+        std::function<bool(const QString& data, int pumps)> abortNow;
+    } cases[] = {
+        {"while the feed is read", [](const QString&, int pumped) { return pumped == 3; }},
+        {"while the listings are written",
+         [](const QString& data, int) { return !FilesBelow(data).filter(u".xmltv-part"_qs).isEmpty(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir data;
+        ASSERT_TRUE(QDir().mkpath(data.filePath(U(u"数字频道"))));
+        WriteFile(data.filePath(U(u"数字频道/频道0.txt")), "old listing");
+        const auto clear = qScopeGuard(ClearAbortRequest);
+        int pumped = 0, pumpsAfterAbort = 0;
+        const auto pump = [&] {
+            if (AbortRequested())
+                ++pumpsAfterAbort;
+            else if (c.abortNow(data.path(), ++pumped))
+                RequestAbort(); // the session ends
+        };
+        EXPECT_THROW(import(data.path(), pump), AbortedError);
+        EXPECT_TRUE(AbortRequested());
+        EXPECT_EQ(pumpsAfterAbort, 0) << "nothing pumps after the abort";
+        EXPECT_EQ(ReadFile(data.filePath(U(u"数字频道/频道0.txt"))), "old listing");
+        EXPECT_EQ(FilesBelow(data.path()).filter(u".txt"_qs), QStringList{U(u"数字频道/频道0.txt")});
+        EXPECT_EQ(FilesBelow(data.path()).filter(u".xmltv-"_qs), QStringList());
+    }
 }
-} // namespace
 
 TEST(ImportXmltvFeed, TheBoundOnChannelsIsSettable) {
     const QByteArray feed = "<tv><channel id=\"a\"/><channel id=\"b\"/><channel id=\"c\"/></tv>";
