@@ -16,5 +16,5 @@ public:
 private:
     std::function<void()> pump_;
     std::chrono::milliseconds interval_;
-    std::chrono::steady_clock::time_point last_;
+    std::chrono::nanoseconds last_; // on the coarse monotonic clock
 };
