@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -19,10 +20,13 @@ namespace {
 int gSignalPipe[2] = {-1, -1};
 
 void ForwardSignal(int) {
+    // The interrupted code may be about to read errno: the write below must not change it.
+    const int savedErrno = errno;
     // A fetch or extraction in progress gives up at its next pump point, where the pipe is read.
     RequestAbort();
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(gSignalPipe[1], &byte, 1);
+    errno = savedErrno;
 }
 
 // A desktop session that ends (SIGTERM) or a Ctrl+C closes the window like its close box does, and
@@ -61,8 +65,13 @@ QStringList ProgramArguments(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     const QStringList arguments = ProgramArguments(argc, argv);
-    // Only one copy per login: a second start ends here, silently, before it needs a display.
-    InstanceGuard guard(QString::fromUtf8(kApplicationTitle));
+    const QString executable = ExecutablePath();
+    const QString appPath = DirectoryWithDelimiter(executable);
+    const ProgramMode mode = DecideProgramMode(appPath, BuiltForInstallation());
+    // Only one copy per login, and one per portable folder: a second start ends here, silently,
+    // before it needs a display.
+    InstanceGuard guard(QString::fromUtf8(kApplicationTitle), {},
+                        mode == ProgramMode::Portable ? appPath : QString());
     if (guard.outcome() == InstanceGuard::Outcome::NoHandle) {
         // Still no window, but the user learns why nothing started.
         std::fprintf(stderr, "%s: %s\n", kApplicationTitle, guard.problem().toLocal8Bit().constData());
@@ -77,8 +86,6 @@ int main(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(QString::fromUtf8(kApplicationId));
 
     const bool forwarding = ForwardTerminationSignals();
-    const QString executable = ExecutablePath();
-    const ProgramMode mode = DecideProgramMode(DirectoryWithDelimiter(executable), BuiltForInstallation());
     TForm1 window(TStartup{executable, arguments, mode});
     if (forwarding)
         CloseOnForwardedSignal(window);

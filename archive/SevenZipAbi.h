@@ -87,6 +87,14 @@ enum : PROPID {
     kpidIsDir = 6,
     kpidSize = 7,
     kpidCharacts = 47,
+    kpidErrorFlags = 71, // of the archive (GetArchiveProperty)
+};
+
+// Bits of kpidErrorFlags: how the library found the archive damaged. Data after the archive's end
+// leaves the archive itself whole.
+enum : uint32_t {
+    kArchiveUnexpectedEnd = 0x20,
+    kArchiveDataAfterEnd = 0x40,
 };
 
 // Ask modes and operation results of the extract callback.

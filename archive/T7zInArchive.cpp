@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <cerrno>
@@ -26,18 +27,6 @@ namespace {
 
 constexpr uint32_t kAllItems = 0xFFFFFFFFu;
 constexpr uint32_t kUtf8CodePage = 65001;
-
-// Runs a clean-up step on every way out of a scope.
-template <class F> class ScopeExit final {
-public:
-    explicit ScopeExit(F f) : f_(std::move(f)) {}
-    ~ScopeExit() { f_(); }
-    ScopeExit(const ScopeExit&) = delete;
-    ScopeExit& operator=(const ScopeExit&) = delete;
-
-private:
-    F f_;
-};
 
 // An item's temporary file; every write first passes the extraction's gate.
 class TItemFileStream final : public TStream {
@@ -218,6 +207,12 @@ bool T7zInArchive::ItemIsFolder(uint32_t index) {
     return HasItem(index) && ReadItemProperty(index, kpidIsDir).ToBool();
 }
 
+uint32_t T7zInArchive::ArchiveErrors() {
+    TPropVariant flags(Allocator());
+    Handler().GetArchiveProperty(kpidErrorFlags, flags.Receive());
+    return static_cast<uint32_t>(flags.ToUInt64()) & ~kArchiveDataAfterEnd;
+}
+
 // ---- Extraction
 
 HRESULT T7zInArchive::CallExtract(const uint32_t* indices, uint32_t count, bool test) {
@@ -240,7 +235,7 @@ void T7zInArchive::ExtractOneItem(uint32_t item, TStream* stream, bool test) {
     if (!HasItem(item))
         CheckArchiveResult(E_INVALIDARG);
     FStream = stream;
-    const ScopeExit clear([this] { FStream = nullptr; });
+    const auto clear = qScopeGuard([this] { FStream = nullptr; });
     RunExtract(&item, 1, test);
 }
 
@@ -256,7 +251,7 @@ void T7zInArchive::ExtractListedItems(const uint32_t* items, uint32_t count, boo
         CheckArchiveResult(E_INVALIDARG);
     FExtractCallBack = callback;
     FExtractSender = sender;
-    const ScopeExit clear([this] {
+    const auto clear = qScopeGuard([this] {
         FExtractCallBack = nullptr;
         FExtractSender = nullptr;
     });
@@ -266,7 +261,7 @@ void T7zInArchive::ExtractListedItems(const uint32_t* items, uint32_t count, boo
 void T7zInArchive::ExtractEveryItem(bool test, void* sender, T7zGetStreamCallBack callback) {
     FExtractCallBack = callback;
     FExtractSender = sender;
-    const ScopeExit clear([this] {
+    const auto clear = qScopeGuard([this] {
         FExtractCallBack = nullptr;
         FExtractSender = nullptr;
     });
@@ -278,10 +273,13 @@ void T7zInArchive::ExtractIntoFolder(const QString& path) {
     if (path.isEmpty())
         CheckArchiveResult(E_INVALIDARG);
     const uint32_t count = ItemCount();
+    FOutcome = {};
+    for (uint32_t index = 0; index < count; ++index)
+        FOutcome.FileItems += ItemIsFolder(index) ? 0 : 1;
     FExtractPath = path.endsWith(u'/') ? path : path + u'/';
     FWrittenTotal = 0;
     FLastPump = std::chrono::steady_clock::now();
-    const ScopeExit clear([this] {
+    const auto clear = qScopeGuard([this] {
         FItemTarget.Discard();
         FResumeAfter.reset();
         FExtractPath.clear();
@@ -301,6 +299,7 @@ void T7zInArchive::ExtractIntoFolder(const QString& path) {
         }
         next = *FResumeAfter + 1;
     }
+    FOutcome.ArchiveErrors = ArchiveErrors();
 }
 
 // ---- Settings
@@ -465,6 +464,7 @@ HRESULT T7zInArchive::FinishItem(bool whole) {
         return S_OK;
     }
     const int error = FItemTarget.Commit();
+    FOutcome.ItemsWritten += error == 0 ? 1 : 0;
     // A folder that took the name meanwhile skips the item like any name that cannot be made.
     return error == 0 || IsNameConflict(error) ? S_OK : HresultFromErrno(error);
 }

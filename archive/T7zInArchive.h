@@ -38,12 +38,14 @@ public:
     QString ItemName(uint32_t index) override;
     uint32_t ItemSize(uint32_t index) override;
     bool ItemIsFolder(uint32_t index) override;
+    uint32_t ArchiveErrors() override;
     TComPtr<IInArchive> ReadInArchive() override;
     void ExtractOneItem(uint32_t item, TStream* stream, bool test) override;
     void ExtractListedItems(const uint32_t* items, uint32_t count, bool test, void* sender,
                             T7zGetStreamCallBack callback) override;
     void ExtractEveryItem(bool test, void* sender, T7zGetStreamCallBack callback) override;
     void ExtractIntoFolder(const QString& path) override;
+    TExtractionOutcome LastExtraction() override { return FOutcome; }
     void InstallPasswordProvider(void* sender, T7zPasswordCallback callback) override;
     void UsePassword(const QString& password) override;
     void InstallProgressSink(void* sender, T7zProgressCallback callback) override;
@@ -124,4 +126,5 @@ private:
     ItemFileTarget FItemTarget;
     // The library stopped inside this item for a reason of the item alone: go on after it.
     std::optional<uint32_t> FResumeAfter;
+    TExtractionOutcome FOutcome;
 };

@@ -4,10 +4,9 @@
 #include "archive/T7zInArchive.h"
 #include "platform/Exception.h"
 #include "platform/FileDescriptor.h"
+#include "platform/Logging.h"
 #include "platform/SystemMessage.h"
-#include "resources/EmbeddedLibrary.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -38,15 +37,16 @@ QString FindResourcePath(const QString& name, const QString& type) {
     return {};
 }
 
-// Whether `name` in the folder is a plain file of this user's, with no other name, that holds
-// exactly `bytes`: then there is nothing to write. Anything else (a link, a pipe, another owner,
-// other content) is replaced as before.
+// Whether `name` in the folder is a plain file of this user's, with no other name and writable by
+// nobody else, that holds exactly `bytes`: then there is nothing to write. Anything else (a link, a
+// pipe, another owner, a mode open to others, other content) is replaced as before.
 bool HoldsExactly(int folder, const QByteArray& name, const char* bytes, qint64 size) {
     const FileDescriptor file(
         ::openat(folder, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat status {};
     if (!file.valid() || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
-        status.st_size != size || status.st_nlink != 1 || status.st_uid != ::geteuid())
+        status.st_size != size || status.st_nlink != 1 || status.st_uid != ::geteuid() ||
+        (status.st_mode & (S_IWGRP | S_IWOTH)) != 0)
         return false;
     std::vector<char> block(std::size_t{256} * 1024);
     for (qint64 offset = 0; offset < size;) {
@@ -60,6 +60,18 @@ bool HoldsExactly(int folder, const QByteArray& name, const char* bytes, qint64 
         offset += count;
     }
     return true;
+}
+
+// The file to load the module from: the library file itself when nobody else can change it, or,
+// for a copy that must hold exactly the embedded library, a sealed copy of its checked bytes.
+FileDescriptor OpenModuleFile(const QString& path, const TLibraryImage* expected) {
+    QString problem;
+    FileDescriptor file = OpenTrustedLibraryFile(path, &problem);
+    if (file.valid() && expected)
+        file = SealedLibraryCopy(file.get(), *expected, QFileInfo(path).absoluteFilePath(), &problem);
+    if (!file.valid())
+        qCWarning(lcUpdate).noquote() << "archive library refused:" << problem;
+    return file;
 }
 
 void CheckLibraryResult(HRESULT code) {
@@ -109,6 +121,10 @@ void ExtractResourceToFile(const QString& resourceName, const QString& resourceT
         ::unlinkat(folder.get(), temporaryName.constData(), 0);
         fail(what, error);
     };
+    // Whatever the umask, only the user may change the library: the extraction loads no other.
+    struct stat status {};
+    if (::fstat(file.get(), &status) != 0 || ::fchmod(file.get(), status.st_mode & 0755) != 0)
+        failRemoving("create", errno);
     qint64 written = 0;
     while (written < size) {
         const ssize_t count = ::write(file.get(), bytes + written, static_cast<size_t>(size - written));
@@ -203,51 +219,20 @@ QByteArray TPropVariant::StringBytes() const {
 
 // ---- T7zPlugin
 
-// ---- Library images
-
-TLibraryImage EmbeddedLibraryImage() {
-    return {kEmbeddedLibrarySize, QByteArray(kEmbeddedLibrarySha256)};
-}
-
-FileDescriptor OpenVerifiedLibrary(const QString& path, const TLibraryImage& image) {
-    FileDescriptor file(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
-    struct stat status {};
-    if (!file.valid() || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
-        static_cast<uint64_t>(status.st_size) != image.Size)
-        return {};
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    char block[65536];
-    uint64_t total = 0;
-    for (;;) {
-        const ssize_t count = ::read(file.get(), block, sizeof block);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return {};
-        if (count == 0)
-            break;
-        hash.addData(QByteArrayView(block, count));
-        total += static_cast<uint64_t>(count);
-    }
-    if (total != image.Size || hash.result().toHex() != image.Sha256Hex.toLower())
-        return {};
-    return file;
-}
-
 T7zPlugin::T7zPlugin(const QString& lib, const TLibraryImage* expected) : FLibraryName(lib) {
     // Linux does not look in the working directory for a bare name, so it is named there.
     const QString path = lib.contains(u'/') ? lib : QStringLiteral("./") + lib;
-    if (expected) {
-        // Loaded through the descriptor that was checked, so the file cannot be swapped in between.
-        const FileDescriptor verified = OpenVerifiedLibrary(path, *expected);
-        if (verified.valid())
-            FHandle = ::dlopen(QStringLiteral("/proc/self/fd/%1").arg(verified.get()).toLatin1().constData(),
-                               RTLD_NOW | RTLD_LOCAL);
-    } else {
-        FHandle = ::dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
-    }
-    if (!FHandle)
+    FModuleFile = OpenModuleFile(path, expected);
+    // Through the descriptor that was checked: a name that now leads elsewhere changes nothing.
+    if (FModuleFile.valid())
+        FHandle = ::dlopen(QStringLiteral("/proc/self/fd/%1").arg(FModuleFile.get()).toLatin1().constData(),
+                           RTLD_NOW | RTLD_LOCAL);
+    if (!FHandle) {
+        if (FModuleFile.valid())
+            qCWarning(lcUpdate).noquote() << "archive library not loaded:" << ::dlerror();
+        FModuleFile.Reset();
         throw Exception(QStringLiteral("Error loading library %1").arg(lib));
+    }
     FCreateObject = reinterpret_cast<CreateObjectFunc>(Entry("CreateObject"));
     FAllocator.AllocString = reinterpret_cast<SysAllocStringLenFunc>(Entry("SysAllocStringLen"));
     FAllocator.FreeString = reinterpret_cast<SysFreeStringFunc>(Entry("SysFreeString"));
@@ -284,6 +269,7 @@ void T7zPlugin::ReleaseModule() {
     FAllocator = {};
     if (void* handle = std::exchange(FHandle, nullptr))
         ::dlclose(handle);
+    FModuleFile.Reset();
 }
 
 void* T7zPlugin::Entry(const char* name) const {

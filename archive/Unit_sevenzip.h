@@ -5,6 +5,7 @@
 
 #include "archive/ComPtr.h"
 #include "archive/InterfacedObject.h"
+#include "archive/LibraryFile.h"
 #include "archive/SevenZipAbi.h"
 #include "archive/T7zStream.h"
 #include "platform/Exception.h"
@@ -25,19 +26,6 @@
 // holds exactly those bytes is left as it is. Raises "Resource %s not found", "Cannot create
 // file "%s". %s" or "Cannot write file "%s". %s".
 void ExtractResourceToFile(const QString& resourceName, const QString& resourceType, const QString& fileName);
-
-// What a library file must hold to be loaded: its size and the SHA-256 of its bytes (hexadecimal).
-struct TLibraryImage {
-    uint64_t Size = 0;
-    QByteArray Sha256Hex;
-};
-
-// The library that the executable embeds, as the build measured it.
-TLibraryImage EmbeddedLibraryImage();
-
-// The file at path, open for reading, when it is a plain file holding exactly image; otherwise an
-// invalid descriptor.
-FileDescriptor OpenVerifiedLibrary(const QString& path, const TLibraryImage& image);
 
 // ---- Result codes
 
@@ -105,8 +93,10 @@ inline constexpr GUID CLSID_CFormatZip{
 class T7zPlugin : public TInterfacedObject, public IUnknown {
 public:
     // Loads lib ("./" is put before a bare name, so the file in the working directory is the one
-    // found). With expected, a file that does not hold exactly that image is never loaded. Raises
-    // "Error loading library %s" and "%s is not a 7z library".
+    // found). Only a file that nobody but the user or root can change is loaded. With expected, a
+    // file that does not hold exactly that image is never loaded, and the module is loaded from a
+    // sealed copy of the checked bytes, never from the file itself. Raises "Error loading library
+    // %s" and "%s is not a 7z library".
     explicit T7zPlugin(const QString& lib, const TLibraryImage* expected = nullptr);
 
     HRESULT QueryInterface(const GUID& iid, void** object) override;
@@ -127,6 +117,8 @@ protected:
 private:
     void CheckInterfaceLayout();
 
+    // What the module was loaded from; held while it is loaded, so that its name stays its own.
+    FileDescriptor FModuleFile;
     void* FHandle = nullptr;
     CreateObjectFunc FCreateObject = nullptr;
     TLibraryAllocator FAllocator;
@@ -190,6 +182,15 @@ public:
     using Exception::Exception;
 };
 
+// What the last ExtractIntoFolder did not do.
+struct TExtractionOutcome {
+    uint32_t FileItems = 0;    // the archive's file items
+    uint32_t ItemsWritten = 0; // of them, written whole into place
+    // The library's damage flags for the archive (kpidErrorFlags), data after its end left out.
+    uint32_t ArchiveErrors = 0;
+    bool Whole() const { return ItemsWritten == FileItems && ArchiveErrors == 0; }
+};
+
 // {022CF785-3ECE-46EF-9755-291FA84CC6C9}
 inline constexpr GUID IID_I7zInArchive{
     0x022CF785u, 0x3ECE, 0x46EF, {0x97, 0x55, 0x29, 0x1F, 0xA8, 0x4C, 0xC6, 0xC9}};
@@ -207,6 +208,9 @@ public:
     virtual QString ItemName(uint32_t index) = 0;
     virtual uint32_t ItemSize(uint32_t index) = 0;
     virtual bool ItemIsFolder(uint32_t index) = 0;
+    // The library's damage flags for the open archive (kpidErrorFlags), data after its end left out:
+    // the library opens a damaged or cut-short Zip all the same, with the items it can find.
+    virtual uint32_t ArchiveErrors() = 0;
     virtual TComPtr<IInArchive> ReadInArchive() = 0;
     virtual void ExtractOneItem(uint32_t item, TStream* stream, bool test) = 0;
     virtual void ExtractListedItems(const uint32_t* items, uint32_t count, bool test, void* sender,
@@ -215,7 +219,9 @@ public:
     // Writes every file item below path. Each item goes into a temporary file beside its target and
     // replaces the target only when the library reports it whole, so a damaged, encrypted, cut-short
     // or oversized item leaves the old file as it was; the extraction then goes on with the next item.
+    // LastExtraction tells afterwards whether every item came through.
     virtual void ExtractIntoFolder(const QString& path) = 0;
+    virtual TExtractionOutcome LastExtraction() = 0;
     virtual void InstallPasswordProvider(void* sender, T7zPasswordCallback callback) = 0;
     virtual void UsePassword(const QString& password) = 0;
     virtual void InstallProgressSink(void* sender, T7zProgressCallback callback) = 0;

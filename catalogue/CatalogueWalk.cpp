@@ -1,6 +1,5 @@
 #include "catalogue/CatalogueWalk.h"
 
-#include "catalogue/CatalogueClasses.h"
 #include "catalogue/ChannelNames.h"
 #include "catalogue/FileNames.h"
 #include "catalogue/FolderOrder.h"
@@ -11,6 +10,7 @@
 #include <QByteArray>
 
 #include <algorithm>
+#include <cstdlib>
 #include <deque>
 #include <optional>
 #include <string>
@@ -19,14 +19,10 @@
 #include <vector>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
-
-const std::string& ChannelMapFileUtf8() {
-    static const std::string name = QString::fromUtf16(kChannelMapFileName).toStdString();
-    return name;
-}
 
 class DirectoryStream final {
 public:
@@ -67,13 +63,19 @@ struct QueuedFolder {
 
 class Walk final {
 public:
-    explicit Walk(CatalogueSink& sink) : sink_(sink) {}
+    Walk(CatalogueSink& sink, WalkScope scope) : sink_(sink), scope_(scope) {}
 
     void Run(const QString& folder) {
         QString root = folder;
         if (!root.endsWith(u'/'))
             root += u'/';
-        rootPath_ = root;
+        if (scope_ == WalkScope::WithinFolder) {
+            rootRealPath_ = RealPath(EncodeFileName(root));
+            if (rootRealPath_.isEmpty())
+                return;
+            if (!rootRealPath_.endsWith('/'))
+                rootRealPath_ += '/';
+        }
         queue_.push_back({root, EncodeFileName(root), false});
         while (!queue_.empty()) {
             ListFolder(queue_.front());
@@ -128,9 +130,33 @@ private:
         return visited_.insert({status.st_dev, status.st_ino}).second;
     }
 
+    static QByteArray RealPath(const QByteArray& path) {
+        char* resolved = ::realpath(path.constData(), nullptr);
+        QByteArray result(resolved);
+        std::free(resolved);
+        return result;
+    }
+
+    // Whether the entry may be taken: anything but a link, or a link that leads to a place below
+    // the walked folder when the walk must stay in it.
+    bool InScope(const QueuedFolder& folder, int descriptor, const FolderEntry& entry) const {
+        if (scope_ == WalkScope::FollowLinks || (entry.type != DT_LNK && entry.type != DT_UNKNOWN))
+            return true;
+        struct stat status {};
+        if (::fstatat(descriptor, entry.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+            return false;
+        if (!S_ISLNK(status.st_mode))
+            return true;
+        QByteArray path = folder.bytes;
+        path.append(entry.name.data(), static_cast<qsizetype>(entry.name.size()));
+        return RealPath(path).startsWith(rootRealPath_);
+    }
+
     void HandleEntry(const QueuedFolder& folder, int descriptor, const FolderEntry& entry) {
         const unsigned char type = entry.type;
         const std::string& name = entry.name;
+        if (!InScope(folder, descriptor, entry))
+            return;
         if (type == DT_DIR || type == DT_LNK || type == DT_UNKNOWN) {
             struct stat status {};
             if (::fstatat(descriptor, name.c_str(), &status, 0) == 0) {
@@ -145,8 +171,7 @@ private:
                 return;
             }
         }
-        // The channel map beside the class folders is the program's own file, not a channel.
-        if (IsListingFileName(name) && !(folder.path == rootPath_ && name == ChannelMapFileUtf8()))
+        if (IsListingFileName(name))
             AddListing(folder, entry);
     }
 
@@ -168,7 +193,8 @@ private:
     }
 
     CatalogueSink& sink_;
-    QString rootPath_;
+    WalkScope scope_;
+    QByteArray rootRealPath_; // WithinFolder: the walked folder's place, ending in "/"
     std::deque<QueuedFolder> queue_;
     std::unordered_set<FolderId, FolderIdHash> visited_;
 };
@@ -182,8 +208,8 @@ bool IsListingFileName(std::string_view fileName) {
     return AsciiLower(end[-3]) == 't' && AsciiLower(end[-2]) == 'x' && AsciiLower(end[-1]) == 't';
 }
 
-void WalkCatalogue(const QString& folder, CatalogueSink& sink) {
-    Walk(sink).Run(folder);
+void WalkCatalogue(const QString& folder, CatalogueSink& sink, WalkScope scope) {
+    Walk(sink, scope).Run(folder);
 }
 
 void CatalogueCollector::FolderFound(const QString& folderPathWithSlash) {
@@ -195,8 +221,8 @@ void CatalogueCollector::ListingFound(const QString& filePath, const QString& di
     entries_.displayNames.append(displayName);
 }
 
-CatalogueEntries CollectCatalogue(const QString& folder) {
+CatalogueEntries CollectCatalogue(const QString& folder, WalkScope scope) {
     CatalogueCollector collector;
-    WalkCatalogue(folder, collector);
+    WalkCatalogue(folder, collector, scope);
     return collector.TakeEntries();
 }

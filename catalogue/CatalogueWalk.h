@@ -21,13 +21,18 @@ public:
     virtual void ListingFound(const QString& filePath, const QString& displayName) = 0;
 };
 
+// Where a walk may go. FollowLinks: a symbolic link is followed wherever it leads (the channel list
+// shows what the user linked in). WithinFolder: a link is taken only when it leads to a place below
+// the walked folder, so the walk never leaves it; a link that leads out is passed over.
+enum class WalkScope { FollowLinks, WithinFolder };
+
 // Walks the tree below `folder` breadth-first ("/" is appended when missing). Within a folder the
 // entries come in folder order (catalogue/FolderOrder.h), hidden ones included. A folder that
 // cannot be listed adds nothing and the walk goes on. A folder reached a second time (through a
 // symbolic link or a bind mount) is not walked or reported again, so link loops end. Paths of names that are
 // not valid UTF-8 are kept with DecodeFileName, so EncodeFileName gives back the same bytes. Exceptions
 // thrown by the sink end the walk and reach the caller.
-void WalkCatalogue(const QString& folder, CatalogueSink& sink);
+void WalkCatalogue(const QString& folder, CatalogueSink& sink, WalkScope scope = WalkScope::FollowLinks);
 
 // What a walk found, in walk order.
 struct CatalogueEntries {
@@ -52,4 +57,4 @@ private:
 
 // The scan as a value: walks the tree below `folder` as WalkCatalogue does and returns what it found.
 // For programs and pages that list channels without the window. Exceptions reach the caller.
-CatalogueEntries CollectCatalogue(const QString& folder);
+CatalogueEntries CollectCatalogue(const QString& folder, WalkScope scope = WalkScope::FollowLinks);

@@ -33,7 +33,7 @@ QString Escaped(QStringView name) {
     return escaped;
 }
 
-// XML 1.0 has no room for control characters and lone surrogates.
+// XML 1.0 has no room for control characters, lone surrogates and U+FFFE, U+FFFF.
 QString XmlText(QString text) {
     for (qsizetype i = 0; i < text.size(); ++i) {
         QChar& c = text[i];
@@ -41,7 +41,8 @@ QString XmlText(QString text) {
             ++i;
             continue;
         }
-        if (c.isSurrogate() || (c.category() == QChar::Other_Control && c != u'\t'))
+        const bool notXml = (c.category() == QChar::Other_Control && c != u'\t') || c.unicode() >= 0xFFFE;
+        if (c.isSurrogate() || notXml)
             c = c.isSurrogate() ? QChar(QChar::ReplacementCharacter) : QChar(u' ');
     }
     return text;
@@ -59,7 +60,8 @@ struct Channel {
 
 QList<Channel> Channels(const QString& dataFolder) {
     const QString root = QDir(dataFolder).absolutePath() + u'/';
-    const CatalogueEntries entries = CollectCatalogue(root);
+    // Never beyond the data folder: a link there must not carry other files into the document.
+    const CatalogueEntries entries = CollectCatalogue(root, WalkScope::WithinFolder);
     QList<Channel> channels;
     for (qsizetype i = 0; i < entries.listingPaths.size(); ++i) {
         const QString& path = entries.listingPaths[i];

@@ -20,7 +20,8 @@ struct ExportRange {
     std::optional<int> days; // and before firstDay + days; empty: to the end
 };
 
-// Walks the data folder (as the channel list does) and writes one <channel> per listing file, with
+// Walks the data folder (as the channel list does, but taking only links that lead to places inside
+// it, so nothing outside it is ever read) and writes one <channel> per listing file, with
 // its display name, then one <programme> per programme of the listings' schedules, in channel order,
 // with start and (where the next programme gives it) stop as "YYYYMMDDhhmmss +0800". Listings that
 // cannot be read are left out. Returns the number of channels written. Throws Exception when the

@@ -2,15 +2,22 @@
 #include "exporter/XmltvExport.h"
 #include "platform/AppPaths.h"
 #include "platform/Exception.h"
+#include "platform/FileDescriptor.h"
 #include "platform/ProgramPlaces.h"
+#include "platform/SystemMessage.h"
+#include "platform/Version.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 #include <QSaveFile>
 #include <QStringList>
 
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <optional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -41,57 +48,92 @@ int Usage(const QString& problem) {
     return kUsage;
 }
 
+// An option as the user typed it: "--name" or "-name", without a value given with "=".
+QString AsTyped(const QStringList& arguments, const QString& name) {
+    for (const QString& argument : arguments.sliced(1)) {
+        QString typed = argument.section(u'=', 0, 0);
+        if (typed == QStringLiteral("--") + name || typed == u'-' + name)
+            return typed;
+    }
+    return QStringLiteral("--") + name;
+}
+
 // Empty optional with the exit code when the run ends here (help, version, wrong usage).
 std::optional<Options> Parse(const QStringList& arguments, int& exitCode) {
+    QCommandLineParser parser;
+    // "-o", "--data" and "--data=DIR"; a single dash never packs several one-letter options.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    const QCommandLineOption data(QStringLiteral("data"), QString(), QStringLiteral("DIR"));
+    const QCommandLineOption days(QStringLiteral("days"), QString(), QStringLiteral("N"));
+    const QCommandLineOption output(QStringList{QStringLiteral("o"), QStringLiteral("output")}, QString(),
+                                    QStringLiteral("FILE"));
+    parser.addOptions({help, version, data, days, output});
+    if (!parser.parse(arguments)) {
+        // The parser's own words are of its own style; a value is missing only after the last argument.
+        exitCode = !parser.unknownOptionNames().isEmpty()
+                       ? Usage(QStringLiteral("unknown option '%1'")
+                                   .arg(AsTyped(arguments, parser.unknownOptionNames().constFirst())))
+                       : Usage(QStringLiteral("option '%1' needs a value").arg(arguments.constLast()));
+        return std::nullopt;
+    }
+    if (parser.isSet(help)) {
+        std::fputs(kUsageText, stdout);
+        exitCode = kDone;
+        return std::nullopt;
+    }
+    if (parser.isSet(version)) {
+        std::printf("pelnavi-xmltv %s\n", kVersionText);
+        exitCode = kDone;
+        return std::nullopt;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        exitCode =
+            Usage(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst()));
+        return std::nullopt;
+    }
     Options options;
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString& argument = arguments[i];
-        if (argument == u"--help" || argument == u"-h") {
-            std::fputs(kUsageText, stdout);
-            exitCode = kDone;
+    options.dataFolder = parser.value(data);
+    options.output = parser.value(output);
+    if (parser.isSet(days)) {
+        bool number = false;
+        const int count = parser.value(days).toInt(&number);
+        if (!number || count < 1 || count > kMaxDays) {
+            exitCode = Usage(QStringLiteral("--days takes a whole number from 1 to %1").arg(kMaxDays));
             return std::nullopt;
         }
-        if (argument == u"--version") {
-            std::printf("pelnavi-xmltv 1.32.2011916\n");
-            exitCode = kDone;
-            return std::nullopt;
-        }
-        // "--data=DIR" as well as "--data DIR".
-        QString name = argument, value;
-        bool inlineValue = false;
-        if (argument.startsWith(u"--") && argument.contains(u'=')) {
-            name = argument.section(u'=', 0, 0);
-            value = argument.section(u'=', 1);
-            inlineValue = true;
-        }
-        if (name != u"--data" && name != u"--days" && name != u"-o" && name != u"--output") {
-            exitCode =
-                Usage(argument.startsWith(u'-') ? QStringLiteral("unknown option '%1'").arg(argument)
-                                                : QStringLiteral("unexpected argument '%1'").arg(argument));
-            return std::nullopt;
-        }
-        if (!inlineValue) {
-            if (i + 1 >= arguments.size()) {
-                exitCode = Usage(QStringLiteral("option '%1' needs a value").arg(name));
-                return std::nullopt;
-            }
-            value = arguments[++i];
-        }
-        if (name == u"--data") {
-            options.dataFolder = value;
-        } else if (name == u"--days") {
-            bool number = false;
-            const int days = value.toInt(&number);
-            if (!number || days < 1 || days > kMaxDays) {
-                exitCode = Usage(QStringLiteral("--days takes a whole number from 1 to %1").arg(kMaxDays));
-                return std::nullopt;
-            }
-            options.days = days;
-        } else {
-            options.output = value;
-        }
+        options.days = count;
     }
     return options;
+}
+
+// Whether something other than a plain file stands at the output's name: renaming over it would
+// put a plain file in its place (a pipe, a terminal, as root even a device).
+bool StandsAsStream(const QString& path) {
+    struct stat status {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 && !S_ISREG(status.st_mode);
+}
+
+// A pipe or a character device (a terminal, /dev/null) takes the document as it is written; anything
+// else that is not a plain file (a folder, a socket, a disk) is refused.
+int ExportToStream(const QString& dataFolder, const QString& path, const ExportRange& range) {
+    const auto fail = [&](const QString& why) {
+        return Exception(QStringLiteral("Cannot write \"%1\": %2").arg(path, why));
+    };
+    const FileDescriptor file(::open(QFile::encodeName(path).constData(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
+    struct stat status {};
+    if (!file.valid() || ::fstat(file.get(), &status) != 0)
+        throw fail(ErrnoMessageText(errno));
+    if (!S_ISFIFO(status.st_mode) && !S_ISCHR(status.st_mode))
+        throw fail(QStringLiteral("neither a file nor a pipe nor a character device"));
+    QFile out;
+    if (!out.open(file.get(), QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
+        throw fail(out.errorString());
+    WriteXmltv(dataFolder, out, range);
+    if (!out.flush())
+        throw fail(out.errorString());
+    return kDone;
 }
 
 int Export(const Options& options) {
@@ -111,6 +153,8 @@ int Export(const Options& options) {
             throw Exception(QStringLiteral("Cannot write to standard output"));
         return kDone;
     }
+    if (StandsAsStream(options.output))
+        return ExportToStream(dataFolder, options.output, range);
     // Written whole under a temporary name first, so a failed export leaves no half document.
     QSaveFile out(options.output);
     if (!out.open(QIODevice::WriteOnly))

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 namespace {
@@ -99,31 +98,35 @@ QString ChooseLockFolder(const LockFolderSources& sources, QString* problem) {
     return {};
 }
 
-InstanceGuard::InstanceGuard(const QString& name, const QString& lockFolder) {
+InstanceGuard::InstanceGuard(const QString& name, const QString& lockFolder, const QString& programFolder) {
     const QString folder =
         lockFolder.isEmpty() ? ChooseLockFolder(LockFolderSourcesFromEnvironment(), &problem_) : lockFolder;
     if (folder.isEmpty())
         return;
     path_ = folder + u'/' + name + QStringLiteral(".lock");
-    // Never through a link: whoever planted one would have us create or open a file of their choosing.
-    fd_.Reset(::open(QFile::encodeName(path_).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (!fd_.valid()) {
-        problem_ = QStringLiteral("cannot open the instance lock %1: %2").arg(path_, ErrnoMessageText(errno));
+    loginLock_ = std::make_unique<LockFile>(path_, LockFile::Leftover::Keep, 0600);
+    if (Take(loginLock_, "instance lock") != Outcome::Claimed || programFolder.isEmpty())
         return;
-    }
-    int rc;
-    do {
-        rc = ::flock(fd_.get(), LOCK_EX | LOCK_NB);
-    } while (rc != 0 && errno == EINTR);
-    if (rc == 0) {
+    // Anyone who may start the copy may read the file, and so take the lock.
+    const QString folderLockPath = (programFolder.endsWith(u'/') ? programFolder : programFolder + u'/') +
+                                   u'.' + name + QStringLiteral(".lock");
+    folderLock_ = std::make_unique<LockFile>(folderLockPath, LockFile::Leftover::Remove, 0644);
+    if (Take(folderLock_, "program folder's lock") != Outcome::Claimed)
+        loginLock_.reset();
+}
+
+InstanceGuard::Outcome InstanceGuard::Take(const std::unique_ptr<LockFile>& lock, const char* what) {
+    switch (lock->outcome()) {
+    case LockFile::Outcome::Claimed:
         outcome_ = Outcome::Claimed;
-        return;
-    }
-    if (errno == EWOULDBLOCK) {
+        break;
+    case LockFile::Outcome::Busy:
         outcome_ = Outcome::AlreadyExists;
-    } else {
+        break;
+    case LockFile::Outcome::NoHandle:
         outcome_ = Outcome::NoHandle;
-        problem_ = QStringLiteral("cannot lock the instance lock %1: %2").arg(path_, ErrnoMessageText(errno));
+        problem_ = QStringLiteral("%1: %2").arg(QLatin1String(what), lock->problem());
+        break;
     }
-    fd_.Reset();
+    return outcome_;
 }

@@ -1,8 +1,10 @@
 #pragma once
 
-#include "platform/FileDescriptor.h"
+#include "platform/LockFile.h"
 
 #include <QString>
+
+#include <memory>
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -26,13 +28,17 @@ QString ChooseLockFolder(const LockFolderSources& sources, QString* problem);
 
 // Keeps a second copy of the program from running under the same login. The lock is an
 // exclusive flock on a file in a folder of the user's own; the descriptor stays open for the life
-// of the guard, so the lock ends with the process however it ends.
+// of the guard, so the lock ends with the process however it ends. A portable copy also locks the
+// file "." + name + ".lock" in its own folder, so that two copies of one folder never run together
+// whatever their environment says (a login's runtime folder is only found through it).
 class InstanceGuard final {
 public:
     enum class Outcome { Claimed, AlreadyExists, NoHandle };
 
-    // lockFolder empty: the folder that ChooseLockFolder picks from the environment.
-    explicit InstanceGuard(const QString& name, const QString& lockFolder = {});
+    // lockFolder empty: the folder that ChooseLockFolder picks from the environment. programFolder:
+    // a portable copy's folder; empty for an installed program.
+    explicit InstanceGuard(const QString& name, const QString& lockFolder = {},
+                           const QString& programFolder = {});
     InstanceGuard(const InstanceGuard&) = delete;
     InstanceGuard& operator=(const InstanceGuard&) = delete;
 
@@ -42,7 +48,11 @@ public:
     const QString& problem() const { return problem_; }
 
 private:
-    FileDescriptor fd_;
+    // Claimed, or the outcome that ends the start, with the problem taken over.
+    Outcome Take(const std::unique_ptr<LockFile>& lock, const char* what);
+
+    std::unique_ptr<LockFile> loginLock_;
+    std::unique_ptr<LockFile> folderLock_;
     Outcome outcome_ = Outcome::NoHandle;
     QString path_;
     QString problem_;

@@ -41,10 +41,15 @@ struct NameResolution {
     bool timedOut = false;
 };
 
-// Resolves `host` on a helper thread, so that a name server that does not answer cannot hold the
-// caller longer than `limit` (zero or less: no limit). The caller waits in steps of `step` and runs
-// `afterStep` after each step that ends without the answer. A lookup given up on finishes on its
-// own thread, which releases its result.
+// Lookups run on a pool of at most this many threads, made as they are needed and joined at the
+// program's end; no thread outlives it.
+inline constexpr int kNameLookupThreads = 4;
+
+// Resolves `host` on a thread of the lookup pool, so that a name server that does not answer cannot
+// hold the caller longer than `limit` (zero or less: no limit). The caller waits in steps of `step`
+// and runs `afterStep` after each step that ends without the answer. A lookup given up on before it
+// started is dropped; one already running finishes on its thread, which releases its result. While
+// every pool thread is held by such a lookup, new ones wait in the queue within their own limit.
 NameResolution ResolveName(const QByteArray& host, const QByteArray& service, const addrinfo& hints,
                            std::chrono::milliseconds limit, std::chrono::milliseconds step,
                            const std::function<void()>& afterStep = {});

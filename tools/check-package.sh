@@ -22,11 +22,13 @@ fail() {
 
 field() { dpkg-deb -f "$deb" "$1"; }
 depends=$(field Depends)
-for needed in p7zip-full libqt6widgets6 libqt6core6 libjpeg62-turbo libc6; do
+for needed in p7zip-full libqt6widgets6 libqt6core6 libjpeg62-turbo libssl3 libc6; do
   [[ ",$depends," =~ [,\ ]$needed[\ ,] ]] || fail "Depends lacks $needed: $depends"
 done
+[[ "$(field Recommends)" =~ (^|[,\ ])ca-certificates([,\ ]|$) ]] || fail "Recommends lacks ca-certificates: $(field Recommends)"
 [ "$(field Package)" = pelnavi ] || fail "package name: $(field Package)"
-[ "$(field Version)" = 1.32.2011916 ] || fail "version: $(field Version)"
+version=$(field Version)
+[[ "$version" =~ ^[0-9]+(\.[0-9]+)+$ ]] || fail "version: $version"
 [ "$(field Section)" = video ] || fail "section: $(field Section)"
 [[ "$(field Maintainer)" =~ \<.+@.+\> ]] || fail "maintainer without an address: $(field Maintainer)"
 [ "$(field Description | wc -l)" -ge 2 ] || fail "description without a long text"
@@ -66,6 +68,13 @@ done
 
 desktop-file-validate "$usr/share/applications/$id.desktop" || fail "the menu entry does not validate"
 grep -qx "Icon=$id" "$usr/share/applications/$id.desktop" || fail "the menu entry names another icon"
+# One version everywhere: the package's, the metainfo's latest release, the exporter's own.
+grep -q "<release version=\"$version\"" "$usr/share/metainfo/$id.metainfo.xml" ||
+  fail "the metainfo has no release $version"
+if [ -x "$usr/bin/pelnavi-xmltv" ]; then
+  [ "$("$usr/bin/pelnavi-xmltv" --version)" = "pelnavi-xmltv $version" ] ||
+    fail "pelnavi-xmltv --version: $("$usr/bin/pelnavi-xmltv" --version)"
+fi
 appstreamcli validate --no-net "$usr/share/metainfo/$id.metainfo.xml" >/dev/null ||
   fail "the metainfo does not validate: $(appstreamcli validate --no-net "$usr/share/metainfo/$id.metainfo.xml")"
 

@@ -8,6 +8,7 @@
 #include "platform/Exception.h"
 #include "platform/Logging.h"
 #include "platform/Network.h"
+#include "platform/Version.h"
 #include "shell/Unit_Shortcuts.h"
 #include "ui/JpegImage.h"
 #include "ui/ListBoxRows.h"
@@ -25,6 +26,7 @@
 #include <QVBoxLayout>
 
 #include <cstdlib>
+#include <string_view>
 
 TForm1* Form1 = nullptr;
 QString AppPath;
@@ -46,7 +48,7 @@ struct Placement {
 constexpr Placement kLayout[] = {
     {"Image1", 0, 0, 624, 84, nullptr},
     {"Label5", 263, 68, 18, 12, "Ver"},
-    {"Edit_Ver", 287, 67, 121, 17, "1.32.2011916"},
+    {"Edit_Ver", 287, 67, 121, 17, kVersionText},
     {"PageControl1", 0, 84, 624, 392, nullptr},
     {"ComboBox_Class", 0, 0, 129, 24, nullptr},
     {"TVList", 0, 26, 129, 335, nullptr},
@@ -69,7 +71,7 @@ constexpr Placement kLayout[] = {
 };
 
 // clang-format off
-const char* const kChangeLog[] = {
+constexpr const char* kChangeLog[] = {
     "1.32.2011916",
     "1.修正了个别杀毒软件主动防御导致无法更新的问题",
     "1.31.2011913",
@@ -79,6 +81,9 @@ const char* const kChangeLog[] = {
     "2.修正了所有已知问题",
 };
 // clang-format on
+// The change log is history, so its headings are typed out; the one on top is this version's.
+static_assert(std::string_view(kChangeLog[0]) == kVersionText,
+              "the change log has no entry for this version");
 
 QString EnvironmentOr(const char* name, const QString& fallback) {
     const char* value = std::getenv(name);

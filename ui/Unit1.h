@@ -148,6 +148,8 @@ private:
     bool focusPlaced_ = false;
     bool downloadRunning_ = false;
     bool transferEnded_ = false;
+    bool extractionRunning_ = false;
+    bool extractAgain_ = false; // a package was saved while the extraction ran
     int scanGeneration_ = 0;
 };
 

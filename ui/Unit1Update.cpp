@@ -4,6 +4,7 @@
 
 #include "archive/Unit_sevenzip.h"
 #include "platform/AppPaths.h"
+#include "platform/LockFile.h"
 #include "platform/Logging.h"
 #include "update/HttpErrors.h"
 #include "update/PackageDownload.h"
@@ -18,6 +19,7 @@
 #include <chrono>
 #include <cstdint>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -25,17 +27,56 @@ void ProcessPendingMessages() {
     QCoreApplication::processEvents();
 }
 
-// True when the file is a package the extraction can take: an XMLTV feed, or an archive that the
-// library the extraction uses opens (checked as the extraction checks it).
-bool PackageOpens(const QString& path, const QString& library, bool embeddedCopy) {
-    if (IsXmltvFile(path))
-        return true;
+// What a step of the update does with a package: the download checks it before it keeps it, the
+// extraction unpacks it.
+enum class PackageStep { Check, Unpack };
+
+// The one place that tells an XMLTV feed from an archive, so that the check before the save and the
+// extraction after it always take a package the same way. A feed is converted into listing files;
+// an archive is opened by the library the extraction uses, and unpacked. The archive reference comes
+// back to the caller, which decides how long the package stays open and the library loaded.
+void TakePackage(PackageStep step, const QString& path, I7zInArchivePtr& archive) {
+    if (IsXmltvFile(path)) {
+        // A feed is read whole before it may replace a package: a start that looks like XML says
+        // little (a portal's XHTML page, an RSS document, a feed cut short).
+        // Reading a large feed takes a while: the window keeps answering, and a session's end stops it.
+        XmltvImportOptions options;
+        options.pump = ProcessPendingMessages;
+        if (step == PackageStep::Check)
+            CheckXmltvFile(path, options);
+        else
+            ImportXmltvFile(path, DataFolder(), options);
+        return;
+    }
+    // Only the copy that start-up wrote is checked against the embedded library.
+    archive =
+        MakeInArchive(CLSID_CFormatZip, Places.LibraryToLoad, Places.LibraryToLoad == Places.LibraryCopy);
+    if (step == PackageStep::Unpack) // the window keeps answering while the package is unpacked
+        archive->InstallPump(nullptr, [](void*) { ProcessPendingMessages(); });
+    archive->OpenArchiveFile(path);
+    if (step == PackageStep::Unpack)
+        archive->ExtractIntoFolder(DataFolder());
+}
+
+// What the download makes of a body before it replaces the package.
+enum class PackageCheck { Usable, CutShort, Unusable };
+
+// Usable: a feed that reads whole, or an archive that the library opens and finds whole. The library
+// also opens a Zip cut short, with the items before the cut: that is no package to replace a good one
+// with.
+PackageCheck CheckPackage(const QString& path) {
     try {
-        I7zInArchivePtr archive = MakeInArchive(CLSID_CFormatZip, library, embeddedCopy);
-        archive->OpenArchiveFile(path);
-        return true;
+        I7zInArchivePtr archive;
+        TakePackage(PackageStep::Check, path, archive);
+        if (const uint32_t errors = archive ? archive->ArchiveErrors() : 0; errors != 0) {
+            qCWarning(lcUpdate).noquote()
+                << QStringLiteral("package damaged or cut short (archive flags 0x%1)").arg(errors, 0, 16);
+            return PackageCheck::CutShort;
+        }
+        return PackageCheck::Usable;
     } catch (...) {
-        return false;
+        qCWarning(lcUpdate).noquote() << "package refused:" << CurrentExceptionMessage();
+        return PackageCheck::Unusable;
     }
 }
 
@@ -45,6 +86,18 @@ int32_t Low32Signed(int64_t value) {
 
 bool IsSuccessStatus(int statusCode) {
     return statusCode >= 200 && statusCode < 300;
+}
+
+// False, with the failure reported, when another running copy holds the data folder. A lock that
+// cannot be made at all stops nothing: the writes then fail on their own, with their own lines.
+bool ProceedUnder(const DataFolderLock& lock) {
+    if (lock.Busy()) {
+        ReportUpdateFailure(UpdateFailure::DataFolderBusy);
+        return false;
+    }
+    if (!lock.Held())
+        qCWarning(lcUpdate).noquote() << "data folder not locked:" << lock.Problem();
+    return true;
 }
 
 } // namespace
@@ -94,6 +147,10 @@ void TForm1::Button_DownloadClick() {
         ReportStatus(QStringLiteral("您要下载的文件已经存在!"));
         return;
     }
+    // Another copy of the program writing into the same data folder would mix two packages.
+    const DataFolderLock dataFolderLock(DataFolder());
+    if (!ProceedUnder(dataFolderLock))
+        return;
     // The body goes straight into a temporary file beside the package, so memory stays flat however
     // large the package is; the package itself is replaced only at the end, when all is well.
     PackageFile package(DataFolder(), Edit_SaveFile->text());
@@ -110,6 +167,14 @@ void TForm1::Button_DownloadClick() {
         return;
     } catch (const PackageSaveError&) {
         ReportUpdateFailure(UpdateFailure::CannotSave);
+        return;
+    } catch (const TlsCertificateError& error) {
+        qCWarning(lcUpdate).noquote() << "download stopped:" << error.Message();
+        ReportUpdateFailure(UpdateFailure::BadCertificate);
+        return;
+    } catch (const TlsError& error) {
+        qCWarning(lcUpdate).noquote() << "download stopped:" << error.Message();
+        ReportUpdateFailure(UpdateFailure::NoSecureConnection);
         return;
     } catch (...) {
         qCWarning(lcUpdate).noquote() << "download stopped:" << CurrentExceptionMessage();
@@ -130,10 +195,16 @@ void TForm1::Button_DownloadClick() {
         ReportUpdateFailure(UpdateFailure::IncompletePackage);
         return;
     }
-    // A body read until the close cannot be checked for completeness; one the library cannot open
-    // would destroy a good package and leave an extraction that can only fail.
-    if (!PackageOpens(package.TemporaryPath(), Places.LibraryToLoad,
-                      Places.LibraryToLoad == Places.LibraryCopy)) {
+    // A body read until the close cannot be checked by its length; one that does not read whole, or
+    // that the library finds cut short, would destroy a good package and leave an extraction that can
+    // only fail.
+    switch (CheckPackage(package.TemporaryPath())) {
+    case PackageCheck::Usable:
+        break;
+    case PackageCheck::CutShort:
+        ReportUpdateFailure(UpdateFailure::IncompletePackage);
+        return;
+    case PackageCheck::Unusable:
         ReportUpdateFailure(UpdateFailure::CannotUnpack);
         return;
     }
@@ -144,8 +215,13 @@ void TForm1::Button_DownloadClick() {
         ReportUpdateFailure(UpdateFailure::CannotSave);
         return;
     }
-    if (transferEnded_)
+    if (transferEnded_) {
+        // Saved at a pump point of the running extraction, whose tick holds the armed timer: the
+        // package gets an extraction of its own once that one is over.
+        if (extractionRunning_ && Timer_Load->Enabled())
+            extractAgain_ = true;
         Timer_Load->SetEnabled(true);
+    }
 }
 
 void TForm1::IdHTTP1WorkBegin(TIdHTTP&, TWorkMode, int64_t AWorkCountMax) {
@@ -163,34 +239,50 @@ void TForm1::IdHTTP1WorkEnd(TIdHTTP&, TWorkMode) {
 }
 
 void TForm1::Timer_LoadTimer() {
+    // A tick that falls into a pump point of the running extraction waits until it is over.
+    if (extractionRunning_)
+        return;
     Button_URAR->click();
     Timer_Load->SetEnabled(false);
+    if (std::exchange(extractAgain_, false))
+        Timer_Load->SetEnabled(true);
 }
 
 void TForm1::Button_URARClick() {
+    // One extraction at a time: a nested one would unpack into the folder the running one writes.
+    if (extractionRunning_)
+        return;
+    const QScopedValueRollback<bool> running(extractionRunning_, true);
     I7zInArchivePtr archive;
     try {
+        bool whole = true;
         ReportStatus(QStringLiteral("正在释放文件."));
         ProcessPendingMessages();
-        const QString package = DataFolder() + Edit_SaveFile->text();
-        // An XMLTV feed is converted into listing files; anything else goes to the archive library.
-        if (IsXmltvFile(package)) {
-            ImportXmltvFile(package, DataFolder());
-        } else {
-            // Only the copy that start-up wrote is checked against the embedded library.
-            archive = MakeInArchive(CLSID_CFormatZip, Places.LibraryToLoad,
-                                    Places.LibraryToLoad == Places.LibraryCopy);
-            // The window keeps answering while the package is unpacked.
-            archive->InstallPump(nullptr, [](void*) { ProcessPendingMessages(); });
-            archive->OpenArchiveFile(package);
-            archive->ExtractIntoFolder(DataFolder());
+        const DataFolderLock dataFolderLock(DataFolder());
+        if (!ProceedUnder(dataFolderLock))
+            return;
+        TakePackage(PackageStep::Unpack, DataFolder() + Edit_SaveFile->text(), archive);
+        if (archive) {
+            // Whole items are in place all the same; the user learns that others are not.
+            const TExtractionOutcome outcome = archive->LastExtraction();
+            whole = outcome.Whole();
+            if (!whole)
+                qCWarning(lcUpdate).noquote()
+                    << QStringLiteral("package incomplete: %1 of %2 items unpacked, "
+                                      "archive flags 0x%3")
+                           .arg(outcome.ItemsWritten)
+                           .arg(outcome.FileItems)
+                           .arg(outcome.ArchiveErrors, 0, 16);
         }
         // A moment for the extracted files to settle before the rescan reads the folder (a virus
         // scanner or a file indexer may still have them open); the program has always paused here.
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         ProcessPendingMessages();
         LoadData->click();
-        ReportStatus(QStringLiteral("数据更新完成."));
+        if (whole)
+            ReportStatus(QStringLiteral("数据更新完成."));
+        else
+            ReportUpdateFailure(UpdateFailure::IncompletePackage);
         ProcessPendingMessages();
     } catch (...) {
         qCWarning(lcUpdate).noquote() << "extraction stopped:" << CurrentExceptionMessage();

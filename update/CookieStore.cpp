@@ -257,7 +257,8 @@ QByteArray KeyOf(const Cookie& cookie) {
 }
 
 bool ShouldSend(const Cookie& cookie, const HttpAddress& address) {
-    if (cookie.Secure || cookie.Value.isEmpty())
+    // A cookie marked Secure goes only over TLS, where no one on the way reads it.
+    if ((cookie.Secure && !address.IsHttps()) || cookie.Value.isEmpty())
         return false;
     const QString host = EffectiveHost(address.Host, cookie.FromSetCookie2);
     const bool domainOk = cookie.DomainGiven ? DomainMatches(host, cookie.Domain) : host == cookie.Domain;

@@ -39,11 +39,32 @@ void PumpAfterBlock() {
 
 } // namespace AntiFreeze
 
-HttpConnection::HttpConnection(TcpSocket socket, QByteArray host, int port)
-    : socket_(std::move(socket)), host_(std::move(host)), port_(port) {}
+namespace {
 
-bool HttpConnection::Serves(const QByteArray& host, int port) const {
-    return port == port_ && host.compare(host_, Qt::CaseInsensitive) == 0;
+// Plain http: the socket as it is.
+class PlainChannel final : public ByteChannel {
+public:
+    explicit PlainChannel(TcpSocket socket) : socket_(std::move(socket)) {}
+    void SendAll(const QByteArray& bytes) override { socket_.SendAll(bytes); }
+    qsizetype ReceiveNow(char* into, qsizetype limit) override { return socket_.ReceiveNow(into, limit); }
+    int PeekNow() override { return socket_.PeekNow(); }
+    bool WaitReadable(std::chrono::milliseconds wait) override { return socket_.WaitReadable(wait); }
+
+private:
+    TcpSocket socket_;
+};
+
+} // namespace
+
+HttpConnection::HttpConnection(TcpSocket socket, QByteArray host, int port)
+    : channel_(std::make_unique<PlainChannel>(std::move(socket))), secure_(false), host_(std::move(host)),
+      port_(port) {}
+
+HttpConnection::HttpConnection(std::unique_ptr<ByteChannel> channel, QByteArray host, int port)
+    : channel_(std::move(channel)), secure_(true), host_(std::move(host)), port_(port) {}
+
+bool HttpConnection::Serves(bool secure, const QByteArray& host, int port) const {
+    return secure == secure_ && port == port_ && host.compare(host_, Qt::CaseInsensitive) == 0;
 }
 
 bool HttpConnection::DrainAndCheckOpen() {
@@ -55,7 +76,7 @@ bool HttpConnection::DrainAndCheckOpen() {
     char scratch[4096];
     try {
         for (qsizetype drained = 0; drained < MostToDrain;) {
-            const qsizetype received = socket_.ReceiveNow(scratch, sizeof scratch);
+            const qsizetype received = channel_->ReceiveNow(scratch, sizeof scratch);
             if (received < 0)
                 return true;
             if (received == 0)
@@ -63,6 +84,10 @@ bool HttpConnection::DrainAndCheckOpen() {
             drained += received;
         }
     } catch (const SocketError&) {
+        return false;
+    } catch (const ConnectionClosedError&) {
+        return false; // a TLS connection cut without close-notify
+    } catch (const TlsError&) {
         return false;
     }
     return false;
@@ -75,7 +100,7 @@ void HttpConnection::StartLowSpeedCheck(int64_t minimumBytes, std::chrono::milli
 qsizetype HttpConnection::Receive(char* into, qsizetype limit) {
     const auto started = std::chrono::steady_clock::now();
     for (;;) {
-        const qsizetype received = socket_.ReceiveNow(into, limit);
+        const qsizetype received = channel_->ReceiveNow(into, limit);
         const auto now = LowSpeedMeter::Clock::now();
         if (received > 0)
             lowSpeed_.Add(received, now);
@@ -92,7 +117,7 @@ qsizetype HttpConnection::Receive(char* into, qsizetype limit) {
                 throw ReadTimeoutError();
             wait = std::min(wait, left);
         }
-        if (socket_.WaitReadable(wait))
+        if (channel_->WaitReadable(wait))
             AntiFreeze::PumpAfterData();
         else if (wait == slice)
             AntiFreeze::PumpWhenIdle();
@@ -102,7 +127,7 @@ qsizetype HttpConnection::Receive(char* into, qsizetype limit) {
 ResponseInput::Arrival HttpConnection::WaitForData(std::chrono::milliseconds limit) {
     const auto started = std::chrono::steady_clock::now();
     for (;;) {
-        const int next = socket_.PeekNow();
+        const int next = channel_->PeekNow();
         if (next > 0)
             return Arrival::Data;
         if (next == 0)
@@ -114,7 +139,7 @@ ResponseInput::Arrival HttpConnection::WaitForData(std::chrono::milliseconds lim
         const auto slice = AntiFreeze::IdleSlice();
         const auto wait = std::min(slice, left);
         // Only a full idle slice pumps: the short waits for a body that may not come stay silent.
-        if (!socket_.WaitReadable(wait) && wait == slice)
+        if (!channel_->WaitReadable(wait) && wait == slice)
             AntiFreeze::PumpWhenIdle();
     }
 }

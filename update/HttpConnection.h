@@ -1,5 +1,6 @@
 #pragma once
 
+#include "update/ByteChannel.h"
 #include "update/HttpResponseReader.h"
 #include "update/LowSpeedMeter.h"
 #include "update/TcpSocket.h"
@@ -7,16 +8,22 @@
 #include <QByteArray>
 
 #include <chrono>
+#include <memory>
 
-// The client's open connection: the socket, the server it leads to, and the reader of its
-// responses. Waiting for data is cut into the anti-freeze's idle slices so the window stays live.
+// The client's open connection: the socket (under TLS for https), the server it leads to, and the
+// reader of its responses. Waiting for data is cut into the anti-freeze's idle slices so the window
+// stays live.
 class HttpConnection final : public ResponseInput {
 public:
+    // Plain http over the socket.
     HttpConnection(TcpSocket socket, QByteArray host, int port);
+    // https: `channel` is a TLS session whose handshake is done.
+    HttpConnection(std::unique_ptr<ByteChannel> channel, QByteArray host, int port);
     HttpConnection(const HttpConnection&) = delete;
     HttpConnection& operator=(const HttpConnection&) = delete;
 
-    bool Serves(const QByteArray& host, int port) const;
+    // A connection is reused only for the same scheme, host and port.
+    bool Serves(bool secure, const QByteArray& host, int port) const;
     // How long to wait without a byte before giving up; zero or less waits without limit.
     void SetReadTimeout(std::chrono::milliseconds limit) { readTimeout_ = limit; }
     // From now on, a receive fails with LowSpeedError once fewer than `minimumBytes` came within
@@ -26,14 +33,15 @@ public:
     // Throws away bytes left from an earlier exchange. False when the server has closed or broken
     // the connection meanwhile, or keeps streaming into it.
     bool DrainAndCheckOpen();
-    void Send(const QByteArray& request) { socket_.SendAll(request); }
+    void Send(const QByteArray& request) { channel_->SendAll(request); }
     ResponseReader& Reader() { return reader_; }
 
     qsizetype Receive(char* into, qsizetype limit) override;
     Arrival WaitForData(std::chrono::milliseconds limit) override;
 
 private:
-    TcpSocket socket_;
+    std::unique_ptr<ByteChannel> channel_;
+    bool secure_;
     QByteArray host_;
     int port_;
     std::chrono::milliseconds readTimeout_{0};

@@ -82,18 +82,27 @@ public:
     LowSpeedError() : Exception(QStringLiteral("Transfer too slow")) {}
 };
 
-// An address (or a redirect target) of a scheme other than "http"; file, ftp and the rest are never
-// fetched as if they were http.
+// An address (or a redirect target) of a scheme other than "http" and "https"; file, ftp and the
+// rest are never fetched as if they were http.
 class UnsupportedSchemeError final : public Exception {
 public:
     explicit UnsupportedSchemeError(const QString& scheme)
         : Exception(QStringLiteral("Unsupported scheme: %1").arg(scheme)) {}
 };
 
-// There is no TLS transport; "https" addresses are refused before any connection is made.
-class TlsUnavailableError final : public Exception {
+// The server's certificate was not accepted: no trusted authority signed it, it is not valid now, or
+// it is made out for another host. Nothing is sent over such a connection.
+class TlsCertificateError final : public Exception {
 public:
-    TlsUnavailableError() : Exception(QStringLiteral("No transport for https addresses")) {}
+    explicit TlsCertificateError(const QString& reason)
+        : Exception(QStringLiteral("Server certificate not accepted: %1").arg(reason)) {}
+};
+
+// The TLS handshake, or the protocol over an established TLS connection, failed.
+class TlsError final : public Exception {
+public:
+    explicit TlsError(const QString& reason)
+        : Exception(QStringLiteral("Secure connection failed: %1").arg(reason)) {}
 };
 
 class InvalidAddressError final : public Exception {

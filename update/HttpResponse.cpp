@@ -77,12 +77,10 @@ BodyFraming FramingOf(const HttpHeaderList& headers) {
         return {BodyFraming::Kind::Chunked, 0};
     const QList<QByteArray> lengths = headers.Values("Content-Length");
     if (!lengths.isEmpty()) {
-        // A length that is no number, negative, too large or given twice differently leaves the
+        // A length that is no number, signed, too large or given twice differently leaves the
         // body's end unknown (RFC 7230, 3.3.3): reading until the close would take a cut-off body
-        // as whole.
-        QByteArray text = lengths.first();
-        if (text.startsWith('+'))
-            text = text.mid(1);
+        // as whole. The field is digits only (RFC 9110, 8.6).
+        const QByteArray& text = lengths.first();
         bool ok = IsDecimal(text);
         const qlonglong length = ok ? text.toLongLong(&ok) : 0;
         for (const QByteArray& other : lengths)

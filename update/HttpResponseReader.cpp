@@ -369,9 +369,12 @@ void ResponseReader::ReadCounted(int64_t length, BodySink* sink, const TransferH
     }
     while (total < length) {
         // Never more than one byte past the limit is taken: the body fails once it has passed it,
-        // however its bytes arrive.
-        const qsizetype want = static_cast<qsizetype>(
-            std::min({int64_t{HttpLimits::ReceiveBlock}, length - total, bodyLimit_ + 1 - total}));
+        // however its bytes arrive. The limit may be the largest value there is ("no limit"), and
+        // total has not passed it here.
+        const int64_t room = bodyLimit_ - total;
+        const int64_t pastLimit = room < INT64_MAX ? room + 1 : room;
+        const qsizetype want =
+            static_cast<qsizetype>(std::min({int64_t{HttpLimits::ReceiveBlock}, length - total, pastLimit}));
         const qsizetype got = ReceiveBlock(sink, want);
         if (got > 0) {
             total += got;

@@ -3,9 +3,11 @@
 #include "update/HttpConnection.h"
 #include "update/HttpErrors.h"
 #include "update/HttpRequest.h"
+#include "update/TlsChannel.h"
 
 #include <QScopedValueRollback>
 
+#include <algorithm>
 #include <exception>
 
 namespace {
@@ -21,8 +23,6 @@ bool LeavesConnectionUsable(const std::exception_ptr& error) {
     try {
         std::rethrow_exception(error);
     } catch (const HttpProtocolError&) {
-        return true;
-    } catch (const TlsUnavailableError&) {
         return true;
     } catch (const UnsupportedSchemeError&) {
         return true;
@@ -62,13 +62,21 @@ void TruncateQuietly(BodySink& sink, int64_t size) {
     }
 }
 
-// Only plain http is fetched; "https" has no transport here, and file, ftp and the rest must never
-// be taken for http.
+// file, ftp and the rest must never be taken for http.
 void CheckScheme(const HttpAddress& address) {
-    if (address.IsHttps())
-        throw TlsUnavailableError();
-    if (address.Protocol.compare(u"http", Qt::CaseInsensitive) != 0)
+    if (!address.IsHttps() && address.Protocol.compare(u"http", Qt::CaseInsensitive) != 0)
         throw UnsupportedSchemeError(address.Protocol);
+}
+
+// The TLS handshake over a new socket. It is part of connecting; a server that stops answering in it
+// is bound by the read time-out as well.
+std::unique_ptr<ByteChannel> Secured(TcpSocket socket, const QByteArray& host,
+                                     std::chrono::milliseconds connectLimit, int readTimeout) {
+    auto channel = std::make_unique<TlsChannel>(std::move(socket), host);
+    const auto limit =
+        readTimeout > 0 ? std::min(connectLimit, std::chrono::milliseconds(readTimeout)) : connectLimit;
+    channel->Handshake(limit, AntiFreeze::ConnectStep(), AntiFreeze::PumpWhenIdle);
+    return channel;
 }
 
 } // namespace
@@ -179,7 +187,7 @@ ResponseHead TIdHTTP::Exchange(const HttpAddress& address) {
 
 void TIdHTTP::PrepareConnection(const HttpAddress& address) {
     const QByteArray host = address.AsciiHost();
-    if (connection_ && (!keepAlive_ || !connection_->Serves(host, address.Port)))
+    if (connection_ && (!keepAlive_ || !connection_->Serves(address.IsHttps(), host, address.Port)))
         Disconnect();
     if (connection_ && !connection_->DrainAndCheckOpen())
         Disconnect();
@@ -190,7 +198,11 @@ void TIdHTTP::PrepareConnection(const HttpAddress& address) {
         TcpSocket socket =
             TcpSocket::Connect(host, address.Port, address.HostIsIPv6, std::chrono::milliseconds(ReadTimeout),
                                limit, AntiFreeze::ConnectStep(), AntiFreeze::PumpWhenIdle);
-        connection_ = std::make_unique<HttpConnection>(std::move(socket), host, address.Port);
+        if (address.IsHttps())
+            connection_ = std::make_unique<HttpConnection>(
+                Secured(std::move(socket), host, limit, ReadTimeout), host, address.Port);
+        else
+            connection_ = std::make_unique<HttpConnection>(std::move(socket), host, address.Port);
     }
     connection_->SetReadTimeout(std::chrono::milliseconds(ReadTimeout));
     connection_->Reader().SetBodyLimit(MaxBodySize);

@@ -4,6 +4,8 @@
 #include "platform/SystemMessage.h"
 #include "update/HttpErrors.h"
 
+#include <QScopeGuard>
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -110,16 +112,12 @@ TcpSocket TcpSocket::Connect(const QByteArray& host, int port, bool ipv6,
     std::thread connector(std::move(task));
     // Whatever leaves this function (a pump that throws included), the thread is stopped and
     // joined before the socket it uses is closed.
-    struct StopAndJoin {
-        const EventFd& cancel;
-        std::thread& thread;
-        ~StopAndJoin() {
-            if (thread.joinable()) {
-                cancel.Signal();
-                thread.join();
-            }
+    const auto stopAndJoin = qScopeGuard([&] {
+        if (connector.joinable()) {
+            cancel.Signal();
+            connector.join();
         }
-    } stopAndJoin{cancel, connector};
+    });
 
     const auto deadline = std::chrono::steady_clock::now() + limit;
     bool timedOut = false;

@@ -12,6 +12,12 @@ QString UpdateFailureLine(UpdateFailure failure, int statusCode) {
         return QString::fromUtf16(kCannotSaveLine);
     case UpdateFailure::CannotUnpack:
         return QString::fromUtf16(kCannotUnpackLine);
+    case UpdateFailure::BadCertificate:
+        return QString::fromUtf16(kBadCertificateLine);
+    case UpdateFailure::NoSecureConnection:
+        return QString::fromUtf16(kNoSecureConnectionLine);
+    case UpdateFailure::DataFolderBusy:
+        return QString::fromUtf16(kDataFolderBusyLine);
     }
     return QString::fromUtf16(kNoConnectionLine);
 }

@@ -35,6 +35,7 @@
 namespace {
 
 using figures::Clock;
+using figures::FdatasyncFile;
 using figures::Median;
 using figures::Seconds;
 
@@ -94,14 +95,6 @@ void Report(const char* what, const std::vector<Round>& rounds) {
         peak = std::max(peak, round.peakRiseKb);
     }
     std::printf("%-48s median %.3f s, peak memory rise %ld kB\n", what, Median(seconds), peak);
-}
-
-bool FdatasyncFile(const QString& path) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    const bool ok = fd >= 0 && ::fdatasync(fd) == 0;
-    if (fd >= 0)
-        ::close(fd);
-    return ok;
 }
 
 // The whole -up update by the real program; prints its idle and peak memory.

@@ -191,6 +191,32 @@ TEST_F(ProcessTest, ASecondStartEndsAtOnceAndSilentlyAlsoWithUp) {
     EXPECT_EQ(third.exitCode(), 0);
 }
 
+// The login lock lies where the environment says; two copies of one portable folder started with
+// different runtime folders would otherwise both run and write into one data folder.
+TEST_F(ProcessTest, TwoCopiesOfOnePortableFolderNeverRunTogetherWhateverTheirEnvironment) {
+    ASSERT_TRUE(QDir(root_.path()).mkpath(QStringLiteral("run2")));
+    QFile::setPermissions(Path("run2"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QProcess first;
+    Launch(first, {QStringLiteral("x")});
+    ASSERT_TRUE(WaitFor([&] { return QFileInfo(Path("work/7z.dll")).size() > 1'000'000; }, 60000));
+    ASSERT_TRUE(QFile::remove(Path("work/7z.dll")));
+
+    QProcessEnvironment otherLogin;
+    otherLogin.insert(QStringLiteral("XDG_RUNTIME_DIR"), Path("run2"));
+    QProcess second;
+    Launch(second, {QStringLiteral("x")}, {}, otherLogin);
+    ASSERT_TRUE(second.waitForFinished(20000)) << "the second copy runs beside the first";
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(second.readAllStandardError(), QByteArray()) << "silently";
+    EXPECT_FALSE(QFileInfo::exists(Path("work/7z.dll"))) << "the second copy wrote nothing";
+    EXPECT_EQ(first.state(), QProcess::Running);
+
+    first.terminate();
+    ASSERT_TRUE(first.waitForFinished(20000));
+    EXPECT_FALSE(QFileInfo::exists(Path("app/.Pelnavi系统.lock"))) << "nothing is left beside the program";
+}
+
 // Every folder of a tree read-only, as the system's folders are to a user; undone on the way out,
 // so that the temporary folder can go.
 class ReadOnlyTree final {

@@ -3,6 +3,7 @@
 #include "platform/Exception.h"
 #include "tests/archive/ArchiveTestSupport.h"
 #include "tests/support/Files.h"
+#include "tests/support/ZipWriter.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,7 +13,9 @@
 
 #include <csignal>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <functional>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -135,6 +138,21 @@ TEST(ExtractResourceToFile, KeepsOnlyAPlainFileOfItsOwnThatHoldsTheLibraryExactl
     }
 }
 
+// A copy that others may write would be refused by the extraction, so start-up writes a new one,
+// whatever the user's umask.
+TEST(ExtractResourceToFile, WritesACopyOnlyTheUserMayChange) {
+    const LibraryWorkingFolder folder(false);
+    WriteWholeFile(folder.Path("7z.dll"), LibraryResource());
+    ASSERT_EQ(::chmod(QFile::encodeName(folder.Path("7z.dll")).constData(), 0664), 0);
+    const mode_t previous = ::umask(0);
+    ExtractResourceToFile("7z", "dll", "7z.dll");
+    ::umask(previous);
+    struct stat status {};
+    ASSERT_EQ(::stat(QFile::encodeName(folder.Path("7z.dll")).constData(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0644u);
+    EXPECT_EQ(MessageOf([] { MakeInArchive(CLSID_CFormatZip); }), "<no error>");
+}
+
 TEST(LibraryLoading, RefusesModulesThatAreNotTheArchiveLibrary) {
     const struct {
         const char* source; // copied to "7z.dll"; nullptr: no such file
@@ -188,6 +206,72 @@ TEST(LibraryLoading, TheFactoryLoadsOnlyAFileThatHoldsExactlyTheEmbeddedLibrary)
         EXPECT_EQ(MessageOf([] { MakeInArchive(CLSID_CFormatZip); }),
                   c.loads ? "<no error>" : "Error loading library 7z.dll");
         EXPECT_FALSE(IsMapped(folder.Path("7z.dll")));
+    }
+}
+
+// The user who shares a working folder with another (a sticky folder like /tmp) cannot replace a
+// "7z.dll" the other left there; the other may rewrite it in place at any moment after the check.
+TEST(LibraryLoading, ACopyRewrittenAfterTheCheckIsNotWhatRuns) {
+    const LibraryWorkingFolder folder;
+    WriteWholeFile(folder.Path("package.zip"), [] {
+        ZipWriter zip;
+        zip.AddFile("a/01.txt", "06:00 news\r\n");
+        return zip.Bytes();
+    }());
+    const I7zInArchivePtr archive = MakeInArchive(CLSID_CFormatZip);
+    // The bytes in place, as the other user would write them: the code of a mapped file would change.
+    const QByteArray zeros(LibraryResource().size(), '\0');
+    const int file = ::open(QFile::encodeName(folder.Path("7z.dll")).constData(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(::pwrite(file, zeros.constData(), size_t(zeros.size()), 0), zeros.size());
+    ::close(file);
+
+    archive->OpenArchiveFile(folder.Path("package.zip"));
+    archive->ExtractIntoFolder(folder.Path("data"));
+    EXPECT_EQ(ReadAll(folder.Path("data/a/01.txt")), "06:00 news\r\n");
+    EXPECT_TRUE(ReadAll(QStringLiteral("/proc/self/maps"))
+                    .contains("/memfd:" + QFile::encodeName(folder.Path("7z.dll"))));
+}
+
+TEST(LibraryLoading, TheCheckedCopyIsSealedAgainstEveryChange) {
+    const LibraryWorkingFolder folder;
+    const int file = ::open(QFile::encodeName(folder.Path("7z.dll")).constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(file, 0);
+    QString problem;
+    const FileDescriptor copy =
+        SealedLibraryCopy(file, EmbeddedLibraryImage(), folder.Path("7z.dll"), &problem);
+    ::close(file);
+    ASSERT_TRUE(copy.valid()) << problem.toStdString();
+    EXPECT_EQ(::fcntl(copy.get(), F_GET_SEALS), F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL);
+    EXPECT_EQ(::pwrite(copy.get(), "x", 1, 0), -1);
+    EXPECT_NE(::ftruncate(copy.get(), 0), 0);
+}
+
+// Whoever may change the library file may run code in the program, whether it is the copy start-up
+// wrote or the system's library that an installed program loads.
+TEST(LibraryLoading, RefusesALibraryFileThatAnotherUserOwnsOrMayWrite) {
+    const struct {
+        const char* what;
+        std::function<bool(const QByteArray& path)> change;
+    } cases[] = {
+        {"writable by its group", [](const QByteArray& p) { return ::chmod(p.constData(), 0620) == 0; }},
+        {"writable by everyone", [](const QByteArray& p) { return ::chmod(p.constData(), 0602) == 0; }},
+        {"owned by another user",
+         [](const QByteArray& p) { return ::chown(p.constData(), 65534, 65534) == 0; }},
+    };
+    for (const auto& c : cases) {
+        for (const bool embeddedCopy : {true, false}) {
+            SCOPED_TRACE(std::string(c.what) + (embeddedCopy ? ", the copy" : ", a system library"));
+            const LibraryWorkingFolder folder;
+            if (!c.change(QFile::encodeName(folder.Path("7z.dll")))) {
+                ASSERT_EQ(errno, EPERM);
+                GTEST_SKIP() << "only root can give a file to another user";
+            }
+            EXPECT_EQ(
+                MessageOf([&] { MakeInArchive(CLSID_CFormatZip, QStringLiteral("7z.dll"), embeddedCopy); }),
+                "Error loading library 7z.dll");
+            EXPECT_FALSE(IsMapped(folder.Path("7z.dll")));
+        }
     }
 }
 

@@ -185,6 +185,54 @@ TEST(ExtractIntoFolder, AnItemThatIsNotWholeLeavesTheOldFileAndLaterItemsStillAr
     }
 }
 
+// The library opens a damaged or cut-short Zip all the same, and unpacks what it finds; the update
+// must still learn that the package did not come through whole.
+TEST(ExtractIntoFolder, TellsWhetherEveryItemCameThroughAndWhetherThePackageWasCutShort) {
+    ZipWriter zip;
+    zip.AddFile(QByteArray("01.txt"), QByteArray(3000, 'a'));
+    zip.AddFile(QByteArray("02.txt"), QByteArray(3000, 'b'), {ZipWriter::Method::Stored, false, {}});
+    zip.AddFile(QByteArray("03.txt"), QByteArray(3000, 'c'));
+    const QByteArray whole = zip.Bytes();
+    ZipWriter damaged;
+    damaged.AddFile(QByteArray("01.txt"), "new 1");
+    damaged.CorruptCrc(damaged.AddFile(QByteArray("02.txt"), "new 2"));
+    const struct Case {
+        const char* what;
+        QByteArray package;
+        std::function<void(const QString& data)> arrange;
+        uint32_t fileItems, itemsWritten;
+        bool cutShort;
+    } cases[] = {
+        {"a whole package", whole, nullptr, 3, 3, false},
+        {"an item whose checksum does not match", damaged.Bytes(), nullptr, 2, 1, false},
+        {"an item whose name a folder has taken", whole,
+         [](const QString& d) { QDir().mkpath(d + "/02.txt"); }, 3, 2, false},
+        {"cut inside the first item", whole.left(40), nullptr, 1, 0, true},
+        {"cut inside the stored item", whole.left(whole.indexOf(QByteArray(3000, 'b')) + 10), nullptr, 2, 1,
+         true},
+        {"cut in the central directory", whole.left(whole.size() - 60), nullptr, 3, 3, true},
+        {"the last byte missing", whole.left(whole.size() - 1), nullptr, 3, 3, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const LibraryWorkingFolder folder;
+        WriteWholeFile(folder.Path("package.zip"), c.package);
+        const QString data = folder.Path("data");
+        ASSERT_TRUE(QDir().mkpath(data));
+        if (c.arrange)
+            c.arrange(data);
+        const I7zInArchivePtr archive = MakeInArchive(CLSID_CFormatZip);
+        archive->OpenArchiveFile(folder.Path("package.zip"));
+        EXPECT_EQ(archive->ArchiveErrors() == kArchiveUnexpectedEnd, c.cutShort) << archive->ArchiveErrors();
+        archive->ExtractIntoFolder(data);
+        const TExtractionOutcome outcome = archive->LastExtraction();
+        EXPECT_EQ(outcome.FileItems, c.fileItems);
+        EXPECT_EQ(outcome.ItemsWritten, c.itemsWritten);
+        EXPECT_EQ((outcome.ArchiveErrors & kArchiveUnexpectedEnd) != 0, c.cutShort);
+        EXPECT_EQ(outcome.Whole(), c.itemsWritten == c.fileItems && !c.cutShort);
+    }
+}
+
 TEST(ExtractIntoFolder, SkipsAnItemWhoseNameCannotBeMadeAndGoesOn) {
     const LibraryWorkingFolder folder;
     const QByteArray longName = QByteArray(252, 'n') + ".txt"; // 256 bytes: one more than a name may have

@@ -9,6 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 namespace {
 
 struct Outcome {
@@ -79,6 +85,47 @@ TEST(ExporterCommand, ArgumentsAndExitCodes) {
     const QByteArray document = written.readAll();
     EXPECT_TRUE(document.contains("明天") && document.endsWith("</tv>\n"));
     EXPECT_FALSE(QFile::exists(data.filePath("no"))) << "a failed export leaves nothing";
+}
+
+// -o used to rename its document over whatever stood at the name: a pipe became a plain file, and
+// as root a device node was replaced. Only a plain file (or a new one) is written whole and renamed.
+TEST(ExporterCommand, WritesIntoAPipeAndRefusesWhatIsNeitherFileNorStream) {
+    QTemporaryDir data;
+    const QString pipe = data.filePath("pipe"), folder = data.filePath("folder"),
+                  socket = data.filePath("socket");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    // The reader is there first, and the document fits in the pipe.
+    const int reader = ::open(QFile::encodeName(pipe).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    const Outcome piped = Exporter({"--data", data.path(), "-o", pipe});
+    EXPECT_EQ(piped.exitCode, 0) << piped.err.toStdString();
+    QByteArray document(65536, '\0');
+    const ssize_t got = ::read(reader, document.data(), size_t(document.size()));
+    ::close(reader);
+    document.resize(got > 0 ? got : 0);
+    EXPECT_TRUE(document.contains("<tv generator-info-name=\"pelnavi-xmltv\"")) << document.toStdString();
+    struct stat status {};
+    ASSERT_EQ(::stat(QFile::encodeName(pipe).constData(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode)) << "still a pipe";
+
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const int listening = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray socketPath = QFile::encodeName(socket);
+    ASSERT_LT(size_t(socketPath.size()), sizeof address.sun_path);
+    std::copy(socketPath.begin(), socketPath.end(), address.sun_path);
+    ASSERT_EQ(::bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    for (const QString& target : {folder, socket}) {
+        SCOPED_TRACE(target.toStdString());
+        const Outcome refused = Exporter({"--data", data.path(), "-o", target});
+        EXPECT_EQ(refused.exitCode, 1);
+        EXPECT_TRUE(refused.err.contains("Cannot write")) << refused.err.toStdString();
+    }
+    ::close(listening);
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+    ASSERT_EQ(::stat(socketPath.constData(), &status), 0);
+    EXPECT_TRUE(S_ISSOCK(status.st_mode)) << "still a socket";
 }
 
 } // namespace

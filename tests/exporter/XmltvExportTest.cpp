@@ -101,6 +101,41 @@ TEST(WriteXmltv, ChannelsAndProgrammes) {
     EXPECT_THROW(Export(root.filePath("missing")), Exception);
 }
 
+// A class folder or listing that is a link out of the data folder (to /etc, say) must not carry
+// the files there into the document; links that stay inside are taken as the channel list takes them.
+TEST(WriteXmltv, NeverLeavesTheDataFolderThroughALink) {
+    QTemporaryDir root;
+    const QString data = root.filePath("data"), outside = root.filePath("outside");
+    const QByteArray listing = "\xEF\xBB\xBF"
+                               "2026-12-10\r\n08:00 inside\r\n";
+    WriteFile(data + U(u"/央视频道/01.txt"), listing);
+    WriteFile(outside + "/secret.txt", "\xEF\xBB\xBF"
+                                       "2026-12-10\r\n08:00 secret\r\n");
+    WriteFile(outside + "/deeper/hidden.txt", "2026-12-10\r\n08:00 secret\r\n");
+    ASSERT_TRUE(QFile::link(outside, data + U(u"/境外频道"))); // a class folder leading out
+    ASSERT_TRUE(QFile::link(outside + "/secret.txt", data + U(u"/央视频道/02.txt"))); // a listing leading out
+    ASSERT_TRUE(QFile::link("..", data + U(u"/地方频道")));                           // up, relatively
+    ASSERT_TRUE(QFile::link("01.txt", data + U(u"/央视频道/03.txt")));                // inside: taken
+    const QString text = QString::fromUtf8(Export(data));
+    EXPECT_FALSE(text.contains("secret")) << text.toStdString();
+    EXPECT_FALSE(text.contains("hidden")) << text.toStdString();
+    EXPECT_EQ(text.count("<channel "), 2) << text.toStdString();
+    EXPECT_TRUE(text.contains(".03-2etxt\"")) << text.toStdString();
+}
+
+// XML has no room for U+FFFE and U+FFFF either: one of them in one title must not fail the export.
+TEST(WriteXmltv, CharactersXmlCannotHoldBecomeBlanks) {
+    QTemporaryDir root;
+    WriteFile(root.filePath(U(u"数字频道/频道\uFFFE.txt")),
+              "\xEF\xBB\xBF" + U(u"2026-12-10\r\n08:00 a\uFFFFb\u0001c\uFFFEd\r\n").toUtf8());
+    const QByteArray document = Export(root.path());
+    const Feed feed = Read(document);
+    ASSERT_EQ(feed.channels.size(), 1) << document.toStdString();
+    EXPECT_EQ(feed.channels[0].displayNames.value(0).trimmed(), U(u"频道"));
+    ASSERT_EQ(feed.channels[0].programmes.size(), 1);
+    EXPECT_EQ(feed.channels[0].programmes[0].title, U(u"a b c d"));
+}
+
 // The sample week of the demo package, unpacked into `folder`.
 void UnpackDemoPackage(const QString& folder) {
     QProcess maker;

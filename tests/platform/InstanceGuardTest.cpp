@@ -24,8 +24,9 @@ const QString kName = QStringLiteral("Pelnavi系统");
 // The guard claimed in another process; the holder keeps it until its input is closed.
 class LockHolder final {
 public:
-    LockHolder(const QString& folder, const QString& name) {
-        process_.start(QStringLiteral(PELNAVI_LOCK_HOLDER), {folder, name});
+    LockHolder(const QString& folder, const QString& name) : LockHolder(QStringList{folder, name}) {}
+    explicit LockHolder(const QStringList& arguments) {
+        process_.start(QStringLiteral(PELNAVI_LOCK_HOLDER), arguments);
     }
     ~LockHolder() {
         if (process_.state() != QProcess::NotRunning) {
@@ -123,6 +124,56 @@ TEST(InstanceGuard, UnopenableLockFileGivesNoHandle) {
     }
     EXPECT_FALSE(QFileInfo::exists(folder.filePath(QStringLiteral("missing"))));
     EXPECT_FALSE(QFileInfo::exists(planted)); // the link was not followed
+}
+
+// Two copies of one portable folder, started with different runtime folders (so with different
+// login locks), still never run together; copies in other folders are not held up.
+TEST(InstanceGuard, OnePortableFolderRunsOneCopyWhateverTheLoginLockFolder) {
+    QTemporaryDir firstLogin, secondLogin, program, otherProgram;
+    ASSERT_TRUE(firstLogin.isValid() && secondLogin.isValid() && program.isValid() && otherProgram.isValid());
+    const QString folderLock = program.filePath(u'.' + kName + QStringLiteral(".lock"));
+    {
+        LockHolder holder({firstLogin.path(), kName, program.path()});
+        ASSERT_EQ(holder.outcome(), QStringLiteral("Claimed"));
+        EXPECT_TRUE(QFileInfo::exists(folderLock));
+        EXPECT_EQ(InstanceGuard(kName, secondLogin.path(), program.path()).outcome(), Outcome::AlreadyExists);
+        LockHolder second({secondLogin.path(), kName, program.path()});
+        EXPECT_EQ(second.outcome(), QStringLiteral("AlreadyExists"));
+        EXPECT_EQ(InstanceGuard(kName, secondLogin.path(), otherProgram.path()).outcome(), Outcome::Claimed);
+        ASSERT_TRUE(holder.release());
+    }
+    EXPECT_FALSE(QFileInfo::exists(folderLock)) << "nothing is left in the program's folder";
+    EXPECT_EQ(InstanceGuard(kName, secondLogin.path(), program.path()).outcome(), Outcome::Claimed);
+}
+
+// An update and an import hold the data folder while they write; a second process is told it is
+// busy, a step nested in the same process shares the hold, and the lock file goes with the last hold.
+TEST(DataFolderLock, HeldByOneProcessAtATimeAndNestedWithinIt) {
+    QTemporaryDir data;
+    ASSERT_TRUE(data.isValid());
+    const QString lockFile = data.filePath(QString::fromUtf16(DataFolderLock::kFileName));
+    {
+        LockHolder holder(QStringList{QStringLiteral("--data"), data.path()});
+        ASSERT_EQ(holder.outcome(), QStringLiteral("Claimed"));
+        const DataFolderLock mine(data.path());
+        EXPECT_TRUE(mine.Busy());
+        EXPECT_FALSE(mine.Held());
+        ASSERT_TRUE(holder.release());
+    }
+    EXPECT_FALSE(QFileInfo::exists(lockFile));
+    {
+        const DataFolderLock outer(data.path() + u'/');
+        ASSERT_TRUE(outer.Held());
+        {
+            const DataFolderLock nested(data.path());
+            EXPECT_TRUE(nested.Held());
+        }
+        LockHolder other(QStringList{QStringLiteral("--data"), data.path()});
+        EXPECT_EQ(other.outcome(), QStringLiteral("Busy")) << "the outer hold is still there";
+    }
+    EXPECT_FALSE(QFileInfo::exists(lockFile));
+    LockHolder late(QStringList{QStringLiteral("--data"), data.path()});
+    EXPECT_EQ(late.outcome(), QStringLiteral("Claimed"));
 }
 
 TEST(InstanceGuard, DefaultFolderIsTheRuntimeFolderElseAFolderOfTheUsersOwn) {

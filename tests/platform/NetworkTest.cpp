@@ -1,17 +1,22 @@
 #include "platform/Network.h"
+#include "platform/NameResolution.h"
 
 #include "tests/support/SlowNameServer.h"
 #include "tests/support/UnresolvableHost.h"
 
+#include <QDir>
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <chrono>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <netpacket/packet.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -98,6 +103,36 @@ TEST(ProbeConnection, GivesUpOnANameServerThatDoesNotAnswerAtTheLimit) {
     const auto started = std::chrono::steady_clock::now();
     EXPECT_FALSE(ProbeConnection(QStringLiteral("http://tv.example:%1/").arg(listening.port()), 300ms));
     EXPECT_LT(std::chrono::steady_clock::now() - started, SlowNameServer::Delay);
+}
+
+// Lookups that a dead name server holds used to leave one detached thread each, without bound.
+TEST(ResolveName, LookupsGivenUpOnHoldABoundedPoolAndThoseNotStartedNeverRun) {
+    static std::atomic<int> started{0};
+    static std::atomic<bool> release{false};
+    const NameResolver previous =
+        ReplaceNameResolver([](const char*, const char*, const addrinfo*, addrinfo**) {
+            ++started;
+            while (!release)
+                std::this_thread::sleep_for(10ms);
+            return EAI_AGAIN;
+        });
+    const auto threads = [] { return QDir(QStringLiteral("/proc/self/task")).count() - 2; };
+    // A sanitizer's runtime starts a thread of its own with the first thread made.
+    std::thread([] {}).join();
+    const qsizetype before = threads();
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    for (int i = 0; i < 3 * kNameLookupThreads; ++i)
+        EXPECT_TRUE(ResolveName("tv.example", "80", hints, 50ms, 10ms).timedOut);
+    EXPECT_LE(threads() - before, kNameLookupThreads);
+    release = true;
+    ReplaceNameResolver(previous);
+    // The held threads serve again; the lookups given up on before they started were dropped.
+    const NameResolution answered = ResolveName("127.0.0.1", "80", hints, 10s, 10ms);
+    EXPECT_EQ(answered.error, 0);
+    EXPECT_NE(answered.addresses.First(), nullptr);
+    EXPECT_LE(started.load(), kNameLookupThreads);
+    EXPECT_LE(threads() - before, kNameLookupThreads);
 }
 
 TEST(AnyInterfaceConnected, NeedsAnAddressedInterfaceOtherThanLoopbackThatIsUpAndRunning) {

@@ -1,5 +1,11 @@
 #include "tests/support/LoopbackServer.h"
 
+#include "update/TlsChannel.h"
+
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -25,6 +31,33 @@ void CloseFd(int& fd) {
     fd = -1;
 }
 
+SSL_CTX* NewServerContext(const LoopbackServer::TlsIdentity& identity) {
+    SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+    BIO* certificates = BIO_new_mem_buf(identity.certificatesPem.constData(),
+                                        static_cast<int>(identity.certificatesPem.size()));
+    BIO* key = BIO_new_mem_buf(identity.keyPem.constData(), static_cast<int>(identity.keyPem.size()));
+    bool ok = context != nullptr && certificates != nullptr && key != nullptr;
+    if (ok) {
+        X509* leaf = PEM_read_bio_X509(certificates, nullptr, nullptr, nullptr);
+        ok = leaf != nullptr && SSL_CTX_use_certificate(context, leaf) == 1;
+        X509_free(leaf);
+        // Whatever follows the server's own certificate is its chain.
+        while (X509* link = ok ? PEM_read_bio_X509(certificates, nullptr, nullptr, nullptr) : nullptr)
+            ok = SSL_CTX_add0_chain_cert(context, link) == 1;
+        EVP_PKEY* privateKey = PEM_read_bio_PrivateKey(key, nullptr, nullptr, nullptr);
+        ok = ok && privateKey != nullptr && SSL_CTX_use_PrivateKey(context, privateKey) == 1;
+        EVP_PKEY_free(privateKey);
+    }
+    BIO_free(certificates);
+    BIO_free(key);
+    ERR_clear_error();
+    if (!ok) {
+        SSL_CTX_free(context);
+        throw std::runtime_error("LoopbackServer: the TLS identity cannot be used");
+    }
+    return context;
+}
+
 } // namespace
 
 LoopbackServer::Step LoopbackServer::ReadRequest() {
@@ -46,6 +79,9 @@ LoopbackServer::Step LoopbackServer::Stall() {
 LoopbackServer::Step LoopbackServer::Close() {
     return {Step::Kind::Close, {}, 0, {}};
 }
+LoopbackServer::Step LoopbackServer::CloseWithoutNotify() {
+    return {Step::Kind::CloseWithoutNotify, {}, 0, {}};
+}
 LoopbackServer::Step LoopbackServer::ShutdownWrite() {
     return {Step::Kind::ShutdownWrite, {}, 0, {}};
 }
@@ -54,21 +90,29 @@ LoopbackServer::Step LoopbackServer::Reset() {
 }
 
 LoopbackServer::LoopbackServer(std::vector<Script> scripts, Family family)
-    : LoopbackServer(std::move(scripts), std::nullopt, family) {}
+    : LoopbackServer(std::move(scripts), std::nullopt, family, std::nullopt) {}
 
-std::unique_ptr<LoopbackServer> LoopbackServer::AnsweringEveryGet(QByteArray response) {
+LoopbackServer::LoopbackServer(std::vector<Script> scripts, const TlsIdentity& identity)
+    : LoopbackServer(std::move(scripts), std::nullopt, Family::IPv4, identity) {}
+
+std::unique_ptr<LoopbackServer>
+LoopbackServer::AnsweringEveryGet(QByteArray response, const std::optional<TlsIdentity>& identity) {
     return std::unique_ptr<LoopbackServer>(
-        new LoopbackServer({}, Script{ReadRequest(), Send(std::move(response))}, Family::IPv4));
+        new LoopbackServer({}, Script{ReadRequest(), Send(std::move(response))}, Family::IPv4, identity));
 }
 
 LoopbackServer::LoopbackServer(std::vector<Script> scripts, std::optional<Script> everyConnection,
-                               Family family)
+                               Family family, const std::optional<TlsIdentity>& identity)
     : scripts_(std::move(scripts)), everyConnection_(std::move(everyConnection)), family_(family) {
+    if (identity)
+        tlsContext_ = NewServerContext(*identity);
     const int domain = family == Family::IPv6 ? AF_INET6 : AF_INET;
     listenFd_ = ::socket(domain, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     stopFd_ = ::eventfd(0, EFD_CLOEXEC);
-    if (listenFd_ < 0 || stopFd_ < 0)
+    if (listenFd_ < 0 || stopFd_ < 0) {
+        SSL_CTX_free(tlsContext_);
         throw std::runtime_error("LoopbackServer: no socket");
+    }
     const int yes = 1;
     ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     sockaddr_storage storage{};
@@ -88,6 +132,7 @@ LoopbackServer::LoopbackServer(std::vector<Script> scripts, std::optional<Script
         ::listen(listenFd_, 16) != 0) {
         CloseFd(listenFd_);
         CloseFd(stopFd_);
+        SSL_CTX_free(tlsContext_);
         throw std::runtime_error("LoopbackServer: cannot listen on the loopback address");
     }
     length = sizeof storage;
@@ -106,16 +151,28 @@ LoopbackServer::~LoopbackServer() {
         thread.join();
     CloseFd(listenFd_);
     CloseFd(stopFd_);
+    SSL_CTX_free(tlsContext_);
 }
 
 QString LoopbackServer::Url(const QString& path) const {
-    const QString host = family_ == Family::IPv6 ? QStringLiteral("[::1]") : QStringLiteral("127.0.0.1");
-    return QStringLiteral("http://%1:%2%3").arg(host).arg(port_).arg(path);
+    return UrlAt(family_ == Family::IPv6 ? QStringLiteral("[::1]") : QStringLiteral("127.0.0.1"), path);
+}
+
+QString LoopbackServer::UrlAt(const QString& host, const QString& path) const {
+    return QStringLiteral("%1://%2:%3%4")
+        .arg(tlsContext_ != nullptr ? QStringLiteral("https") : QStringLiteral("http"), host)
+        .arg(port_)
+        .arg(path);
 }
 
 std::vector<QByteArray> LoopbackServer::Requests() const {
     const std::lock_guard lock(mutex_);
     return requests_;
+}
+
+std::vector<QByteArray> LoopbackServer::ServerNames() const {
+    const std::lock_guard lock(mutex_);
+    return serverNames_;
 }
 
 bool LoopbackServer::Stopping() const {
@@ -154,19 +211,66 @@ void LoopbackServer::AcceptLoop() {
 }
 
 void LoopbackServer::RunConnection(int fd, int index) {
+    Connection connection{fd};
     QByteArray input;
-    if (everyConnection_) {
+    if (!Handshake(connection)) {
+        failedHandshakes_.fetch_add(1);
+    } else if (everyConnection_) {
         for (bool going = true; going;)
             for (const Step& step : *everyConnection_)
-                if (!(going = RunStep(fd, input, step)))
+                if (!(going = RunStep(connection, input, step)))
                     break;
     } else if (index < static_cast<int>(scripts_.size())) {
         for (const Step& step : scripts_[index])
-            if (!RunStep(fd, input, step))
+            if (!RunStep(connection, input, step))
                 break;
     }
-    CloseFd(fd);
+    CloseConnection(connection);
     finished_.fetch_add(1);
+}
+
+bool LoopbackServer::Handshake(Connection& connection) {
+    if (tlsContext_ == nullptr)
+        return true;
+    connection.tls = SSL_new(tlsContext_);
+    BIO* bio = NewSocketBio(connection.fd);
+    if (connection.tls == nullptr || bio == nullptr) {
+        BIO_free(bio);
+        connection.notify = false;
+        return false;
+    }
+    SSL_set_bio(connection.tls, bio, bio);
+    SSL_set_accept_state(connection.tls);
+    for (;;) {
+        ERR_clear_error();
+        const int rc = SSL_do_handshake(connection.tls);
+        if (rc == 1)
+            break;
+        const int error = SSL_get_error(connection.tls, rc);
+        const short events = error == SSL_ERROR_WANT_READ    ? POLLIN
+                             : error == SSL_ERROR_WANT_WRITE ? POLLOUT
+                                                             : 0;
+        if (events == 0 || !WaitFor(connection.fd, events, std::chrono::milliseconds(Forever))) {
+            ERR_clear_error();
+            connection.notify = false;
+            return false;
+        }
+    }
+    const char* name = SSL_get_servername(connection.tls, TLSEXT_NAMETYPE_host_name);
+    const std::lock_guard lock(mutex_);
+    serverNames_.emplace_back(name != nullptr ? name : "");
+    return true;
+}
+
+void LoopbackServer::CloseConnection(Connection& connection) {
+    if (connection.tls != nullptr) {
+        if (connection.notify && connection.fd >= 0)
+            SSL_shutdown(connection.tls);
+        ERR_clear_error();
+        SSL_free(connection.tls);
+        connection.tls = nullptr;
+    }
+    CloseFd(connection.fd);
 }
 
 bool LoopbackServer::WaitForFinishedConnections(int count, std::chrono::milliseconds limit) const {
@@ -179,10 +283,35 @@ bool LoopbackServer::WaitForFinishedConnections(int count, std::chrono::millisec
     return true;
 }
 
-bool LoopbackServer::RunStep(int& fd, QByteArray& input, const Step& step) {
+bool LoopbackServer::RunStep(Connection& connection, QByteArray& input, const Step& step) {
+    int& fd = connection.fd;
     if (fd < 0)
         return false;
+    SSL* const tls = connection.tls;
+    // Runs a TLS call until it is done, waiting as it asks; false when it fails or the server stops.
+    const auto untilDone = [&](const auto& call) {
+        for (;;) {
+            ERR_clear_error();
+            const int rc = call();
+            if (rc == 1)
+                return true;
+            const int error = SSL_get_error(tls, rc);
+            const short events = error == SSL_ERROR_WANT_READ    ? POLLIN
+                                 : error == SSL_ERROR_WANT_WRITE ? POLLOUT
+                                                                 : 0;
+            if (events == 0 || !WaitFor(fd, events, std::chrono::milliseconds(Forever))) {
+                ERR_clear_error();
+                connection.notify = false;
+                return false;
+            }
+        }
+    };
     const auto sendAll = [&](const char* data, qsizetype size) {
+        if (tls != nullptr) {
+            size_t written = 0;
+            return size == 0 ||
+                   untilDone([&] { return SSL_write_ex(tls, data, static_cast<size_t>(size), &written); });
+        }
         qsizetype sent = 0;
         while (sent < size) {
             const ssize_t rc = ::send(fd, data + sent, size - sent, MSG_NOSIGNAL);
@@ -200,9 +329,16 @@ bool LoopbackServer::RunStep(int& fd, QByteArray& input, const Step& step) {
     // Waits for data and takes what came; false when the client closed, the read failed or the
     // server stops.
     const auto receiveSome = [&](QByteArray& into) {
+        char buffer[4096];
+        if (tls != nullptr) {
+            size_t received = 0;
+            if (!untilDone([&] { return SSL_read_ex(tls, buffer, sizeof buffer, &received); }))
+                return false;
+            into.append(buffer, static_cast<qsizetype>(received));
+            return true;
+        }
         if (!WaitFor(fd, POLLIN, std::chrono::milliseconds(Forever)))
             return false;
-        char buffer[4096];
         const ssize_t rc = ::recv(fd, buffer, sizeof buffer, 0);
         if (rc == 0 || (rc < 0 && errno != EAGAIN && errno != EINTR))
             return false;
@@ -245,15 +381,23 @@ bool LoopbackServer::RunStep(int& fd, QByteArray& input, const Step& step) {
                 return false;
         }
     case Step::Kind::Close:
-        CloseFd(fd);
+        CloseConnection(connection);
+        return false;
+    case Step::Kind::CloseWithoutNotify:
+        connection.notify = false;
+        CloseConnection(connection);
         return false;
     case Step::Kind::ShutdownWrite:
+        if (tls != nullptr && connection.notify)
+            SSL_shutdown(tls);
+        connection.notify = false;
         ::shutdown(fd, SHUT_WR);
         return true;
     case Step::Kind::Reset: {
         const linger abort{1, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-        CloseFd(fd);
+        connection.notify = false;
+        CloseConnection(connection);
         return false;
     }
     }

@@ -3,6 +3,8 @@
 // test keeps the program's own.
 #include "tests/support/Files.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/ScopedEnvironment.h"
+#include "tests/support/TestAuthority.h"
 #include "tests/support/UnresolvableHost.h"
 #include "tests/support/WarningRecorder.h"
 #include "tests/support/ZipWriter.h"
@@ -14,10 +16,15 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <chrono>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -32,6 +39,7 @@ const QString kNoConnection = QStringLiteral("更新失败：无法连接服务�
 const QString kIncomplete = QStringLiteral("更新失败：数据包不完整");
 const QString kCannotSave = QStringLiteral("更新失败：无法保存数据包");
 const QString kCannotUnpack = QStringLiteral("更新失败：数据包无法解压");
+const QString kDataFolderBusy = QStringLiteral("更新失败：另一个程序正在写入数据文件夹");
 
 QString ErrorStatusLine(int code) {
     return QStringLiteral("更新失败：服务器返回错误 %1").arg(code);
@@ -384,6 +392,91 @@ TEST_F(UpdateTest, APackageTheLibraryCannotOpenIsNeitherSavedNorExtracted) {
     }
 }
 
+// A server that sends no length and stops early: the library would open the rest in its tolerant
+// way and unpack only the listings before the cut.
+TEST_F(UpdateTest, AZipCutShortWithoutALengthKeepsTheEarlierPackage) {
+    const QByteArray package = SamplePackage();
+    for (const qsizetype cut : {package.size() / 2, package.size() - 30, package.size() - 1}) {
+        SCOPED_TRACE(cut);
+        WriteDataFile(QStringLiteral("央视频道/01.txt"), "06:00 earlier\r\n");
+        WriteDataFile(QStringLiteral("zorq.zip"), "earlier package");
+        LoopbackServer server({Script{LoopbackServer::ReadRequest(),
+                                      LoopbackServer::Send("HTTP/1.0 200 OK\r\n\r\n" + package.left(cut)),
+                                      LoopbackServer::Close()}});
+        TForm1& window = StartAgainst(server);
+        window.Button_R->click();
+        ASSERT_TRUE(WaitUntil([&] { return log().lines.contains(kDownloaded); }, 30000));
+        ASSERT_TRUE(WaitForTheEnd(window));
+        EXPECT_EQ(log().lines, (QStringList{kWaiting, kDownloading, kDownloaded, kIncomplete}));
+        EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("zorq.zip")), QByteArray("earlier package"));
+        EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("央视频道/01.txt")), QByteArray("06:00 earlier\r\n"));
+    }
+}
+
+// Another running copy (another login's, say) holds the data folder while it writes there: this
+// update neither saves nor unpacks anything meanwhile.
+TEST_F(UpdateTest, ADataFolderAnotherCopyIsWritingIsLeftAlone) {
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), "06:00 earlier\r\n");
+    WriteDataFile(QStringLiteral("zorq.zip"), SamplePackage());
+    // The other copy's hold: a lock on the data folder's lock file through a descriptor of its own.
+    const QByteArray lockFile = QFile::encodeName(DataFolder() + QStringLiteral(".pelnavi.lock"));
+    const int other = ::open(lockFile.constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+
+    LoopbackServer server({Script{LoopbackServer::ReadRequest(), LoopbackServer::Send(Ok("new package"))}});
+    TForm1& window = StartAgainst(server);
+    window.Button_R->click();
+    ASSERT_TRUE(WaitUntil([&] { return window.Timer1->Enabled(); }, 1000));
+    ASSERT_TRUE(WaitForTheEnd(window));
+    EXPECT_EQ(log().lines, (QStringList{kWaiting, kDataFolderBusy}));
+    EXPECT_EQ(server.AcceptedConnections(), 0) << "nothing is fetched";
+    window.Button_URAR->click();
+    EXPECT_EQ(log().lines.mid(2), (QStringList{kExtracting, kDataFolderBusy}));
+    EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("央视频道/01.txt")), QByteArray("06:00 earlier\r\n"));
+
+    // Once the other copy is done, the package is unpacked as usual.
+    ::close(other);
+    window.Button_URAR->click();
+    EXPECT_EQ(log().lines.last(), kDone);
+    EXPECT_FALSE(QFileInfo::exists(QFile::decodeName(lockFile))) << "the lock file goes with the hold";
+}
+
+// The extraction pumps while it writes, so a download can run and save a package meanwhile (a key
+// on the worker button, or the next update's tick). That package is unpacked after it, not dropped.
+TEST_F(UpdateTest, APackageSavedDuringTheExtractionIsUnpackedAfterIt) {
+    ZipWriter first;
+    for (int i = 1; i <= 9; ++i)
+        first.AddFile(EncodeGbk(QStringLiteral("央视频道/0%1.txt").arg(i)), "06:00 first\r\n");
+    WriteDataFile(QStringLiteral("zorq.zip"), first.Bytes());
+    ZipWriter second;
+    second.AddFile(EncodeGbk(QStringLiteral("央视频道/01.txt")), "06:00 second\r\n");
+    LoopbackServer server({Script{LoopbackServer::ReadRequest(), LoopbackServer::Send(Ok(second.Bytes()))}});
+    TForm1& window = StartAgainst(server);
+    int extractions = 0, pumpsSinceStart = 0;
+    log().onLine = [&](const QString& line) {
+        if (line == kExtracting) {
+            ++extractions;
+            pumpsSinceStart = 0;
+        }
+    };
+    // Counts the pumps of the first extraction; at one inside its item loop, the download runs.
+    QTimer pump;
+    QObject::connect(&pump, &QTimer::timeout, &pump, [&] {
+        if (extractions == 1 && ++pumpsSinceStart == 3)
+            window.Button_Download->click();
+    });
+    pump.start(0);
+    window.Timer_Load->SetEnabled(true);
+    ASSERT_TRUE(WaitUntil([&] { return log().lines.count(kDone) == 2; }, 30000))
+        << log().lines.join(u'|').toStdString();
+    ASSERT_TRUE(WaitForTheEnd(window));
+    EXPECT_EQ(log().lines.count(kExtracting), 2);
+    EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("zorq.zip")), second.Bytes());
+    EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("央视频道/01.txt")), QByteArray("06:00 second\r\n"));
+    EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("央视频道/09.txt")), QByteArray("06:00 first\r\n"));
+}
+
 TEST_F(UpdateTest, ASecondPressDuringTheDownloadOnlyAddsItsStatusLine) {
     const QByteArray package = SamplePackage();
     const QByteArray response = Ok(package);
@@ -532,6 +625,25 @@ TEST_F(ExtractionStepTest, APackageInTheDataFolderIsUnpackedAndTheListRebuilt) {
     EXPECT_FALSE(LibraryIsLoaded()) << "the library is loaded only while the step runs";
 }
 
+// A package already saved whose item does not unpack (an older update's, or one damaged on the
+// disk): the whole items are in place and the list rebuilt, but the update does not claim success.
+TEST_F(ExtractionStepTest, AnItemThatDoesNotUnpackEndsWithTheIncompleteLine) {
+    ZipWriter zip;
+    zip.AddFile(EncodeGbk(QStringLiteral("央视频道/01.txt")),
+                EncodeGbk(QStringLiteral("06:00 朝闻天下\r\n")));
+    zip.CorruptCrc(zip.AddFile(EncodeGbk(QStringLiteral("央视频道/05.txt")), "07:00 damaged\r\n"));
+    WriteDataFile(QStringLiteral("zorq.zip"), zip.Bytes());
+    WriteDataFile(QStringLiteral("央视频道/05.txt"), "07:00 earlier\r\n");
+    TForm1& window = Start({QStringLiteral("x")});
+    StatusLog log(window);
+    window.Button_URAR->click();
+    EXPECT_EQ(log.lines, (QStringList{kExtracting, kIncomplete}));
+    EXPECT_EQ(ListTexts(window.TVList), (QStringList{"ZORQ-1 中央", "ZORQ-5 体育"}));
+    EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("央视频道/01.txt")),
+              EncodeGbk(QStringLiteral("06:00 朝闻天下\r\n")));
+    EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("央视频道/05.txt")), QByteArray("07:00 earlier\r\n"));
+}
+
 TEST_F(ExtractionStepTest, AMissingPackageStopsWithTheUnpackFailure) {
     WriteDataFile(QStringLiteral("央视频道/01.txt"), "x");
     TForm1& window = Start();
@@ -546,6 +658,84 @@ TEST_F(ExtractionStepTest, AMissingPackageStopsWithTheUnpackFailure) {
     EXPECT_EQ(MemoLines(window.TVListBox), (QStringList{kExtracting, kCannotUnpack}));
     EXPECT_EQ(window.TVList->count(), 1) << "no rescan";
     EXPECT_FALSE(LibraryIsLoaded());
+}
+
+// The window says only that the package cannot be unpacked; a user at a terminal learns why.
+TEST_F(UpdateTest, APackageTheCheckRefusesSaysWhyOnTheUpdateCategory) {
+    LoopbackServer server({Script{LoopbackServer::ReadRequest(), LoopbackServer::Send(Ok("an HTML page"))}});
+    TForm1& window = StartAgainst(server);
+    WarningRecorder recorder;
+    window.Button_R->click();
+    ASSERT_TRUE(WaitUntil([&] { return window.Timer1->Enabled(); }, 1000));
+    ASSERT_TRUE(WaitForTheEnd(window));
+    EXPECT_EQ(log().lines.last(), kCannotUnpack);
+    ASSERT_EQ(recorder.warnings.size(), 1) << recorder.warnings.join(u'|').toStdString();
+    EXPECT_TRUE(recorder.warnings[0].startsWith(QStringLiteral("pelnavi.update: package refused: ")))
+        << recorder.warnings[0].toStdString();
+}
+
+} // namespace
+
+namespace {
+
+// An https package address: the whole chain over TLS with an authority trusted through SSL_CERT_FILE,
+// and the two lines of a secure connection that fails, each with its reason in the log.
+TEST_F(UpdateTest, AnHttpsPackageAddress) {
+    QTemporaryDir folder;
+    const TestAuthority authority;
+    const QString authorityFile = folder.filePath(QStringLiteral("authority.pem"));
+    authority.WriteCertificate(authorityFile);
+    const ScopedVariable certificateFile("SSL_CERT_FILE", QFile::encodeName(authorityFile));
+    const ScopedVariable certificateFolder("SSL_CERT_DIR", std::nullopt);
+    const QByteArray names = "DNS:localhost,IP:127.0.0.1";
+    {
+        LoopbackServer server(
+            {Script{LoopbackServer::ReadRequest(), LoopbackServer::Send(Ok(SamplePackage()))}},
+            authority.Issue(names));
+        TForm1& window = StartAgainst(server);
+        ASSERT_TRUE(window.Edit_Url->text().startsWith(QStringLiteral("https://")));
+        window.Button_R->click();
+        ASSERT_TRUE(WaitUntil([&] { return log().lines.contains(kDone); }, 30000))
+            << log().lines.join(u'|').toStdString();
+        EXPECT_EQ(log().lines, (QStringList{kWaiting, kDownloading, kDownloaded, kExtracting, kDone}));
+        EXPECT_EQ(window.TVList->count(), 2);
+        EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("zorq.zip")), SamplePackage());
+        ASSERT_TRUE(WaitForTheEnd(window));
+    }
+
+    const TestAuthority stranger("Someone Else's Authority");
+    LoopbackServer untrusted(
+        {Script{LoopbackServer::ReadRequest(), LoopbackServer::Send(Ok(SamplePackage()))}},
+        stranger.Issue(names));
+    LoopbackServer plain({Script{LoopbackServer::Send("HTTP/1.1 400 Bad Request\r\n\r\n")}});
+    const struct {
+        const char* name;
+        QString address;
+        QString line;
+        QString reason;
+    } cases[] = {
+        {"a certificate no trusted authority signed", untrusted.Url(QStringLiteral("/showtime.zip")),
+         QStringLiteral("更新失败：服务器证书无效"), QStringLiteral("Server certificate not accepted: ")},
+        {"a server that speaks no TLS", QStringLiteral("https://127.0.0.1:%1/showtime.zip").arg(plain.Port()),
+         QStringLiteral("更新失败：无法建立安全连接"), QStringLiteral("Secure connection failed: ")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteDataFile(QStringLiteral("zorq.zip"), "earlier package");
+        TForm1& window = StartAgainst(untrusted);
+        window.Edit_Url->setText(c.address);
+        WarningRecorder recorder;
+        window.Button_R->click();
+        ASSERT_TRUE(WaitUntil([&] { return window.Timer1->Enabled(); }, 1000));
+        ASSERT_TRUE(WaitForTheEnd(window));
+        EXPECT_EQ(log().lines, (QStringList{kWaiting, c.line}));
+        ASSERT_EQ(recorder.warnings.size(), 1) << recorder.warnings.join(u'|').toStdString();
+        EXPECT_TRUE(
+            recorder.warnings[0].startsWith(QStringLiteral("pelnavi.update: download stopped: ") + c.reason))
+            << recorder.warnings[0].toStdString();
+        EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("zorq.zip")), QByteArray("earlier package"));
+    }
+    EXPECT_TRUE(untrusted.Requests().empty());
 }
 
 } // namespace

@@ -50,6 +50,8 @@ const AddressCase addressCases[] = {
      80},
     {"IPv6Literal", nullptr, "http://[::1]:8080/x.zip", "/x.zip", "[::1]:8080", 8080},
     {"HttpsDefaultPort", nullptr, "https://dl.example/x", "/x", "dl.example", 443},
+    {"HttpsPort80Named", nullptr, "https://dl.example:80/x", "/x", "dl.example:80", 80},
+    {"RelativeStaysHttps", "https://dl.example/dir/a.zip", "b.zip", "/dir/b.zip", "dl.example", 443},
     {"RelativeDocumentMerged", "http://dl.example:81/dir/a.zip", "b.zip?1", "/dir/b.zip?1", "dl.example:81",
      81},
     {"RelativePathMerged", "http://dl.example/dir/a.zip", "sub/b.zip", "/dir/sub/b.zip", "dl.example", 80},
