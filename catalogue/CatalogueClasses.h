@@ -8,7 +8,12 @@ inline constexpr const char16_t* kAllChannelsClass = u"所有频道";
 
 // The class folders: direct sub-folders of the data folder, named like the class selector's items,
 // in the selector's order.
-inline constexpr const char16_t* kClassFolderNames[] = {u"央视频道", u"地方频道", u"数字频道", u"境外频道"};
+inline constexpr const char16_t* kNationalClass = u"央视频道";
+inline constexpr const char16_t* kProvincialClass = u"地方频道";
+inline constexpr const char16_t* kDigitalClass = u"数字频道";
+inline constexpr const char16_t* kAbroadClass = u"境外频道";
+inline constexpr const char16_t* kClassFolderNames[] = {kNationalClass, kProvincialClass, kDigitalClass,
+                                                        kAbroadClass};
 
 // The class selector's items in their order: "所有频道" first, then the class folders.
 QStringList CatalogueClassItems();
@@ -18,7 +23,3 @@ QStringList CatalogueClassItems();
 // at its end. Any other name is taken as a folder name too, so a class that is not one of the four
 // walks a folder that simply may not exist.
 QString ClassFolder(const QString& dataFolder, const QString& className);
-
-// The channel map of XMLTV feeds, a text file of the data folder beside the class folders. A walk
-// of the data folder does not list it as a channel.
-inline constexpr const char16_t* kChannelMapFileName = u"channel-classes.txt";

@@ -1,6 +1,5 @@
 #include "catalogue/CatalogueWalk.h"
 
-#include "catalogue/CatalogueClasses.h"
 #include "catalogue/ChannelNames.h"
 #include "catalogue/FileNames.h"
 #include "catalogue/FolderOrder.h"
@@ -24,11 +23,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-const std::string& ChannelMapFileUtf8() {
-    static const std::string name = QString::fromUtf16(kChannelMapFileName).toStdString();
-    return name;
-}
 
 class DirectoryStream final {
 public:
@@ -75,7 +69,6 @@ public:
         QString root = folder;
         if (!root.endsWith(u'/'))
             root += u'/';
-        rootPath_ = root;
         if (scope_ == WalkScope::WithinFolder) {
             rootRealPath_ = RealPath(EncodeFileName(root));
             if (rootRealPath_.isEmpty())
@@ -178,8 +171,7 @@ private:
                 return;
             }
         }
-        // The channel map beside the class folders is the program's own file, not a channel.
-        if (IsListingFileName(name) && !(folder.path == rootPath_ && name == ChannelMapFileUtf8()))
+        if (IsListingFileName(name))
             AddListing(folder, entry);
     }
 
@@ -202,7 +194,6 @@ private:
 
     CatalogueSink& sink_;
     WalkScope scope_;
-    QString rootPath_;
     QByteArray rootRealPath_; // WithinFolder: the walked folder's place, ending in "/"
     std::deque<QueuedFolder> queue_;
     std::unordered_set<FolderId, FolderIdHash> visited_;

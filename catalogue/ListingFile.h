@@ -36,13 +36,6 @@ template <typename Take> void ForEachListingLine(QStringView text, Take take) {
 // DecodeListingText, then SplitListingLines.
 QStringList DecodeListing(const QByteArray& bytes);
 
-// What the schedule memo shows: the title line, then each line of `text` (the lines
-// SplitListingLines gives). Built in one pass, without a list of lines. The lines go in blocks of
-// `linesPerBlock`: a LF ends a block and U+2028 (QChar::LineSeparator) parts the lines within one.
-// A text document shows both as line breaks and gives both back as LF in its plain text, while a
-// block costs it far more than a line within one.
-QString ListingWithTitle(QStringView title, QStringView text, qsizetype linesPerBlock = 1);
-
 // The largest listing file that is read (a week of one channel is about 10 KB). A larger one is
 // refused like a file that cannot be read, before it is read.
 inline constexpr qint64 kListingSizeLimit = qint64(256) << 20;

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "catalogue/ListingTime.h"
+
 #include <QDate>
 #include <QDateTime>
-#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -25,12 +26,16 @@
 // next such weekday after the day before), with or without blanks; "周四" for "星期四".
 // Programme lines: "HH:MM title", "HH:MM:SS title", also with the full-width colon "：" and a
 // one-digit hour. Any other line that is not blank is a note of its day.
+//
+// Its parts: ScheduleLine (the grammar of a line), ScheduleDates (the dates of the days),
+// ScheduleReader (lines to days and programmes), ListingTime (the listings' clock), OnAir (what
+// runs at a moment).
 
 struct Programme {
     // The time as the line writes it.
     QTime time;
-    // Local date-time (the machine's own offset from UTC at that moment, which compares and prints
-    // like local time); invalid when the programme's day has no known date.
+    // The instant it starts, on the listings' clock (see ListingTime.h); invalid when the
+    // programme's day has no known date.
     QDateTime start;
     // Where the next programme starts: the next one of the day, or for the last of a day the
     // first of the next listed day when that is the following date. Empty when unknown.
@@ -67,44 +72,9 @@ struct Schedule {
 // on the following date (listings often run a day on to 01:00 or 02:00).
 Schedule ParseSchedule(const QStringList& lines, const QDate& fallbackDate = {});
 
-// Local date-times, made cheaply: asking the system for the local offset from UTC costs more than
-// parsing a day, so a date whose offset is the same at both of its ends (no daylight-saving change
-// that day) is asked once and that offset serves all its programmes. Listings parsed together share
-// their dates, so one of these can serve them all; a new one picks up a change of the time zone.
-class LocalTimes final {
-public:
-    QDateTime At(const QDate& date, const QTime& time);
-
-private:
-    // Per date its steady offset in seconds; empty for a date whose offset changes.
-    QHash<QDate, std::optional<int>> offsets_;
-    QDate lastDate_;
-    std::optional<int> lastOffset_;
-};
-
-// ParseSchedule with the local offsets of the dates shared with other listings.
-Schedule ParseSchedule(const QStringList& lines, const QDate& fallbackDate, LocalTimes& localTimes);
+// ParseSchedule with the instants of the dates shared with other listings.
+Schedule ParseSchedule(const QStringList& lines, const QDate& fallbackDate, ListingTimes& times);
 
 // The same over a listing's whole text, its lines cut as SplitListingLines cuts them (so
 // Programme::line counts the same lines), without making a list of them.
-Schedule ParseScheduleText(QStringView text, const QDate& fallbackDate, LocalTimes& localTimes);
-
-// Which breaks end a line: a listing file's (CR, LF or CR LF) or a memo's (LF or U+2028).
-enum class LineBreaks { Listing, Memo };
-
-// Of the schedule ParseSchedule gives for the lines of `text`, only the days whose programmes can
-// be on air on `today` (with the same dates, times and line indexes), and after each of those the
-// following day with its first programme, which ends the day before; nothing when no heading
-// dates a day `today`. The rest is read but not kept, so a large listing costs little memory. The
-// programme on air at a moment of `today` under today's heading is the same in both.
-Schedule ParseScheduleAround(QStringView text, LineBreaks breaks, const QDate& fallbackDate,
-                             const QDate& today, LocalTimes& localTimes);
-
-// What runs at a moment: the programme on air (started at or before `at`, and `at` before its
-// stop; a programme without a stop counts as on air until the midnight after its start) and the
-// next programme to start after `at`. Pointers into `schedule`; null when there is none.
-struct OnAir {
-    const Programme* current = nullptr;
-    const Programme* next = nullptr;
-};
-OnAir FindOnAir(const Schedule& schedule, const QDateTime& at);
+Schedule ParseScheduleText(QStringView text, const QDate& fallbackDate, ListingTimes& times);

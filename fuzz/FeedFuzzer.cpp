@@ -2,7 +2,8 @@
 // the listing files made from it.
 #include "platform/Exception.h"
 #include "xmltv/FeedBytes.h"
-#include "xmltv/XmltvImport.h"
+#include "xmltv/FeedReader.h"
+#include "xmltv/ListingText.h"
 
 #include <QBuffer>
 

@@ -2,8 +2,14 @@
 
 #include "catalogue/CatalogueClasses.h"
 #include "catalogue/CatalogueWalk.h"
+#include "catalogue/FileNames.h"
 #include "catalogue/ListingFile.h"
 #include "platform/Exception.h"
+#include "platform/Logging.h"
+
+#include <algorithm>
+
+#include <sys/stat.h>
 
 QString ClassOfListing(const QString& dataFolder, const QString& listingPath) {
     if (listingPath.startsWith(dataFolder)) {
@@ -19,25 +25,84 @@ QString ClassOfListing(const QString& dataFolder, const QString& listingPath) {
     return QString::fromUtf16(kAllChannelsClass);
 }
 
-Guide LoadGuide(const QString& dataFolder, const QDate& today) {
-    CatalogueCollector collector;
+namespace {
+
+// Ends the walk when a stop is requested.
+class StoppableCollector final : public CatalogueSink {
+public:
+    struct Stopped {};
+
+    explicit StoppableCollector(const std::stop_token& stop) : stop_(stop) {}
+    void FolderFound(const QString& folderPathWithSlash) override {
+        StopIfAsked();
+        collector_.FolderFound(folderPathWithSlash);
+    }
+    void ListingFound(const QString& filePath, const QString& displayName) override {
+        StopIfAsked();
+        collector_.ListingFound(filePath, displayName);
+    }
+    const CatalogueEntries& Entries() const { return collector_.Entries(); }
+
+private:
+    void StopIfAsked() const {
+        if (stop_.stop_requested())
+            throw Stopped{};
+    }
+
+    const std::stop_token& stop_;
+    CatalogueCollector collector_;
+};
+
+// The size of the file at `path`; -1 when it cannot be told (reading it then says why).
+qint64 FileSize(const QString& path) {
+    struct stat status {};
+    return ::stat(EncodeFileName(path).constData(), &status) == 0 ? static_cast<qint64>(status.st_size) : -1;
+}
+
+} // namespace
+
+Guide LoadGuide(const QString& dataFolder, const QDate& today, const GuideLimits& limits,
+                const std::stop_token& stop) {
+    StoppableCollector collector(stop);
     try {
         WalkCatalogue(dataFolder, collector);
+    } catch (const StoppableCollector::Stopped&) {
+        return {};
     } catch (const std::exception&) {
         // What was found before the failure still shows.
+        qCWarning(lcCatalogue).noquote()
+            << "guide: walk of the data folder stopped:" << CurrentExceptionMessage();
     }
     const CatalogueEntries& entries = collector.Entries();
     const QString folder = dataFolder.endsWith(u'/') ? dataFolder : dataFolder + u'/';
     Guide guide;
     guide.channels.reserve(entries.listingPaths.size());
-    LocalTimes localTimes;
-    for (qsizetype i = 0; i < entries.listingPaths.size(); ++i) {
+    ListingTimes times;
+    qint64 total = 0;
+    for (qsizetype i = 0; i < entries.listingPaths.size() && !stop.stop_requested(); ++i) {
         const QString& path = entries.listingPaths[i];
+        const qint64 size = FileSize(path);
+        if (size > limits.listingBytes) {
+            ++guide.tooLarge;
+            qCWarning(lcCatalogue).noquote()
+                << "guide: listing left out, larger than" << limits.listingBytes << "bytes:" << path;
+            continue;
+        }
+        if (total + size > limits.totalBytes) {
+            guide.beyondTotal = entries.listingPaths.size() - i;
+            qCWarning(lcCatalogue).noquote() << "guide:" << guide.beyondTotal << "listings left out beyond"
+                                             << limits.totalBytes << "bytes in all, from" << path;
+            break;
+        }
         try {
-            guide.channels.append({entries.displayNames[i], path, ClassOfListing(folder, path),
-                                   ParseScheduleText(LoadListingText(path), today, localTimes)});
-        } catch (const Exception&) {
+            // Bounded again: the file may have grown since its size was taken.
+            guide.channels.append(
+                {entries.displayNames[i], path, ClassOfListing(folder, path),
+                 ParseScheduleText(LoadListingText(path, limits.listingBytes), today, times)});
+            total += std::max<qint64>(size, 0);
+        } catch (const Exception& error) {
             // An unreadable listing has nothing on air.
+            qCWarning(lcCatalogue).noquote() << "guide: listing left out:" << error.Message();
         }
     }
     return guide;
@@ -54,15 +119,11 @@ QList<OnAirRow> OnAirRows(const Guide& guide, const QDateTime& now) {
 }
 
 const Programme* ProgrammeOnAirToday(const Schedule& schedule, const QDateTime& now) {
-    const QDate today = now.date();
+    const QDate today = ListingTimeOf(now).date();
     for (const ScheduleDay& day : schedule.days)
         if (day.date == today && !day.heading.isEmpty())
             return FindOnAir(schedule, now).current;
     return nullptr;
-}
-
-QDateTime EndOf(const Programme& programme) {
-    return programme.stop ? *programme.stop : QDateTime(programme.start.date().addDays(1), QTime(0, 0));
 }
 
 int MillisecondsToNextMinute(const QDateTime& now) {

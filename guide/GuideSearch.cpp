@@ -3,6 +3,8 @@
 #include <QHash>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -26,10 +28,11 @@ QString PinyinQuery(QStringView text) {
 
 } // namespace
 
-GuideSearch::GuideSearch(const Guide& guide, PinyinCache& pinyin) : guide_(guide) {
+GuideSearch::GuideSearch(std::shared_ptr<const Guide> guide, PinyinCache& pinyin, const std::stop_token& stop)
+    : guide_(std::move(guide)) {
     QHash<QString, qsizetype> titleIndex;
-    for (qsizetype c = 0; c < guide.channels.size(); ++c) {
-        for (const ScheduleDay& day : guide.channels[c].schedule.days) {
+    for (qsizetype c = 0; c < guide_->channels.size() && !stop.stop_requested(); ++c) {
+        for (const ScheduleDay& day : guide_->channels[c].schedule.days) {
             for (const Programme& programme : day.programmes) {
                 if (!programme.start.isValid())
                     continue;
@@ -46,6 +49,10 @@ GuideSearch::GuideSearch(const Guide& guide, PinyinCache& pinyin) : guide_(guide
 }
 
 QList<SearchMatch> GuideSearch::Find(QStringView text, const QDateTime& now) const {
+    return Find(text, now, entries_.size()).matches;
+}
+
+SearchResult GuideSearch::Find(QStringView text, const QDateTime& now, qsizetype limit) const {
     const QStringView needle = text.trimmed();
     if (needle.isEmpty())
         return {};
@@ -58,25 +65,51 @@ QList<SearchMatch> GuideSearch::Find(QStringView text, const QDateTime& now) con
                           (!pinyin.isEmpty() &&
                            (title.keys.initials.startsWith(pinyin) || title.keys.full.contains(pinyin)));
     }
-    QList<bool> channelMatches(guide_.channels.size());
-    for (qsizetype i = 0; i < guide_.channels.size(); ++i)
-        channelMatches[i] = guide_.channels[i].displayName.contains(needle, Qt::CaseInsensitive);
+    QList<bool> channelMatches(guide_->channels.size());
+    for (qsizetype i = 0; i < guide_->channels.size(); ++i)
+        channelMatches[i] = guide_->channels[i].displayName.contains(needle, Qt::CaseInsensitive);
 
+    // Upcoming first, earliest first; then past ones, latest first; programmes alike in that keep
+    // the guide's order. A total order, so the first `limit` are found without sorting the rest.
     const qint64 moment = now.toMSecsSinceEpoch();
-    QList<const Entry*> found;
-    for (const Entry& entry : entries_)
-        if (titleMatches[entry.title] || channelMatches[entry.channel])
-            found.append(&entry);
-    std::stable_sort(found.begin(), found.end(), [moment](const Entry* a, const Entry* b) {
+    const auto before = [moment](const Entry* a, const Entry* b) {
         const bool aPast = a->end <= moment;
         const bool bPast = b->end <= moment;
         if (aPast != bPast)
             return bPast;
-        return aPast ? a->start > b->start : a->start < b->start;
-    });
-    QList<SearchMatch> matches;
-    matches.reserve(found.size());
-    for (const Entry* entry : found)
-        matches.append({entry->channel, entry->programme, entry->end <= moment});
-    return matches;
+        if (a->start != b->start)
+            return aPast ? a->start > b->start : a->start < b->start;
+        return a < b;
+    };
+    // The first `limit` matches as they come; once more come, the best `limit` so far as a heap
+    // whose top is the last of them. Then a merge sort, which the guide's order (each channel's
+    // programmes by time) suits: twice as fast as introsort on a keystroke's few hundred matches.
+    std::vector<const Entry*> best;
+    bool heap = false;
+    SearchResult result;
+    for (const Entry& entry : entries_) {
+        if (!titleMatches[entry.title] && !channelMatches[entry.channel])
+            continue;
+        ++result.total;
+        if (std::cmp_less(best.size(), limit)) {
+            best.push_back(&entry);
+            continue;
+        }
+        if (best.empty())
+            continue;
+        if (!heap) {
+            std::make_heap(best.begin(), best.end(), before);
+            heap = true;
+        }
+        if (before(&entry, best.front())) {
+            std::pop_heap(best.begin(), best.end(), before);
+            best.back() = &entry;
+            std::push_heap(best.begin(), best.end(), before);
+        }
+    }
+    std::stable_sort(best.begin(), best.end(), before);
+    result.matches.reserve(static_cast<qsizetype>(best.size()));
+    for (const Entry* entry : best)
+        result.matches.append({entry->channel, entry->programme, entry->end <= moment});
+    return result;
 }

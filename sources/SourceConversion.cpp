@@ -17,14 +17,13 @@ FeedSourceReading ReadFeedSource(const QString& path, int offsetMinutes, const C
         throw Exception(QStringLiteral("Cannot open the feed \"%1\": %2").arg(path, file.errorString()));
     Feed feed = ReadXmltvFeed(file);
     FeedSourceReading reading;
+    ListingNames names;
     reading.channels = feed.channels.size();
     for (FeedChannel& channel : feed.channels) {
         reading.programmes += channel.programmes.size();
         MoveProgrammes(channel.programmes, offsetMinutes);
         ChannelPlace place = map.Place(channel.id, channel.displayNames);
-        const QString wanted = place.fileName;
-        for (int number = 2; reading.places.contains(ChannelKey(place)); ++number)
-            place.fileName = NumberedFileName(wanted, number);
+        place.fileName = names.Claim(place.classFolder, place.fileName);
         const QString key = ChannelKey(place);
         reading.places.insert(key, place);
         reading.placed.append({key, ChannelTitleName(channel), std::move(channel.programmes)});

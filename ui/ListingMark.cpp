@@ -1,6 +1,8 @@
 #include "ui/ListingMark.h"
 
+#include "catalogue/ListingTime.h"
 #include "guide/Guide.h"
+#include "ui/ListingMarkSchedule.h"
 #include "ui/ListingMemo.h"
 
 #include <QScrollBar>
@@ -19,18 +21,20 @@ TListingMark::TListingMark(QPlainTextEdit* memo) : QObject(memo), memo_(memo) {
     MinuteTimer = new QTimer(this);
     MinuteTimer->setSingleShot(true);
     MinuteTimer->setTimerType(Qt::PreciseTimer);
-    Now = [] { return QDateTime::currentDateTime(); };
+    Now = [] { return ListingNow(); };
     connect(MinuteTimer, &QTimer::timeout, this, [this] { MinutePassed(); });
-    // Lines appended below the listing (status lines) keep the mark; anything that removes text
-    // means the listing is no longer what the memo shows.
-    connect(memo->document(), &QTextDocument::contentsChange, this, [this](int, int charsRemoved, int) {
-        if (charsRemoved > 0)
-            Clear();
-    });
+    // Lines appended below the listing (status lines) keep the mark. Text that goes, or comes within
+    // the listing, means the memo no longer shows the listing as it was read: a line break above the
+    // mark would move it onto another programme, and the midnight re-read would read the edit.
+    connect(memo->document(), &QTextDocument::contentsChange, this,
+            [this](int position, int charsRemoved, int) {
+                if (charsRemoved > 0 || position < shownLength_)
+                    Clear();
+            });
 }
 
 void TListingMark::Show(QStringView memoText) {
-    shownOn_ = Now().date();
+    shownOn_ = ListingTimeOf(Now()).date();
     shownLength_ = memoText.size();
     Read(memoText, shownOn_);
     active_ = true;
@@ -38,8 +42,7 @@ void TListingMark::Show(QStringView memoText) {
 }
 
 void TListingMark::Read(QStringView memoText, const QDate& today) {
-    LocalTimes localTimes;
-    schedule_ = ParseScheduleAround(memoText, LineBreaks::Memo, shownOn_, today, localTimes);
+    schedule_ = ParseScheduleAround(memoText, shownOn_, today);
     today_ = today;
 }
 
@@ -60,10 +63,11 @@ void TListingMark::Clear() {
 
 void TListingMark::Mark(bool scroll) {
     const QDateTime now = Now();
+    const QDate today = ListingTimeOf(now).date();
     // Shown across midnight: the days kept were those around the day before. The plain text gives
     // each line break back as one LF, so the listing keeps its length and its line numbers.
-    if (now.date() != today_)
-        Read(memo_->toPlainText().left(shownLength_), now.date());
+    if (today != today_)
+        Read(memo_->toPlainText().left(shownLength_), today);
     const Programme* programme = ProgrammeOnAirToday(schedule_, now);
     // A line of its own in the memo, though a block may hold several.
     const QTextCursor line = programme ? LineStart(memo_->document(), programme->line) : QTextCursor();

@@ -10,7 +10,7 @@
 
 // Marks the line of the programme on air in a listing shown in a memo: a background of the
 // palette's highlight colour at low alpha, the memo's text untouched. The mark follows the minute
-// and goes when the memo's text is replaced or cleared.
+// and goes when the memo's text is replaced, cleared or edited within the listing.
 class TListingMark final : public QObject {
     Q_OBJECT
 public:

@@ -5,6 +5,44 @@
 #include <QAbstractTextDocumentLayout>
 #include <QTextBlock>
 
+#include <algorithm>
+
+QString ListingWithTitle(QStringView title, QStringView text, qsizetype linesPerBlock) {
+    // Every line adds one break before it, and every break of the text goes (CR LF is two units),
+    // so the result is at most one unit longer than title and text together.
+    QString result(title.size() + text.size() + 1, Qt::Uninitialized);
+    char16_t* out = reinterpret_cast<char16_t*>(result.data());
+    out = std::copy(title.utf16(), title.utf16() + title.size(), out);
+    const char16_t* in = text.utf16();
+    const char16_t* const end = in + text.size();
+    // Lines left in the present block (the title is its first).
+    qsizetype roomInBlock = std::max<qsizetype>(linesPerBlock, 1) - 1;
+    const auto startLine = [&] {
+        if (roomInBlock > 0) {
+            *out++ = QChar::LineSeparator;
+            --roomInBlock;
+        } else {
+            *out++ = u'\n';
+            roomInBlock = std::max<qsizetype>(linesPerBlock, 1) - 1;
+        }
+    };
+    if (in != end)
+        startLine();
+    while (in != end) {
+        const char16_t unit = *in++;
+        if (unit != u'\r' && unit != u'\n') {
+            *out++ = unit;
+            continue;
+        }
+        if (unit == u'\r' && in != end && *in == u'\n')
+            ++in;
+        if (in != end) // a break at the very end adds no line
+            startLine();
+    }
+    result.truncate(out - reinterpret_cast<const char16_t*>(result.constData()));
+    return result;
+}
+
 TListingMemo::TListingMemo(QPlainTextEdit* memo) : QObject(memo), memo_(memo) {
     TListingMemoAccessible::UseFor(memo);
     // A new text width (the memo resized) makes the layout forget every block's count; it says so

@@ -1,13 +1,15 @@
 #include "ui/OnAirPage.h"
 
+#include "catalogue/ListingTime.h"
+#include "platform/Exception.h"
+#include "platform/Logging.h"
+
 #include <QHeaderView>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
-constexpr int kPathRole = Qt::UserRole;
-constexpr int kClassRole = Qt::UserRole + 1;
 constexpr int kSearchPauseMs = 150;
 
 const char16_t* const kWeekdays[] = {u"一", u"二", u"三", u"四", u"五", u"六", u"日"};
@@ -16,15 +18,22 @@ QString TimeText(const Programme& programme) {
     return programme.start.time().toString(QStringLiteral("HH:mm"));
 }
 
+// A size limit as the page names it: whole megabytes, else kilobytes.
+QString SizeText(qint64 bytes) {
+    if (bytes >= qint64(1) << 20)
+        return QStringLiteral("%1 MB").arg(bytes >> 20);
+    return QStringLiteral("%1 KB").arg((bytes + 1023) >> 10);
+}
+
 QString DateText(const QDate& date) {
     return date.toString(QStringLiteral("MM-dd")) + QStringLiteral(" 周") +
            QString::fromUtf16(kWeekdays[date.dayOfWeek() - 1]);
 }
 
-QTreeWidget* MakeList(QWidget* parent, const char* name, const QStringList& headers) {
-    auto* list = new QTreeWidget(parent);
+QTreeView* MakeList(QWidget* parent, const char* name, TPageRowsModel* model) {
+    auto* list = new QTreeView(parent);
     list->setObjectName(QString::fromLatin1(name));
-    list->setHeaderLabels(headers);
+    list->setModel(model);
     list->setRootIsDecorated(false);
     list->setUniformRowHeights(true);
     list->setAllColumnsShowFocus(true);
@@ -34,9 +43,20 @@ QTreeWidget* MakeList(QWidget* parent, const char* name, const QStringList& head
     return list;
 }
 
-void RememberChannel(QTreeWidgetItem* item, const GuideChannel& channel) {
-    item->setData(0, kPathRole, channel.listingPath);
-    item->setData(0, kClassRole, channel.className);
+PageRow NoteRow(const QString& text) {
+    return {text, {text}, {}, {}, false};
+}
+
+// A note's text runs across the columns. A span is as wide as the columns together, which fit
+// their headers alone when the list holds nothing but notes: the last one then fills the list.
+void SpanNotes(QTreeView* list, const TPageRowsModel& model) {
+    bool notesOnly = true;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const bool note = model.Row(row).listingPath.isEmpty();
+        list->setFirstColumnSpanned(row, {}, note);
+        notesOnly = notesOnly && note;
+    }
+    list->header()->setStretchLastSection(notesOnly);
 }
 
 } // namespace
@@ -47,17 +67,21 @@ TOnAirPage::TOnAirPage(QWidget* parent) : QWidget(parent), shown_(std::make_shar
     SearchEdit->setObjectName(QStringLiteral("SearchEdit"));
     SearchEdit->setPlaceholderText(QStringLiteral("搜索节目或频道，可用拼音首字母，如 xwlb"));
     SearchEdit->setAccessibleName(QStringLiteral("搜索节目"));
-    OnAirList = MakeList(this, "OnAirList",
-                         {QStringLiteral("频道"), QStringLiteral("正在播出"), QStringLiteral("开始"),
-                          QStringLiteral("接下来"), QStringLiteral("开始")});
+    Note = new QLabel(this);
+    Note->setObjectName(QStringLiteral("OnAirNote"));
+    Note->setWordWrap(true);
+    Note->hide();
+    onAirRows_ =
+        new TPageRowsModel({QStringLiteral("频道"), QStringLiteral("正在播出"), QStringLiteral("开始"),
+                            QStringLiteral("接下来"), QStringLiteral("开始")},
+                           this);
+    OnAirList = MakeList(this, "OnAirList", onAirRows_);
     OnAirList->setAccessibleName(QStringLiteral("正在播出"));
-    // The line shown when nothing is on spans the columns: the last one reaches the list's right
-    // edge, so the line shows whole, wrapped where the list is narrower than it.
-    OnAirList->header()->setStretchLastSection(true);
-    OnAirList->setWordWrap(true);
-    MatchList = MakeList(
-        this, "MatchList",
-        {QStringLiteral("日期"), QStringLiteral("时间"), QStringLiteral("频道"), QStringLiteral("节目")});
+    matchRows_ = new TPageRowsModel(
+        {QStringLiteral("日期"), QStringLiteral("时间"), QStringLiteral("频道"), QStringLiteral("节目")},
+        this);
+    matchRows_->SetPastColour(palette().color(QPalette::Disabled, QPalette::Text));
+    MatchList = MakeList(this, "MatchList", matchRows_);
     MatchList->setAccessibleName(QStringLiteral("搜索结果"));
     MatchList->hide();
 
@@ -65,6 +89,7 @@ TOnAirPage::TOnAirPage(QWidget* parent) : QWidget(parent), shown_(std::make_shar
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);
     layout->addWidget(SearchEdit);
+    layout->addWidget(Note);
     layout->addWidget(OnAirList, 1);
     layout->addWidget(MatchList, 1);
 
@@ -78,7 +103,7 @@ TOnAirPage::TOnAirPage(QWidget* parent) : QWidget(parent), shown_(std::make_shar
     MinuteTimer->setTimerType(Qt::PreciseTimer);
 
     DataFolder = [] { return QString(); };
-    Now = [] { return QDateTime::currentDateTime(); };
+    Now = [] { return ListingNow(); };
 
     connect(SearchEdit, &QLineEdit::textChanged, this, [this](const QString& text) {
         // Clearing the field goes back to the on-air list at once; typing waits for a pause.
@@ -91,23 +116,47 @@ TOnAirPage::TOnAirPage(QWidget* parent) : QWidget(parent), shown_(std::make_shar
     });
     connect(SearchDelay, &QTimer::timeout, this, [this] { ShowCurrentList(); });
     connect(MinuteTimer, &QTimer::timeout, this, [this] { MinutePassed(); });
-    connect(OnAirList, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) { Choose(item); });
-    connect(MatchList, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) { Choose(item); });
+    connect(OnAirList, &QTreeView::activated, this, [this](const QModelIndex& index) { Choose(index); });
+    connect(MatchList, &QTreeView::activated, this, [this](const QModelIndex& index) { Choose(index); });
     readingWatcher_ = new QFutureWatcher<SharedReading>(this);
     connect(readingWatcher_, &QFutureWatcherBase::finished, this, [this] { ReadingDone(); });
+    searchWatcher_ = new QFutureWatcher<QList<PageRow>>(this);
+    connect(searchWatcher_, &QFutureWatcherBase::finished, this, [this] { SearchDone(); });
 }
 
 TOnAirPage::~TOnAirPage() {
-    // The reading uses the pinyin cache; it ends before the page does.
+    // The reading uses the pinyin cache; it ends before the page does, and soon when asked to (the
+    // program's end waits for this).
+    stopReading_.request_stop();
     readingWatcher_->waitForFinished();
+    searchWatcher_->waitForFinished();
 }
 
 TOnAirPage::SharedReading TOnAirPage::Read(const QString& dataFolder, const QDate& today,
-                                           PinyinCache& pinyin) {
-    auto reading = std::make_shared<Reading>();
-    reading->guide = LoadGuide(dataFolder, today);
-    reading->search.emplace(reading->guide, pinyin);
-    return reading;
+                                           const GuideLimits& limits, PinyinCache& pinyin,
+                                           const std::function<void(const std::stop_token&)>& duringReading,
+                                           const std::stop_token& stop) {
+    // Made first: after a failure for want of memory, the failed reading needs no more.
+    auto failed = std::make_shared<Reading>();
+    try {
+        auto reading = std::make_shared<Reading>();
+        reading->limits = limits;
+        reading->guide = std::make_shared<const Guide>(LoadGuide(dataFolder, today, limits, stop));
+        if (duringReading)
+            duringReading(stop);
+        reading->search.emplace(reading->guide, pinyin, stop);
+        return reading;
+    } catch (...) {
+        // An exception left on the worker would come back where the result is taken, in a slot or
+        // the destructor, and end the program; the page shows an empty reading instead.
+        try {
+            failed->failure = CurrentExceptionMessage();
+            qCWarning(lcCatalogue).noquote() << "on-air page: reading failed:" << failed->failure;
+        } catch (...) {
+            failed->failure = QStringLiteral("?");
+        }
+        return failed;
+    }
 }
 
 void TOnAirPage::Refresh() {
@@ -120,8 +169,10 @@ void TOnAirPage::Refresh() {
 void TOnAirPage::StartReading() {
     reading_ = true;
     readAgain_ = false;
-    readingWatcher_->setFuture(
-        QtConcurrent::run(&TOnAirPage::Read, DataFolder(), Now().date(), std::ref(pinyin_)));
+    stopReading_ = {};
+    readingWatcher_->setFuture(QtConcurrent::run(&TOnAirPage::Read, DataFolder(), ListingTimeOf(Now()).date(),
+                                                 Limits, std::ref(pinyin_), DuringReading,
+                                                 stopReading_.get_token()));
 }
 
 void TOnAirPage::ReadingDone() {
@@ -135,7 +186,25 @@ void TOnAirPage::ReadingDone() {
         return;
     }
     shown_ = readingWatcher_->result();
+    ShowNote();
     ShowCurrentList();
+}
+
+void TOnAirPage::ShowNote() {
+    QStringList lines;
+    if (!shown_->failure.isEmpty())
+        lines << QStringLiteral("读取节目单时出错：") + shown_->failure;
+    const Guide& guide = *shown_->guide;
+    if (guide.tooLarge > 0)
+        lines << QStringLiteral("%1 个节目单超过 %2，未读入")
+                     .arg(guide.tooLarge)
+                     .arg(SizeText(shown_->limits.listingBytes));
+    if (guide.beyondTotal > 0)
+        lines << QStringLiteral("节目单共超过 %1，其后 %2 个未读入")
+                     .arg(SizeText(shown_->limits.totalBytes))
+                     .arg(guide.beyondTotal);
+    Note->setText(lines.join(u'\n'));
+    Note->setVisible(!Note->text().isEmpty());
 }
 
 void TOnAirPage::WaitForRefresh() {
@@ -154,7 +223,7 @@ void TOnAirPage::ShowCurrentList() {
     if (SearchEdit->text().trimmed().isEmpty())
         ShowOnAir(now);
     else
-        ShowMatches(now);
+        ShowMatches();
     if (isVisible())
         ArmMinuteTimer();
 }
@@ -165,58 +234,96 @@ void TOnAirPage::ArmMinuteTimer() {
 }
 
 void TOnAirPage::ShowOnAir(const QDateTime& now) {
-    OnAirList->clear();
-    QList<QTreeWidgetItem*> items;
-    const Guide& guide = shown_->guide;
+    QList<PageRow> rows;
+    const Guide& guide = *shown_->guide;
     for (const OnAirRow& row : OnAirRows(guide, now)) {
         const GuideChannel& channel = guide.channels[row.channel];
-        QStringList texts = {channel.displayName, row.current->title, TimeText(*row.current)};
+        QStringList cells = {channel.displayName, row.current->title, TimeText(*row.current)};
         if (row.next != nullptr)
-            texts << row.next->title << TimeText(*row.next);
-        auto* item = new QTreeWidgetItem(texts);
-        RememberChannel(item, channel);
-        items.append(item);
+            cells << row.next->title << TimeText(*row.next);
+        rows.append({channel.listingPath, cells, channel.listingPath, channel.className, false});
     }
-    if (items.isEmpty()) {
-        auto* item = new QTreeWidgetItem(
-            QStringList{QStringLiteral("暂无正在播出的节目，请在“节目源”页添加节目单地址并更新")});
-        item->setFlags(Qt::ItemIsEnabled);
-        items.append(item);
-        OnAirList->addTopLevelItems(items);
-        item->setFirstColumnSpanned(true);
-    } else {
-        OnAirList->addTopLevelItems(items);
-    }
+    if (rows.isEmpty())
+        rows.append(NoteRow(QStringLiteral("暂无正在播出的节目，请在“节目源”页添加节目单地址并更新")));
+    onAirRows_->SetRows(std::move(rows));
+    SpanNotes(OnAirList, *onAirRows_);
     MatchList->hide();
     OnAirList->show();
 }
 
-void TOnAirPage::ShowMatches(const QDateTime& now) {
-    MatchList->clear();
-    QList<QTreeWidgetItem*> items;
-    const QColor pastColour = palette().color(QPalette::Disabled, QPalette::Text);
-    if (shown_->search) {
-        for (const SearchMatch& match : shown_->search->Find(SearchEdit->text(), now)) {
-            const GuideChannel& channel = shown_->guide.channels[match.channel];
-            auto* item = new QTreeWidgetItem(QStringList{DateText(match.programme->start.date()),
-                                                         TimeText(*match.programme), channel.displayName,
-                                                         match.programme->title});
-            RememberChannel(item, channel);
-            if (match.past)
-                for (int column = 0; column < item->columnCount(); ++column)
-                    item->setForeground(column, pastColour);
-            items.append(item);
+void TOnAirPage::ShowMatches() {
+    // The search and its rows are made on a worker: a short text matches most of a large guide.
+    if (searching_)
+        searchAgain_ = true;
+    else
+        StartSearch();
+}
+
+QList<PageRow> TOnAirPage::Search(const SharedReading& reading, const QString& text, const QDateTime& now,
+                                  const std::function<void()>& duringSearch) {
+    try {
+        if (duringSearch)
+            duringSearch();
+        QList<PageRow> rows;
+        if (!reading->search)
+            return rows;
+        const SearchResult result = reading->search->Find(text, now, kShownMatches);
+        const Guide& guide = reading->search->SearchedGuide();
+        rows.reserve(result.matches.size() + 1);
+        for (const SearchMatch& match : result.matches) {
+            const GuideChannel& channel = guide.channels[match.channel];
+            rows.append({channel.listingPath + u'\n' + QString::number(match.programme->line),
+                         {DateText(match.programme->start.date()), TimeText(*match.programme),
+                          channel.displayName, match.programme->title},
+                         channel.listingPath,
+                         channel.className,
+                         match.past});
+        }
+        if (result.total > result.matches.size())
+            rows.append(NoteRow(
+                QStringLiteral("还有 %1 条结果，请输入更多字").arg(result.total - result.matches.size())));
+        return rows;
+    } catch (...) {
+        // As for the reading: an exception left here would end the program where the result is taken.
+        try {
+            const QString failure = CurrentExceptionMessage();
+            qCWarning(lcCatalogue).noquote() << "on-air page: search failed:" << failure;
+            return {NoteRow(QStringLiteral("搜索时出错：") + failure)};
+        } catch (...) {
+            return {};
         }
     }
-    MatchList->addTopLevelItems(items);
+}
+
+void TOnAirPage::StartSearch() {
+    searching_ = true;
+    searchAgain_ = false;
+    searchWatcher_->setFuture(
+        QtConcurrent::run(&TOnAirPage::Search, shown_, SearchEdit->text(), Now(), DuringSearch));
+}
+
+void TOnAirPage::SearchDone() {
+    // The signal of a search already taken comes late, or not at all.
+    if (!searching_ || !searchWatcher_->isFinished())
+        return;
+    searching_ = false;
+    // Emptied meanwhile: the on-air list shows.
+    if (SearchEdit->text().trimmed().isEmpty())
+        return;
+    if (searchAgain_) {
+        StartSearch();
+        return;
+    }
+    matchRows_->SetRows(searchWatcher_->result());
+    SpanNotes(MatchList, *matchRows_);
     OnAirList->hide();
     MatchList->show();
 }
 
-void TOnAirPage::Choose(QTreeWidgetItem* item) {
-    const QString path = item->data(0, kPathRole).toString();
+void TOnAirPage::Choose(const QModelIndex& index) {
+    const QString path = index.siblingAtColumn(0).data(TPageRowsModel::kPathRole).toString();
     if (!path.isEmpty())
-        emit ChannelChosen(path, item->data(0, kClassRole).toString());
+        emit ChannelChosen(path, index.siblingAtColumn(0).data(TPageRowsModel::kClassRole).toString());
 }
 
 void TOnAirPage::showEvent(QShowEvent* event) {

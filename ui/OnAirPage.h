@@ -3,17 +3,20 @@
 #include "guide/Guide.h"
 #include "guide/GuideSearch.h"
 #include "guide/Pinyin.h"
+#include "ui/PageRows.h"
 
 #include <QDateTime>
 #include <QFutureWatcher>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QWidget>
 
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 
 // The page "正在播出": what is on now on every channel of the data folder, and the programme search.
 // A thin view over the guide; it reads the data folder itself and never the window's lists. The
@@ -26,22 +29,36 @@ public:
     ~TOnAirPage() override;
 
     QLineEdit* SearchEdit;
-    QTreeWidget* OnAirList; // 频道 | 正在播出 | 开始 | 接下来 | 开始
-    QTreeWidget* MatchList; // 日期 | 时间 | 频道 | 节目
-    QTimer* SearchDelay;    // the pause after typing before the search runs
-    QTimer* MinuteTimer;    // runs while the page is shown
+    QLabel* Note;         // what the last reading could not read; hidden when it read everything
+    QTreeView* OnAirList; // 频道 | 正在播出 | 开始 | 接下来 | 开始
+    QTreeView* MatchList; // 日期 | 时间 | 频道 | 节目
+    QTimer* SearchDelay;  // the pause after typing before the search runs
+    QTimer* MinuteTimer;  // runs while the page is shown
 
     // Where the listings are and what time it is; replaceable by tests.
     std::function<QString()> DataFolder;
     std::function<QDateTime()> Now;
+    // Runs on the worker during each reading, after the listings are read, with the reading's stop
+    // (tests fail or hold a reading there).
+    std::function<void(const std::stop_token&)> DuringReading;
+    // What a reading reads at most.
+    GuideLimits Limits;
+    // Runs on the worker during each search (tests hold a search there).
+    std::function<void()> DuringSearch;
+    // The matches a search shows at most; a line below them counts the rest.
+    static constexpr qsizetype kShownMatches = 500;
 
     // Reads the data folder again on a worker and shows the lists for now when it is read. A refresh
     // asked for while one runs reads again after it, and only that newer reading is shown.
     void Refresh();
     // Waits until what the last Refresh asked for is read and shown.
     void WaitForRefresh();
+    // True from a Refresh until what it asked for is shown.
+    bool IsReading() const { return reading_; }
     // Shows the lists for the current minute from what was read.
     void MinutePassed();
+    // True from a search's start until its matches are shown (or dropped for a newer one).
+    bool IsSearching() const { return searching_; }
 
 signals:
     // A row was chosen: the channel's listing file and the class selector's item that lists it.
@@ -52,27 +69,45 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
-    // What a refresh reads. The search points into the guide, so it is never moved.
+    // What a refresh reads.
     struct Reading {
-        Guide guide;
+        std::shared_ptr<const Guide> guide = std::make_shared<const Guide>(); // never null
         std::optional<GuideSearch> search;
+        // Why the reading failed (it then holds nothing); empty when it did not.
+        QString failure;
+        GuideLimits limits; // what it read at most
     };
     using SharedReading = std::shared_ptr<const Reading>;
 
-    static SharedReading Read(const QString& dataFolder, const QDate& today, PinyinCache& pinyin);
+    static SharedReading Read(const QString& dataFolder, const QDate& today, const GuideLimits& limits,
+                              PinyinCache& pinyin,
+                              const std::function<void(const std::stop_token&)>& duringReading,
+                              const std::stop_token& stop);
+    static QList<PageRow> Search(const SharedReading& reading, const QString& text, const QDateTime& now,
+                                 const std::function<void()>& duringSearch);
+    void StartSearch();
+    void SearchDone();
+    void ShowNote();
     void StartReading();
     void ReadingDone();
     void ShowOnAir(const QDateTime& now);
-    void ShowMatches(const QDateTime& now);
+    void ShowMatches();
     void ShowCurrentList();
     void ArmMinuteTimer();
-    void Choose(QTreeWidgetItem* item);
+    void Choose(const QModelIndex& index);
 
     // Kept over refreshes, so a title's keys are computed once. Only the reading uses it, and only
     // one reading runs at a time.
     PinyinCache pinyin_;
+    TPageRowsModel* onAirRows_;
+    TPageRowsModel* matchRows_;
     QFutureWatcher<SharedReading>* readingWatcher_;
-    bool reading_ = false;   // a reading runs or has ended and is not shown yet
-    bool readAgain_ = false; // a refresh came while it ran
-    SharedReading shown_;    // never null
+    // Stops the reading under way (the page's end asks it to).
+    std::stop_source stopReading_;
+    QFutureWatcher<QList<PageRow>>* searchWatcher_;
+    bool searching_ = false;   // a search runs or has ended and is not shown yet
+    bool searchAgain_ = false; // the text or the reading changed while it ran
+    bool reading_ = false;     // a reading runs or has ended and is not shown yet
+    bool readAgain_ = false;   // a refresh came while it ran
+    SharedReading shown_;      // never null
 };

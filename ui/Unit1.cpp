@@ -2,6 +2,7 @@
 
 #include "archive/Unit_sevenzip.h"
 #include "catalogue/CatalogueClasses.h"
+#include "catalogue/ListingTime.h"
 #include "platform/AppPaths.h"
 #include "platform/AsciiCase.h"
 #include "platform/Exception.h"
@@ -11,16 +12,15 @@
 #include "shell/Unit_Shortcuts.h"
 #include "ui/JpegImage.h"
 #include "ui/ListBoxRows.h"
+#include "ui/WidgetRules.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
-#include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QProxyStyle>
 #include <QScreen>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -108,62 +108,6 @@ void UseTileBevel(QFrame* frame) {
     frame->setLineWidth(1);
 }
 
-// Enter, Return and the keypad's Enter click the focused button, as Space does; Qt leaves them to
-// the default button of a dialog.
-class EnterClicksButton final : public QObject {
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::KeyPress) {
-            const auto* key = static_cast<QKeyEvent*>(event);
-            if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && !key->isAutoRepeat()) {
-                static_cast<QAbstractButton*>(watched)->click();
-                return true;
-            }
-        }
-        return QObject::eventFilter(watched, event);
-    }
-};
-
-// A list box takes only the left button: a right or middle click neither selects nor shows anything.
-class LeftButtonOnly final : public QObject {
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        switch (event->type()) {
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-            if (static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
-                return true;
-            break;
-        default:
-            break;
-        }
-        return QObject::eventFilter(watched, event);
-    }
-};
-
-// A page control's pages keep the client area of the original's tab control: 4 pixels in from
-// the left, right and bottom edges, below a 27-pixel tab row (624 x 392 gives 616 x 361 pages).
-class PageControlStyle final : public QProxyStyle {
-public:
-    QRect subElementRect(SubElement element, const QStyleOption* option,
-                         const QWidget* widget) const override {
-        if (element == SE_TabWidgetTabContents && widget != nullptr)
-            return widget->rect().adjusted(kPageMargin, kTabRowHeight, -kPageMargin, -kPageMargin);
-        return QProxyStyle::subElementRect(element, option, widget);
-    }
-
-private:
-    static constexpr int kPageMargin = 4;
-    static constexpr int kTabRowHeight = 27;
-};
-
 QIcon WindowIcon() {
     QIcon icon;
     for (int size : {16, 24, 32, 48, 64, 128})
@@ -203,7 +147,7 @@ TForm1::TForm1(const TStartup& startup, QWidget* parent)
         box.exec();
     };
     ProbeAddress = EnvironmentOr("PELNAVI_PROBE_URL", kDefaultProbeAddress);
-    Now = [] { return QDateTime::currentDateTime(); };
+    Now = [] { return ListingNow(); };
 
     CreateControls();
     BindEvents();

@@ -144,7 +144,7 @@ public:
     std::function<bool(const QString& address)> NetworkProbe;
     std::function<void(const QString& title, const QString& text)> ShowNotice;
     QString ProbeAddress;
-    // The local time the on-air page and the listing's mark go by.
+    // The time the on-air page and the listing's mark go by (ListingNow).
     std::function<QDateTime()> Now;
 
 protected:

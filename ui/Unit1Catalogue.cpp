@@ -94,8 +94,7 @@ void TForm1::TVListClick() {
         if (index < 0 || index >= TVFilepathList->count())
             throw Exception(QStringLiteral("List index out of bounds (%1)").arg(index));
         const QString title = QStringLiteral("【") + TVList->item(index)->text() + QStringLiteral("】");
-        const QString text = ListingWithTitle(title, LoadListingText(TVFilepathList->item(index)->text()),
-                                              kListingLinesPerBlock);
+        const QString text = ListingWithTitle(title, LoadListingText(TVFilepathList->item(index)->text()));
         // Only now, with the whole file read, is the memo touched.
         ListingMemo->Show(text);
         ListingMark->Show(text);

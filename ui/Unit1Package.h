@@ -11,8 +11,8 @@
 // What the download makes of a body before it replaces the package.
 enum class PackageCheck { Usable, CutShort, Unusable };
 
-// Usable: an XMLTV feed, or an archive that the library the extraction uses opens (checked as the
-// extraction checks it) and finds whole. The library also opens a Zip cut short, with the items
+// Usable: an XMLTV feed that reads whole, or an archive that the library the extraction uses opens
+// (checked as the extraction checks it) and finds whole. The library also opens a Zip cut short, with the items
 // before the cut: that is no package to replace a good one with.
 PackageCheck CheckPackage(const QString& path);
 

@@ -38,15 +38,44 @@ int32_t Low32Signed(int64_t value) {
     return static_cast<int32_t>(static_cast<uint32_t>(value));
 }
 
+// What a step of the update does with a package: the download checks it before it keeps it, the
+// extraction unpacks it.
+enum class PackageStep { Check, Unpack };
+
+// The one place that tells an XMLTV feed from an archive, so that the check before the save and the
+// extraction after it always take a package the same way. A feed is converted into listing files,
+// its starts moved by `offsetMinutes`; an archive is opened by the library the extraction uses, and
+// unpacked. The archive reference comes back to the caller, which decides how long the package stays
+// open and the library loaded.
+void TakePackage(PackageStep step, const QString& path, I7zInArchivePtr& archive, int offsetMinutes = 0) {
+    if (IsXmltvFile(path)) {
+        // A feed is read whole before it may replace a package: a start that looks like XML says
+        // little (a portal's XHTML page, an RSS document, a feed cut short).
+        // Reading a large feed takes a while: the window keeps answering, and a session's end stops it.
+        XmltvImportOptions options;
+        options.pump = ProcessPendingMessages;
+        options.offsetMinutes = offsetMinutes;
+        if (step == PackageStep::Check)
+            CheckXmltvFile(path, options);
+        else
+            ImportXmltvFile(path, DataFolder(), options);
+        return;
+    }
+    if (step == PackageStep::Unpack) {
+        archive = UnpackArchive(path);
+        return;
+    }
+    archive = MakeZipArchive();
+    archive->OpenArchiveFile(path);
+}
+
 } // namespace
 
 PackageCheck CheckPackage(const QString& path) {
-    if (IsXmltvFile(path))
-        return PackageCheck::Usable;
     try {
-        I7zInArchivePtr archive = MakeZipArchive();
-        archive->OpenArchiveFile(path);
-        if (const uint32_t errors = archive->ArchiveErrors(); errors != 0) {
+        I7zInArchivePtr archive;
+        TakePackage(PackageStep::Check, path, archive);
+        if (const uint32_t errors = archive ? archive->ArchiveErrors() : 0; errors != 0) {
             qCWarning(lcUpdate).noquote()
                 << QStringLiteral("package damaged or cut short (archive flags 0x%1)").arg(errors, 0, 16);
             return PackageCheck::CutShort;
@@ -155,8 +184,9 @@ bool TForm1::DownloadPackage() {
         ReportUpdateFailure(failure->failure, failure->statusCode);
         return false;
     }
-    // A body read until the close cannot be checked by its length; one the library cannot open, or
-    // finds cut short, would destroy a good package and leave an extraction that can only fail.
+    // A body read until the close cannot be checked by its length; one that does not read whole, or
+    // that the library finds cut short, would destroy a good package and leave an extraction that can
+    // only fail.
     switch (CheckPackage(package.TemporaryPath())) {
     case PackageCheck::Usable:
         break;
@@ -220,15 +250,12 @@ void TForm1::Button_URARClick() {
         bool whole = true;
         ReportStatus(QStringLiteral("正在释放文件."));
         ProcessPendingMessages();
-        const QString package = DataFolder() + Edit_SaveFile->text();
         const DataFolderLock dataFolderLock(DataFolder());
         if (!ProceedUnder(dataFolderLock))
             return;
-        // An XMLTV feed is converted into listing files; anything else goes to the archive library.
-        if (IsXmltvFile(package)) {
-            ImportXmltvFile(package, DataFolder(), Sources != nullptr ? Sources->BuiltIn().offsetMinutes : 0);
-        } else {
-            archive = UnpackArchive(package);
+        TakePackage(PackageStep::Unpack, DataFolder() + Edit_SaveFile->text(), archive,
+                    Sources != nullptr ? Sources->BuiltIn().offsetMinutes : 0);
+        if (archive) {
             // Whole items are in place all the same; the user learns that others are not.
             const TExtractionOutcome outcome = archive->LastExtraction();
             whole = outcome.Whole();

@@ -2,19 +2,24 @@
 
 #include "catalogue/CatalogueWalk.h"
 #include "catalogue/ChannelNames.h"
+#include "catalogue/ListingFile.h"
 #include "platform/Exception.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QSaveFile>
+
+#include <cstdio>
 
 namespace {
 
 Q_LOGGING_CATEGORY(lcChannelMap, "pelnavi.xmltv.channelmap")
 
 constexpr qsizetype kMaxFileNameBytes = 120;
-const QString kFallbackClass = QStringLiteral("数字频道");
+// Lines that are no rule are named in the log up to this many; the rest are only counted.
+constexpr int kReportedLinesLeftOut = 10;
 
 bool HasChinese(QStringView text) {
     for (const QChar c : text) {
@@ -31,6 +36,20 @@ bool Matches(QStringView candidate, const QString& substring,
     return candidate.contains(substring);
 }
 
+bool EntryExists(const QString& path) {
+    const QFileInfo entry(path);
+    return entry.exists() || entry.isSymLink();
+}
+
+// The map was once a ".txt" file, which the channel list had to be told to skip.
+void RenameOldChannelMap(const QString& dataFolder, const QString& path) {
+    const QString old = QDir(dataFolder).filePath(QString::fromUtf16(kOldChannelMapFileName));
+    if (EntryExists(path) || !EntryExists(old))
+        return;
+    if (std::rename(QFile::encodeName(old).constData(), QFile::encodeName(path).constData()) != 0)
+        throw Exception(QStringLiteral("Cannot rename the channel map \"%1\" to \"%2\"").arg(old, path));
+}
+
 } // namespace
 
 bool IsPlainName(QStringView name) {
@@ -43,9 +62,10 @@ bool IsPlainName(QStringView name) {
     return true;
 }
 
-ChannelMap ChannelMap::Parse(QStringView text) {
+ChannelMap ChannelMap::Parse(QStringView text, qsizetype maxRules) {
     ChannelMap map;
     int lineNumber = 0;
+    int leftOut = 0;
     for (QStringView line : text.tokenize(u'\n')) {
         ++lineNumber;
         if (line.endsWith(u'\r'))
@@ -66,15 +86,23 @@ ChannelMap ChannelMap::Parse(QStringView text) {
         if (usable && pattern.size() >= 2 && pattern.startsWith(u'/') && pattern.endsWith(u'/')) {
             rule.pattern = QRegularExpression(pattern.sliced(1, pattern.size() - 2).toString());
             usable = rule.pattern->isValid();
+            if (usable)
+                rule.pattern->optimize(); // compiled here once, not at its first match
         } else {
             rule.substring = pattern.toString();
         }
         if (!usable) {
-            qCWarning(lcChannelMap) << "channel map line" << lineNumber << "is not a rule, left out:" << line;
+            if (++leftOut <= kReportedLinesLeftOut)
+                qCWarning(lcChannelMap)
+                    << "channel map line" << lineNumber << "is not a rule, left out:" << line;
             continue;
         }
+        if (map.rules_.size() == maxRules)
+            throw Exception(QStringLiteral("The channel map has more than %1 rules").arg(maxRules));
         map.rules_.append(std::move(rule));
     }
+    if (leftOut > kReportedLinesLeftOut)
+        qCWarning(lcChannelMap) << leftOut << "lines of the channel map are not rules and were left out";
     return map;
 }
 
@@ -87,7 +115,7 @@ ChannelPlace ChannelMap::Place(const QString& id, const QStringList& displayName
             return {rule.classFolder,
                     rule.fileName.isEmpty() ? ListingFileNameFor(id, displayNames) : rule.fileName};
     }
-    return {kFallbackClass, ListingFileNameFor(id, displayNames)};
+    return {QString::fromUtf16(kDigitalClass), ListingFileNameFor(id, displayNames)};
 }
 
 QString ListingFileNameFor(const QString& id, const QStringList& displayNames) {
@@ -118,49 +146,35 @@ QString ListingFileNameFor(const QString& id, const QStringList& displayNames) {
 }
 
 QString DefaultChannelMapText() {
-    QString text = QStringLiteral(
-        "# Where the channels of an XMLTV feed go: one rule a line,\n"
-        "#   pattern<TAB>class folder[<TAB>file name]\n"
-        "# The first rule whose pattern is found in the channel's id or in one of its display names\n"
-        "# wins; /…/ makes the pattern a regular expression. Without a file name the listing is\n"
-        "# named after the channel. Channels that no rule matches go to 数字频道.\n"
-        "\n"
-        "# National channels, by the names of their numbered listing files.\n");
+    const QString national = QString::fromUtf16(kNationalClass);
+    const QString provincial = QString::fromUtf16(kProvincialClass);
+    const QString digital = QString::fromUtf16(kDigitalClass);
+    const QString abroad = QString::fromUtf16(kAbroadClass);
+    QString text =
+        QStringLiteral(
+            "# Where the channels of an XMLTV feed go: one rule a line,\n"
+            "#   pattern<TAB>class folder[<TAB>file name]\n"
+            "# The first rule whose pattern is found in the channel's id or in one of its display names\n"
+            "# wins; /…/ makes the pattern a regular expression. Without a file name the listing is\n"
+            "# named after the channel. Channels that no rule matches go to %1.\n"
+            "\n"
+            "# National channels, by the names of their numbered listing files.\n")
+            .arg(digital);
     const struct {
         const char16_t* file;
-        const char16_t* folder;
+        const QString& folder;
     } named[] = {
-        {u"01.txt", u"央视频道"},
-        {u"02.txt", u"央视频道"},
-        {u"03.txt", u"央视频道"},
-        {u"04(亚洲).txt", u"央视频道"},
-        {u"04(欧洲).txt", u"央视频道"},
-        {u"04(美洲).txt", u"央视频道"},
-        {u"04.txt", u"央视频道"},
-        {u"05.txt", u"央视频道"},
-        {u"06.txt", u"央视频道"},
-        {u"07.txt", u"央视频道"},
-        {u"08.txt", u"央视频道"},
-        {u"09(英).txt", u"央视频道"},
-        {u"09.txt", u"央视频道"},
-        {u"10.txt", u"央视频道"},
-        {u"11.txt", u"央视频道"},
-        {u"12.txt", u"央视频道"},
-        {u"13.txt", u"央视频道"},
-        {u"14.txt", u"央视频道"},
-        {u"15.txt", u"央视频道"},
-        {u"16.txt", u"央视频道"},
-        {u"17.txt", u"央视频道"},
-        {u"18.txt", u"央视频道"},
-        {nullptr, nullptr},
-        {u"news.txt", u"境外频道"},
-        {u"俄语.txt", u"境外频道"},
-        {u"法语.txt", u"境外频道"},
-        {u"西语.txt", u"境外频道"},
-        {u"阿语.txt", u"境外频道"},
-        {u"高清.txt", u"数字频道"},
-        {u"少儿.txt", u"数字频道"},
-        {u"音乐.txt", u"数字频道"},
+        {u"01.txt", national},       {u"02.txt", national},       {u"03.txt", national},
+        {u"04(亚洲).txt", national}, {u"04(欧洲).txt", national}, {u"04(美洲).txt", national},
+        {u"04.txt", national},       {u"05.txt", national},       {u"06.txt", national},
+        {u"07.txt", national},       {u"08.txt", national},       {u"09(英).txt", national},
+        {u"09.txt", national},       {u"10.txt", national},       {u"11.txt", national},
+        {u"12.txt", national},       {u"13.txt", national},       {u"14.txt", national},
+        {u"15.txt", national},       {u"16.txt", national},       {u"17.txt", national},
+        {u"18.txt", national},       {nullptr, national},         {u"news.txt", abroad},
+        {u"俄语.txt", abroad},       {u"法语.txt", abroad},       {u"西语.txt", abroad},
+        {u"阿语.txt", abroad},       {u"高清.txt", digital},      {u"少儿.txt", digital},
+        {u"音乐.txt", digital},
     };
     for (const auto& entry : named) {
         if (entry.file == nullptr) {
@@ -168,27 +182,32 @@ QString DefaultChannelMapText() {
             continue;
         }
         const QString file = QString::fromUtf16(entry.file);
-        text += ChannelDisplayName(file) + u'\t' + QString::fromUtf16(entry.folder) + u'\t' + file + u'\n';
+        text += ChannelDisplayName(file) + u'\t' + entry.folder + u'\t' + file + u'\n';
     }
-    text += QStringLiteral("\n# Channels from abroad, then the provinces' satellite channels.\n"
-                           "凤凰\t境外频道\n香港\t境外频道\n澳门\t境外频道\n台湾\t境外频道\n国际\t境外频道\n"
-                           "卫视\t地方频道\n"
-                           "\n# Everything else.\n"
-                           "/.*/\t数字频道\n");
+    text += u"\n# Channels from abroad, then the provinces' satellite channels.\n"_qs;
+    for (const char16_t* word : {u"凤凰", u"香港", u"澳门", u"台湾", u"国际"})
+        text += QString::fromUtf16(word) + u'\t' + abroad + u'\n';
+    text += u"卫视\t"_qs + provincial + u"\n\n# Everything else.\n/.*/\t"_qs + digital + u'\n';
     return text;
 }
 
 ChannelMap LoadChannelMap(const QString& dataFolder) {
     const QString path = QDir(dataFolder).filePath(QString::fromUtf16(kChannelMapFileName));
-    if (!QFile::exists(path)) {
+    RenameOldChannelMap(dataFolder, path);
+    // Whatever stands there, a link that leads nowhere too, is the user's: never written through.
+    if (!EntryExists(path)) {
         QSaveFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(DefaultChannelMapText().toUtf8()) < 0 ||
             !file.commit())
             throw Exception(QStringLiteral("Cannot write the channel map \"%1\"").arg(path));
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Exception(
-            QStringLiteral("Cannot read the channel map \"%1\": %2").arg(path, file.errorString()));
-    return ChannelMap::Parse(QString::fromUtf8(file.readAll()));
+    // Only a regular file of a bounded size: a FIFO would block the update, a link to a device
+    // would never end.
+    try {
+        return ChannelMap::Parse(QString::fromUtf8(ReadListingFile(path, kMaxChannelMapBytes)));
+    } catch (const Exception& error) {
+        qCWarning(lcChannelMap).noquote()
+            << "the channel map" << path << "is not used, the default rules are:" << error.what();
+        return ChannelMap::Parse(DefaultChannelMapText());
+    }
 }

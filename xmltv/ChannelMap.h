@@ -10,7 +10,7 @@
 #include <optional>
 
 // Where the channels of an XMLTV feed go in the data folder. The map is data that users edit: the
-// UTF-8 text file "channel-classes.txt" in the data folder, beside the class folders, one rule a
+// UTF-8 text file "channel-classes.map" in the data folder, beside the class folders, one rule a
 // line:
 //
 //     pattern<TAB>class folder[<TAB>file name]
@@ -20,14 +20,24 @@
 // lines starting with "#" are left out; so is a rule whose folder or file name is not a plain
 // name (empty, ".", "..", a "/" or a control character in it).
 
+// Its name does not end in "txt", so the channel list never takes it for a listing.
+inline constexpr const char16_t* kChannelMapFileName = u"channel-classes.map";
+// The name the map had before; a data folder that still holds it has it renamed once.
+inline constexpr const char16_t* kOldChannelMapFileName = u"channel-classes.txt";
+
 struct ChannelPlace {
     QString classFolder;
     QString fileName;
 };
 
+// A map larger than either is not used: the default rules take its place.
+inline constexpr qint64 kMaxChannelMapBytes = qint64(1) << 20;
+inline constexpr qsizetype kMaxChannelMapRules = 10'000;
+
 class ChannelMap final {
 public:
-    static ChannelMap Parse(QStringView text);
+    // Throws Exception when the text holds more than `maxRules` rules.
+    static ChannelMap Parse(QStringView text, qsizetype maxRules = kMaxChannelMapRules);
 
     // The class folder and listing-file name for a channel. Without a file name in the rule the
     // file is named after the channel (ListingFileNameFor); a channel that no rule matches goes to
@@ -51,8 +61,9 @@ private:
 // "澳门", "台湾" and "国际" to "境外频道", "卫视" to "地方频道", and the rest to "数字频道".
 QString DefaultChannelMapText();
 
-// Reads the map of a data folder, first writing the default file when there is none. A file that
-// cannot be read throws Exception.
+// Reads the map of a data folder, first writing the default file when there is none (or renaming
+// the map of the old name). A map that is no regular file, that cannot be read or that goes beyond
+// a bound is reported in the log and the default rules are used instead.
 ChannelMap LoadChannelMap(const QString& dataFolder);
 
 // The name a channel's listing file gets when no rule names it: its first display name with a

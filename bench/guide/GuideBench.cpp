@@ -131,19 +131,20 @@ struct Refresh {
 };
 
 Refresh TimeRefresh(TOnAirPage& page, int channels) {
-    page.OnAirList->clear();
     QElapsedTimer shown;
     shown.start();
     QElapsedTimer stall;
     stall.start();
     page.Refresh();
     double longest = Milliseconds(stall);
-    while (page.OnAirList->topLevelItemCount() != channels) {
+    while (page.IsReading()) {
         QThread::msleep(1);
         stall.restart();
         QCoreApplication::processEvents();
         longest = std::max(longest, Milliseconds(stall));
     }
+    if (page.OnAirList->model()->rowCount() != channels)
+        std::exit(2);
     return {longest, Milliseconds(shown)};
 }
 
@@ -154,19 +155,13 @@ double TimeSearchShown(TOnAirPage& page, const QString& typed) {
     page.SearchEdit->setText(typed);
     double longest = 0;
     QElapsedTimer stall;
-    while (!page.MatchList->isVisible() || page.MatchList->topLevelItemCount() == 0) {
+    while (!page.MatchList->isVisible() || page.MatchList->model()->rowCount() == 0) {
         QThread::msleep(1);
         stall.restart();
         QCoreApplication::processEvents();
         longest = std::max(longest, Milliseconds(stall));
     }
     return longest;
-}
-
-void PrintLoad() {
-    QFile load(QStringLiteral("/proc/loadavg"));
-    if (load.open(QIODevice::ReadOnly))
-        std::printf("load average: %s", load.readLine().constData());
 }
 
 // The figures of a fresh process, where nothing of ICU is loaded yet; printed as numbers.
@@ -182,7 +177,7 @@ int FirstAfterStart(const QString& what, const QString& dataFolder, int channels
         return 0;
     }
     // The search alone: ICU's transliterator made, the keys of every distinct title, one search.
-    const Guide guide = LoadGuide(dataFolder, now.date());
+    const auto guide = std::make_shared<const Guide>(LoadGuide(dataFolder, now.date()));
     qsizetype found = 0;
     const Timing search = Timed([&] {
         PinyinCache cache;
@@ -244,7 +239,7 @@ int main(int argc, char** argv) {
     searchStalls.reserve(kPairs);
     for (int i = 0; i < kPairs; ++i)
         searchStalls.push_back(TimeSearchShown(page, QStringLiteral("xwlb")));
-    const qsizetype matchesShown = page.MatchList->topLevelItemCount();
+    const qsizetype matchesShown = page.MatchList->model()->rowCount();
     page.hide();
 
     std::vector<double> readMs, readCpu, listMs, listCpu, ratios;
@@ -266,12 +261,12 @@ int main(int argc, char** argv) {
     }
 
     // Memory of the guide (parsed schedules) and of the search index with its keys.
-    std::unique_ptr<Guide> guide;
+    std::shared_ptr<const Guide> guide;
     const Memory guideMemory =
-        MemoryOf([&] { guide = std::make_unique<Guide>(LoadGuide(dataFolder, today)); });
+        MemoryOf([&] { guide = std::make_shared<const Guide>(LoadGuide(dataFolder, today)); });
     PinyinCache cache;
     std::unique_ptr<GuideSearch> search;
-    const Memory indexMemory = MemoryOf([&] { search = std::make_unique<GuideSearch>(*guide, cache); });
+    const Memory indexMemory = MemoryOf([&] { search = std::make_unique<GuideSearch>(guide, cache); });
     const double programmes = static_cast<double>(search->ProgrammeCount());
 
     std::vector<double> keystrokes;

@@ -99,6 +99,14 @@ private:
     bool painted_ = true;
 };
 
+// The machine's load average, as /proc gives it, on one line.
+inline void PrintLoad() {
+    std::ifstream load("/proc/loadavg");
+    std::string line;
+    std::getline(load, line);
+    std::printf("load average: %s\n", line.c_str());
+}
+
 inline QByteArray ToGbk(const QByteArray& utf8) {
     iconv_t converter = ::iconv_open("GBK", "UTF-8");
     QByteArray out(utf8.size(), Qt::Uninitialized); // GBK never needs more bytes than UTF-8

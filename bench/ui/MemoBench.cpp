@@ -1,6 +1,7 @@
 // Prints how long a click on a channel with a large listing keeps the user waiting (until the memo
 // is painted) and how much memory it takes at its peak, next to `iconv -f GBK -t UTF-8` of the same
-// file in the same run; then where the time goes: reading and decoding, the text document, the paint.
+// file in the same run; the same click without the mark, and with a block a line instead of the
+// memo's blocks of lines; then where the time goes: reading and decoding, the text document, the paint.
 // Paired runs (iconv, then the click), medians of each and of the ratios.
 //
 //   memo_bench [listing sizes in KB ...]   (default 10 1024 10240 51200)
@@ -108,7 +109,7 @@ int main(int argc, char** argv) {
             }
             RunTool(u"iconv"_qs, {u"-f"_qs, u"GBK"_qs, u"-t"_qs, u"UTF-8"_qs, path});
             std::vector<double> iconvs, clicks, ratios, peaks, earlier, earlierPeaks, decodes, documents,
-                lineDocuments, marks, alone, alonePeaks;
+                lineDocuments, marks, alone, alonePeaks, blockALineMs, blockALinePeaks;
             std::vector<double> iconvCpus, clickCpus, cpuRatios;
             qsizetype marked = -1;
             const int pairs = kilobytes > 1024 ? 3 : kPairs;
@@ -126,11 +127,17 @@ int main(int argc, char** argv) {
 
                 // The click without the mark: the text read and shown.
                 const Shown memoAlone = TimeShown(window, watch, [&] {
-                    window.ListingMemo->Show(
-                        ListingWithTitle(u"【节目】", LoadListingText(path), kListingLinesPerBlock));
+                    window.ListingMemo->Show(ListingWithTitle(u"【节目】", LoadListingText(path)));
                 });
                 alone.push_back(memoAlone.ms);
                 alonePeaks.push_back(memoAlone.peakMegabytes);
+
+                // A block a line: what the memo would take without its blocks of lines.
+                const Shown blockALine = TimeShown(window, watch, [&] {
+                    window.ListingMemo->Show(ListingWithTitle(u"【节目】", LoadListingText(path), 1));
+                });
+                blockALineMs.push_back(blockALine.ms);
+                blockALinePeaks.push_back(blockALine.peakMegabytes);
 
                 // The earlier way: the lines split into a list, joined back into one text for the memo.
                 const Shown split = TimeShown(window, watch, [&] {
@@ -143,8 +150,7 @@ int main(int argc, char** argv) {
 
                 QElapsedTimer timer;
                 timer.start();
-                const QString text =
-                    ListingWithTitle(u"【节目】", LoadListingText(path), kListingLinesPerBlock);
+                const QString text = ListingWithTitle(u"【节目】", LoadListingText(path));
                 decodes.push_back(Milliseconds(timer));
                 {
                     QTextDocument document;
@@ -179,6 +185,10 @@ int main(int argc, char** argv) {
                         "the click without the mark, until painted", Median(alone),
                         Median(alone) / Median(iconvs), Median(alonePeaks),
                         Median(alonePeaks) / fileMegabytes);
+            std::printf("  %-44s %9.2f ms  %6.2fx iconv  peak +%.1f MB (%.1fx the file)\n",
+                        "a block a line, without the mark", Median(blockALineMs),
+                        Median(blockALineMs) / Median(iconvs), Median(blockALinePeaks),
+                        Median(blockALinePeaks) / fileMegabytes);
             std::printf("  %-44s %9.2f ms  %6.2fx iconv  peak +%.1f MB (%.1fx the file)\n",
                         "earlier: lines split, joined, set", Median(earlier),
                         Median(earlier) / Median(iconvs), Median(earlierPeaks),

@@ -76,24 +76,8 @@ TEST(DecodeListing, EncodingsAndLineBreaks) {
         {"empty lines are kept", Bytes("\r\n\r\n"sv), Lines({u"", u""})},
         {"CR CR LF", Bytes("a\r\r\nb"sv), Lines({u"a", u"", u"b"})},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
         EXPECT_EQ(DecodeListing(c.bytes), c.lines) << c.what;
-        // The memo's text holds the same lines, each after a line feed, below the title.
-        QString memo = u"【T】"_qs;
-        for (const QString& line : c.lines)
-            memo += u'\n' + line;
-        EXPECT_EQ(ListingWithTitle(u"【T】", DecodeListingText(c.bytes)), memo) << c.what;
-        // In blocks: every n-th line (the title is the first) starts a block after a LF, the others
-        // follow a line separator.
-        for (const qsizetype linesPerBlock : {2, 3}) {
-            QString blocks = u"【T】"_qs;
-            for (qsizetype i = 0; i < c.lines.size(); ++i)
-                blocks +=
-                    ((i + 1) % linesPerBlock == 0 ? QChar(u'\n') : QChar(QChar::LineSeparator)) + c.lines[i];
-            EXPECT_EQ(ListingWithTitle(u"【T】", DecodeListingText(c.bytes), linesPerBlock), blocks)
-                << c.what << ", " << linesPerBlock << " lines a block";
-        }
-    }
 }
 
 TEST(DecodeListing, BinaryBytesNeverFail) {

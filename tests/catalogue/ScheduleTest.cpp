@@ -1,6 +1,7 @@
 #include "catalogue/Schedule.h"
 
 #include "catalogue/ListingFile.h"
+#include "catalogue/OnAir.h"
 #include "tests/support/EncodeGbk.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/ScopedEnvironment.h"
@@ -51,7 +52,7 @@ TEST(ParseSchedule, DemoListingInEveryEncodingAndLineEnd) {
         {"UTF-8 with its mark, LF", QByteArray("\xEF\xBB\xBF") + text.toUtf8()},
         {"UTF-16 LE with its mark, CR", ToUtf16LeWithMark(QString(text).replace(QChar(u'\n'), QChar(u'\r')))},
     };
-    LocalTimes localTimes; // shared by the listings, as a guide shares it
+    ListingTimes localTimes; // shared by the listings, as a guide shares it
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const Schedule fromLines = ParseSchedule(DecodeListing(c.bytes));
@@ -85,7 +86,7 @@ TEST(ParseSchedule, DemoListingInEveryEncodingAndLineEnd) {
 TEST(ParseSchedule, DaysWhenTheClocksChange) {
     const ScopedVariable zone("TZ", QByteArray("CET-1CEST,M3.5.0,M10.5.0/3"));
     ::tzset();
-    LocalTimes localTimes;
+    ListingTimes localTimes;
     ParseScheduleText(u"2026-03-28\n20:00 晚间新闻\n", {}, localTimes);
     const Schedule schedule =
         ParseScheduleText(u"2026-03-28\n23:00 电影\n2026-03-29\n01:30 夜间新闻\n03:30 早间新闻\n"

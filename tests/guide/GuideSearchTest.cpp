@@ -63,10 +63,12 @@ protected:
     }
 
     QStringList Found(const char* text, const QDateTime& now) {
-        const GuideSearch search(guide_, cache_);
+        return Found(GuideSearch(std::make_shared<const Guide>(guide_), cache_), text, now);
+    }
+    static QStringList Found(const GuideSearch& search, const char* text, const QDateTime& now) {
         QStringList found;
         for (const SearchMatch& match : search.Find(QString::fromUtf8(text), now))
-            found << guide_.channels[match.channel].displayName + u' ' +
+            found << search.SearchedGuide().channels[match.channel].displayName + u' ' +
                          match.programme->start.toString(QStringLiteral("dd HH:mm ")) +
                          match.programme->title + (match.past ? QStringLiteral(" (past)") : QString());
         return found;
@@ -117,6 +119,42 @@ TEST_F(GuideSearchTest, WhatMatches) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(Found(c.text, now), c.found);
+    }
+}
+
+// The search used to keep a reference to a guide that a copy of the reading holding both could
+// leave behind; a copy of the search, and its matches, now keep the guide they point into.
+TEST_F(GuideSearchTest, ACopyOfTheSearchOutlivesTheGuideItWasMadeFrom) {
+    auto guide = std::make_shared<const Guide>(guide_);
+    auto original = std::make_unique<GuideSearch>(guide, cache_);
+    const GuideSearch copy = *original;
+    original.reset();
+    guide.reset();
+    guide_ = {};
+    EXPECT_EQ(Found(copy, "cwtx", At(2026, 12, 9, 0, 0)),
+              (QStringList{"ZORQ-1 中央 10 06:00 朝闻天下", "ZORQ-1 中央 11 06:00 朝闻天下"}));
+}
+
+// A one-letter search matched nearly every programme and all of them became rows; a search keeps the
+// first so many, which must be the first of the whole order, and counts the rest.
+TEST_F(GuideSearchTest, TheFirstMatchesAreTheFirstOfAllAndTheRestAreCounted) {
+    const GuideSearch search(std::make_shared<const Guide>(guide_), cache_);
+    for (const char* text : {"x", "新闻联播", "zzz"}) {
+        for (const QDateTime& now :
+             {At(2026, 12, 9, 0, 0), At(2026, 12, 10, 19, 30), At(2026, 12, 12, 0, 0)}) {
+            const QList<SearchMatch> all = search.Find(QString::fromUtf8(text), now);
+            for (qsizetype limit = 0; limit <= all.size() + 1; ++limit) {
+                SCOPED_TRACE(testing::Message()
+                             << text << " " << now.toString().toStdString() << " " << limit);
+                const SearchResult first = search.Find(QString::fromUtf8(text), now, limit);
+                EXPECT_EQ(first.total, all.size());
+                ASSERT_EQ(first.matches.size(), std::min(limit, all.size()));
+                for (qsizetype i = 0; i < first.matches.size(); ++i) {
+                    EXPECT_EQ(first.matches[i].programme, all[i].programme);
+                    EXPECT_EQ(first.matches[i].past, all[i].past);
+                }
+            }
+        }
     }
 }
 

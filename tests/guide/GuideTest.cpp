@@ -1,15 +1,19 @@
 #include "guide/Guide.h"
 
 #include "catalogue/CatalogueWalk.h"
+#include "guide/GuideSearch.h"
 
 #include "tests/support/EncodeGbk.h"
 #include "tests/support/QtPrinters.h"
+#include "tests/support/WarningRecorder.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -120,6 +124,58 @@ TEST_F(GuideTest, RowsFollowTheCatalogueOrder) {
     EXPECT_EQ(listed.size(), 3);
 }
 
+// A listing the guide cannot read is left out, and the log says which and why.
+TEST_F(GuideTest, AListingLeftOutIsLoggedWithItsReason) {
+    Write(QStringLiteral("央视频道/01.txt"), QStringLiteral("2026-12-10\n00:00 a\n"));
+    const QString fifo = DataFolder() + QStringLiteral("央视频道/fifo.txt");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    WarningRecorder recorder;
+    EXPECT_EQ(LoadGuide(DataFolder(), QDate(2026, 12, 10)).channels.size(), 1);
+    ASSERT_EQ(recorder.warnings.size(), 1);
+    EXPECT_TRUE(recorder.warnings[0].contains(fifo)) << recorder.warnings[0].toStdString();
+    EXPECT_TRUE(recorder.warnings[0].contains(u"Not a regular file")) << recorder.warnings[0].toStdString();
+}
+
+// A listing of the given size in bytes: a dated day, one programme, padding as a note.
+QByteArray ListingOfSize(qsizetype bytes) {
+    QByteArray listing("2026-12-10\r\n00:00 a\r\n");
+    return listing + QByteArray(bytes - listing.size(), '#');
+}
+
+// A 50 MB listing took the guide 1.35 GB, 50,000 listings 2 GB: a listing over the limit of one is
+// left out, and so are the listings after the total is reached.
+TEST_F(GuideTest, ListingsBeyondTheBoundsAreLeftOutAndCounted) {
+    for (const auto& [name, bytes] :
+         {std::pair{"01.txt", 1500}, {"02.txt", 4000}, {"03.txt", 1000}, {"04.txt", 1000}, {"05.txt", 10}}) {
+        const QString path = DataFolder() + QStringLiteral("央视频道/") + QString::fromLatin1(name);
+        ASSERT_TRUE(QDir().mkpath(DataFolder() + QStringLiteral("央视频道")));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes < 20 ? QByteArray(bytes, '#') : ListingOfSize(bytes));
+    }
+    const Guide guide = LoadGuide(DataFolder(), QDate(2026, 12, 10), GuideLimits{2048, 3072});
+    QStringList read;
+    for (const GuideChannel& channel : guide.channels)
+        read << channel.listingPath.section(u'/', -1);
+    EXPECT_EQ(read, (QStringList{"01.txt", "03.txt"}));
+    EXPECT_EQ(guide.tooLarge, 1);
+    EXPECT_EQ(guide.beyondTotal, 2);
+    EXPECT_EQ(LoadGuide(DataFolder(), QDate(2026, 12, 10)).channels.size(), 5);
+}
+
+// The page's reading ends when the program does; a stop asked for reads no further.
+TEST_F(GuideTest, AStopEndsTheReadingAndTheIndex) {
+    Write(QStringLiteral("央视频道/01.txt"), QStringLiteral("2026-12-10\n00:00 a\n"));
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_TRUE(LoadGuide(DataFolder(), QDate(2026, 12, 10), {}, stop.get_token()).channels.isEmpty());
+    auto guide = std::make_shared<const Guide>(LoadGuide(DataFolder(), QDate(2026, 12, 10)));
+    ASSERT_EQ(guide->channels.size(), 1);
+    PinyinCache pinyin;
+    EXPECT_EQ(GuideSearch(guide, pinyin, stop.get_token()).ProgrammeCount(), 0);
+    EXPECT_EQ(GuideSearch(guide, pinyin).ProgrammeCount(), 1);
+}
+
 TEST_F(GuideTest, AMissingDataFolderGivesAnEmptyGuide) {
     EXPECT_TRUE(LoadGuide(DataFolder() + QStringLiteral("none/"), QDate(2026, 12, 10)).channels.isEmpty());
 }
@@ -146,87 +202,6 @@ TEST(ProgrammeOnAirToday, OnlyWhenADayHeadingIsToday) {
         SCOPED_TRACE(c.what);
         const Programme* programme = ProgrammeOnAirToday(c.schedule, c.now);
         EXPECT_EQ(programme ? programme->line : -1, c.line);
-    }
-}
-
-// The memo's text: line 0 the title, lines parted by LF or U+2028 as the memo's blocks part them.
-QString MemoText(const QString& listing) {
-    QString text = QStringLiteral("【ZORQ-1 中央】\n") + listing;
-    for (qsizetype i = 0, line = 0; i < text.size(); ++i)
-        if (text[i] == u'\n' && ++line % 3 != 0)
-            text[i] = QChar::LineSeparator;
-    return text;
-}
-
-// Reading only the days around today marks the same line as the whole schedule, at every quarter
-// hour from two days before the listing to three days after it.
-TEST(ParseScheduleAround, MarksWhatTheWholeScheduleMarks) {
-    QString month;
-    for (int day = 1; day <= 28; ++day) {
-        month += QStringLiteral("2026-11-%1\n").arg(day, 2, 10, QChar(u'0'));
-        for (int hour = 0; hour < 24; hour += 3)
-            month += QStringLiteral("%1:00 节目%1\n").arg(hour, 2, 10, QChar(u'0'));
-    }
-    QString headless = QStringLiteral("本周节目\n");
-    for (int minute = 0; minute < 24 * 60; minute += 30)
-        headless += QStringLiteral("%1:%2 节目\n").arg(minute / 60).arg(minute % 60, 2, 10, QChar(u'0'));
-    const struct {
-        const char* what;
-        QString listing;
-        QDate shownOn; // dates what the headings leave open
-        QDate from, to;
-    } cases[] = {
-        {"nights past midnight, a day without programmes",
-         "2026-12-10 星期四\n06:00 朝闻天下\n23:00 晚间新闻\n01:00 午夜剧场\n00:30 重播\n"
-         "2026-12-11 星期五\n"
-         "2026-12-12 星期六\n06:00 朝闻天下\n19:00 新闻联播\n",
-         QDate(2026, 12, 10), QDate(2026, 12, 8), QDate(2026, 12, 15)},
-        {"headings without a year, weekdays alone, a note",
-         "一周节目预告\n12月9日 星期三\n08:00 新闻\n节目如有变动\n星期四\n08:00 新闻\n22:00 电影\n"
-         "周五\n02:00 重播\n08:00 新闻\n",
-         QDate(2026, 12, 10), QDate(2026, 12, 7), QDate(2026, 12, 14)},
-        {"New Year",
-         "12月30日 星期三\n23:00 跨年晚会\n00:30 午夜剧场\n2026-12-31 星期四\n20:00 晚会\n"
-         "1月1日 星期五\n06:00 元旦特别节目\n星期六\n06:00 朝闻天下\n",
-         QDate(2026, 12, 29), QDate(2026, 12, 28), QDate(2027, 1, 4)},
-        {"programmes before the first heading, the same start twice",
-         "08:00 早间\n2026-12-10\n08:00 新闻\n08:00 新闻重播\n21:00 电影\n2026-12-10\n23:00 夜话\n",
-         QDate(2026, 12, 10), QDate(2026, 12, 8), QDate(2026, 12, 13)},
-        {"a listing of last week", "2026-12-01\n06:00 朝闻天下\n2026-12-02\n06:00 朝闻天下\n",
-         QDate(2026, 12, 10), QDate(2026, 12, 4), QDate(2026, 12, 12)},
-        {"a month, most of it left out", month, QDate(2026, 11, 15), QDate(2026, 10, 30), QDate(2026, 12, 2)},
-        {"no headings: nothing marked", headless, QDate(2026, 12, 10), QDate(2026, 12, 8),
-         QDate(2026, 12, 12)},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        const QString text = MemoText(c.listing);
-        const Schedule whole =
-            ParseSchedule(QString(text).replace(QChar::LineSeparator, u'\n').split(u'\n'), c.shownOn);
-        qsizetype marked = 0;
-        for (QDate date = c.from; date <= c.to; date = date.addDays(1)) {
-            LocalTimes localTimes;
-            const Schedule around = ParseScheduleAround(text, LineBreaks::Memo, c.shownOn, date, localTimes);
-            qsizetype kept = 0;
-            for (const ScheduleDay& day : around.days)
-                kept += day.programmes.size();
-            EXPECT_LE(kept, 40) << date.toString(Qt::ISODate).toStdString();
-            for (int minute = 0; minute < 24 * 60; minute += 15) {
-                const QDateTime now(date, QTime(minute / 60, minute % 60));
-                SCOPED_TRACE(now.toString(Qt::ISODate).toStdString());
-                const Programme* expected = ProgrammeOnAirToday(whole, now);
-                const Programme* found = ProgrammeOnAirToday(around, now);
-                ASSERT_EQ(found ? found->line : -1, expected ? expected->line : -1);
-                if (found) {
-                    EXPECT_EQ(found->title, expected->title);
-                    ++marked;
-                }
-            }
-        }
-        // Each listing but last week's and the one without headings has its programmes marked on
-        // some days.
-        const QString what = QString::fromUtf8(c.what);
-        EXPECT_EQ(marked == 0, what.contains(u"last week") || what.contains(u"no headings"));
     }
 }
 

@@ -5,11 +5,11 @@
 
 #include <iconv.h>
 
-// Text in code page 936 (GBK), the bytes that listings and feeds from Chinese Windows machines hold.
-inline QByteArray EncodeGbk(const QString& text) {
+// `text` in a code page of iconv's naming.
+inline QByteArray EncodeIn(const char* codePage, const QString& text) {
     QByteArray utf8 = text.toUtf8();
     QByteArray out(utf8.size() * 2 + 4, '\0');
-    iconv_t converter = ::iconv_open("GBK", "UTF-8");
+    iconv_t converter = ::iconv_open(codePage, "UTF-8");
     char* in = utf8.data();
     size_t inLeft = static_cast<size_t>(utf8.size());
     char* to = out.data();
@@ -18,4 +18,9 @@ inline QByteArray EncodeGbk(const QString& text) {
     ::iconv_close(converter);
     out.truncate(out.size() - static_cast<qsizetype>(outLeft));
     return out;
+}
+
+// Text in code page 936 (GBK), the bytes that listings and feeds from Chinese Windows machines hold.
+inline QByteArray EncodeGbk(const QString& text) {
+    return EncodeIn("GBK", text);
 }

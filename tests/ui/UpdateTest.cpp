@@ -6,6 +6,7 @@
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TestAuthority.h"
 #include "tests/support/UnresolvableHost.h"
+#include "tests/support/WarningRecorder.h"
 #include "tests/support/ZipWriter.h"
 #include "tests/ui/WindowFixture.h"
 
@@ -642,30 +643,6 @@ TEST_F(ExtractionStepTest, AnItemThatDoesNotUnpackEndsWithTheIncompleteLine) {
               EncodeGbk(QStringLiteral("06:00 朝闻天下\r\n")));
     EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("央视频道/05.txt")), QByteArray("07:00 earlier\r\n"));
 }
-
-// Records the warnings logged while it lives, as "category: message".
-class WarningRecorder final {
-public:
-    WarningRecorder() {
-        recorder_ = this;
-        previous_ = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context,
-                                              const QString& text) {
-            if (type == QtWarningMsg)
-                recorder_->warnings << QString::fromLatin1(context.category) + QStringLiteral(": ") + text;
-        });
-    }
-    ~WarningRecorder() {
-        qInstallMessageHandler(previous_);
-        recorder_ = nullptr;
-    }
-    WarningRecorder(const WarningRecorder&) = delete;
-    WarningRecorder& operator=(const WarningRecorder&) = delete;
-    QStringList warnings;
-
-private:
-    static inline WarningRecorder* recorder_ = nullptr;
-    QtMessageHandler previous_ = nullptr;
-};
 
 TEST_F(ExtractionStepTest, AMissingPackageStopsWithTheUnpackFailure) {
     WriteDataFile(QStringLiteral("央视频道/01.txt"), "x");

@@ -72,7 +72,7 @@ TEST_F(XmltvUpdateTest, TheDemoServersFeedBringsChannelsAndListings) {
         window.TVList->findItems(QStringLiteral("ZORQ-1 中央"), Qt::MatchExactly);
     ASSERT_EQ(first.size(), 1);
     EXPECT_TRUE(QFile::exists(DataFolder() + QStringLiteral("地方频道/安徽卫视.txt")));
-    EXPECT_TRUE(QFile::exists(DataFolder() + QStringLiteral("channel-classes.txt")));
+    EXPECT_TRUE(QFile::exists(DataFolder() + QStringLiteral("channel-classes.map")));
 
     window.TVList->setCurrentItem(first[0]);
     window.TVListClick();
@@ -106,6 +106,53 @@ TEST_F(XmltvUpdateTest, AFeedCutShortLeavesTheListingsAsTheyWere) {
     ASSERT_TRUE(listing.open(QIODevice::ReadOnly));
     EXPECT_EQ(listing.readAll(), "06:00 old\r\n");
     EXPECT_FALSE(QFile::exists(DataFolder() + QStringLiteral("央视频道/01.txt.xmltv-part")));
+}
+
+TEST_F(XmltvUpdateTest, ABodyThatOnlyStartsLikeAFeedLeavesTheSavedPackage) {
+    const struct {
+        const char* what;
+        QByteArray body;
+    } cases[] = {
+        {"captive portal's XHTML page",
+         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 "
+         "Strict//EN\" "
+         "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-strict.dtd\">\n<html "
+         "xmlns=\"http://www.w3.org/1999/xhtml\">"
+         "<head><title>Sign in</title></head><body><form action=\"/login\"/></body></html>\n"},
+        {"RSS document",
+         "<?xml version=\"1.0\"?>\n<rss version=\"2.0\"><channel><title>News</title></channel></rss>\n"},
+        {"feed cut short", "<?xml version=\"1.0\"?>\n<tv><channel id=\"a\"><display-name>A</display-name>"
+                           "</channel><programme start=\"20261210060000 +0800\" channel=\"a\"><title>x"},
+        {"invalid character reference",
+         "<?xml version=\"1.0\"?>\n<tv><channel id=\"a\"><display-name>&#1;</display-name></channel></tv>\n"},
+    };
+    auto probe = LoopbackServer::AnsweringEveryGet("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+    WriteDataFile(QStringLiteral("zorq.zip"), "the saved package");
+    WriteDataFile(QStringLiteral("央视频道/01.txt"), "06:00 old\r\n");
+    timings = {50, 50};
+    TForm1& window = Start({QStringLiteral("x")});
+    window.ProbeAddress = probe->Url(QStringLiteral("/"));
+    window.OnlineTest = [] { return true; };
+    StatusLog log(window);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        LoopbackServer server({LoopbackServer::Script{
+            LoopbackServer::ReadRequest(),
+            LoopbackServer::Send("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(c.body.size()) +
+                                 "\r\n\r\n" + c.body)}});
+        window.Edit_Url->setText(server.Url(QStringLiteral("/epg.xml")));
+        log.lines.clear();
+        window.Button_R->click();
+        ASSERT_TRUE(WaitUntil([&] { return log.lines.contains(kCannotUnpack); }, 30000))
+            << log.lines.join(u'|').toStdString();
+        EXPECT_FALSE(log.lines.contains(QStringLiteral("正在释放文件."))) << "nothing is unpacked";
+        QFile package(DataFolder() + QStringLiteral("zorq.zip"));
+        ASSERT_TRUE(package.open(QIODevice::ReadOnly));
+        EXPECT_EQ(package.readAll(), "the saved package");
+        QFile listing(DataFolder() + QStringLiteral("央视频道/01.txt"));
+        ASSERT_TRUE(listing.open(QIODevice::ReadOnly));
+        EXPECT_EQ(listing.readAll(), "06:00 old\r\n");
+    }
 }
 
 } // namespace

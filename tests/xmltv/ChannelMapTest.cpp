@@ -1,10 +1,15 @@
 #include "xmltv/ChannelMap.h"
 
 #include "tests/support/QtPrinters.h"
+#include "tests/support/WarningRecorder.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+
+#include <functional>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +17,11 @@ namespace {
 
 QString U(const char16_t* text) {
     return QString::fromUtf16(text);
+}
+
+bool WriteMap(const QString& path, const QByteArray& text) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
 }
 
 TEST(ChannelMap, RulesInOrder) {
@@ -81,7 +91,7 @@ TEST(ChannelMap, DefaultRules) {
 
 TEST(ChannelMap, LoadWritesTheDefaultFileOnceAndKeepsTheUsersFile) {
     QTemporaryDir folder;
-    const QString path = folder.filePath("channel-classes.txt");
+    const QString path = folder.filePath("channel-classes.map");
     EXPECT_EQ(LoadChannelMap(folder.path()).Place(u"id"_qs, {U(u"安徽卫视")}).classFolder, U(u"地方频道"));
     QFile written(path);
     ASSERT_TRUE(written.open(QIODevice::ReadOnly));
@@ -93,6 +103,64 @@ TEST(ChannelMap, LoadWritesTheDefaultFileOnceAndKeepsTheUsersFile) {
     edited.write(U(u"卫视\t境外频道\n").toUtf8());
     edited.close();
     EXPECT_EQ(LoadChannelMap(folder.path()).Place(u"id"_qs, {U(u"安徽卫视")}).classFolder, U(u"境外频道"));
+}
+
+TEST(ChannelMap, AMapOfTheOldNameIsRenamedOnce) {
+    const auto write = [](const QString& path, const QString& text) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text.toUtf8());
+    };
+    QTemporaryDir folder;
+    const QString old = folder.filePath("channel-classes.txt");
+    const QString map = folder.filePath("channel-classes.map");
+    write(old, U(u"卫视\t境外频道\n"));
+    EXPECT_EQ(LoadChannelMap(folder.path()).Place(u"id"_qs, {U(u"安徽卫视")}).classFolder, U(u"境外频道"));
+    EXPECT_FALSE(QFile::exists(old));
+    EXPECT_TRUE(QFile::exists(map));
+
+    // Once the map has the new name, a file of the old name is left alone.
+    write(old, U(u"卫视\t数字频道\n"));
+    EXPECT_EQ(LoadChannelMap(folder.path()).Place(u"id"_qs, {U(u"安徽卫视")}).classFolder, U(u"境外频道"));
+    EXPECT_TRUE(QFile::exists(old));
+}
+
+TEST(ChannelMap, AMapThatIsNoRegularFileOrGoesBeyondItsBoundsGivesWayToTheDefaultRules) {
+    const QByteArray rule = U(u"卫视\t境外频道\n").toUtf8();
+    const auto rules = [&rule](int count) {
+        QByteArray text = rule;
+        for (int i = 1; i < count; ++i)
+            text += "rule" + QByteArray::number(i) + "\t数字频道\n";
+        return text;
+    };
+    const auto padded = [&rule](qsizetype size) {
+        return rule + '#' + QByteArray(size - rule.size() - 2, ' ') + '\n';
+    };
+    const struct {
+        const char* what;
+        std::function<bool(const QString& path)> make;
+        bool used;
+    } cases[] = {
+        {"a FIFO",
+         [](const QString& path) { return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0; }, false},
+        {"a link to /dev/zero", [](const QString& path) { return QFile::link(u"/dev/zero"_qs, path); },
+         false},
+        {"1 MiB and a byte", [&](const QString& path) { return WriteMap(path, padded((1 << 20) + 1)); },
+         false},
+        {"10,001 rules", [&](const QString& path) { return WriteMap(path, rules(10'001)); }, false},
+        {"1 MiB", [&](const QString& path) { return WriteMap(path, padded(1 << 20)); }, true},
+        {"10,000 rules", [&](const QString& path) { return WriteMap(path, rules(10'000)); }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir folder;
+        ASSERT_TRUE(c.make(folder.filePath("channel-classes.map")));
+        WarningRecorder log;
+        const ChannelMap map = LoadChannelMap(folder.path());
+        EXPECT_EQ(map.Place(u"id"_qs, {U(u"安徽卫视")}).classFolder,
+                  c.used ? U(u"境外频道") : U(u"地方频道"));
+        EXPECT_EQ(log.warnings.size(), c.used ? 0 : 1) << log.warnings.join(u'\n').toStdString();
+    }
 }
 
 TEST(ListingFileNameFor, NamesFromTheChannel) {

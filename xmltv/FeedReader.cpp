@@ -1,0 +1,284 @@
+#include "xmltv/FeedReader.h"
+
+#include "platform/Exception.h"
+#include "xmltv/FeedBytes.h"
+#include "xmltv/FeedDecoder.h"
+#include "xmltv/FeedEncoding.h"
+#include "xmltv/ImportPump.h"
+
+#include <QHash>
+#include <QXmlStreamReader>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+
+namespace {
+
+// Enough for any feed that uses entities for what they are for; a billion-laughs document ends at
+// this limit with an error.
+constexpr int kEntityExpansionLimit = 4096;
+// Longest text kept of a title, sub-title or display name; the rest is dropped.
+constexpr qsizetype kMaxFieldChars = 1024;
+constexpr qsizetype kMaxDisplayNames = 16;
+// Qt's reader holds a piece of text or markup whole until it ends; without a bound, a feed of
+// whitespace or one endless attribute would take gigabytes before the feed's own bound stops it.
+constexpr qint64 kMaxTokenBytes = qint64(4) << 20;
+// The channels are kept while the programmes stream past: their ids and display names, with
+// what a channel costs besides, may fill this many characters.
+constexpr qsizetype kMaxChannelText = qsizetype(8) << 20;
+constexpr qsizetype kChannelOverheadChars = 64;
+
+bool ReadDigits(QStringView text, qsizetype at, int count, int& value) {
+    value = 0;
+    for (int i = 0; i < count; ++i) {
+        const QChar c = text[at + i];
+        if (c < u'0' || c > u'9')
+            return false;
+        value = value * 10 + (c.unicode() - u'0');
+    }
+    return true;
+}
+
+// "YYYYMMDDhhmmss +0800" and its shorter forms (down to the date alone); the offset is not
+// looked at, since the listing keeps the time of the programme's own offset.
+bool ParseFeedTime(QStringView text, QDate& date, QTime& time) {
+    qsizetype digits = 0;
+    while (digits < text.size() && text[digits] >= u'0' && text[digits] <= u'9')
+        ++digits;
+    if (digits != 8 && digits != 10 && digits != 12 && digits != 14)
+        return false;
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    ReadDigits(text, 0, 4, year);
+    ReadDigits(text, 4, 2, month);
+    ReadDigits(text, 6, 2, day);
+    if (digits >= 10)
+        ReadDigits(text, 8, 2, hour);
+    if (digits >= 12)
+        ReadDigits(text, 10, 2, minute);
+    if (digits >= 14)
+        ReadDigits(text, 12, 2, second);
+    date = QDate(year, month, day);
+    time = QTime(hour, minute, second);
+    return date.isValid() && time.isValid();
+}
+
+// Control characters (line breaks and tabs included) would break the line shape of a listing.
+QString CleanText(QString text) {
+    for (QChar& c : text) {
+        if (c.category() == QChar::Other_Control)
+            c = u' ';
+    }
+    return text.trimmed();
+}
+
+bool IsChineseLang(QStringView lang) {
+    return lang.startsWith(u"zh", Qt::CaseInsensitive);
+}
+
+// One piece of text (a title, sub-title or display name) as it is being read.
+struct FieldText {
+    QString text;
+    bool chinese = false;
+};
+
+class FeedReader final {
+public:
+    FeedReader(FeedProgrammeSink& sink, const FeedLimits& limits, ImportPump* pump)
+        : sink_(sink), limits_(limits), pump_(pump) {}
+    QList<FeedChannel> Read(QIODevice& device);
+
+private:
+    void Hand(const QByteArray& piece, bool last);
+    qsizetype FeedMore();
+    void CountChannelText(qsizetype chars);
+    void StartElement();
+    void EndElement();
+    void KeepPreferred(std::optional<FieldText>& kept);
+
+    enum class Field { None, DisplayName, Title, SubTitle };
+
+    QXmlStreamReader xml_;
+    std::unique_ptr<FeedBytes> bytes_;
+    std::optional<FeedDecoder> decoder_;
+    FeedProgrammeSink& sink_;
+    const FeedLimits limits_;
+    ImportPump* pump_;
+    QList<FeedChannel> channels_;
+    QHash<QString, qsizetype> channelIndex_;
+    qsizetype channelText_ = 0;
+    int depth_ = 0;
+    qsizetype channel_ = -1; // the <channel> being read
+    // The <programme> being read.
+    qsizetype programmeChannel_ = -1;
+    FeedProgramme programme_;
+    std::optional<FieldText> title_, subTitle_;
+    Field field_ = Field::None;
+    FieldText fieldText_;
+};
+
+void FeedReader::Hand(const QByteArray& piece, bool last) {
+    if (decoder_)
+        xml_.addData(decoder_->Decode(piece, last));
+    else
+        xml_.addData(piece);
+}
+
+// Hands the next piece to the reader; 0 at the end of the feed.
+qsizetype FeedReader::FeedMore() {
+    const QByteArray piece = bytes_->Next();
+    Hand(piece, piece.isEmpty());
+    return piece.size();
+}
+
+void FeedReader::CountChannelText(qsizetype chars) {
+    channelText_ += chars;
+    if (channelText_ > kMaxChannelText)
+        throw Exception(
+            QStringLiteral("The feed's channels hold more than %1 characters").arg(kMaxChannelText));
+}
+
+QList<FeedChannel> FeedReader::Read(QIODevice& device) {
+    bytes_ = std::make_unique<FeedBytes>(device, limits_.feedBytes);
+    xml_.setEntityExpansionLimit(kEntityExpansionLimit);
+    QByteArray head;
+    while (head.size() < kDeclarationWindow && !head.contains("?>")) {
+        const QByteArray piece = bytes_->Next();
+        if (piece.isEmpty())
+            break;
+        head += piece;
+    }
+    // Qt reads only the Unicode encodings; text handed over decoded skips the declaration.
+    if (const FeedCodePage codePage = DeclaredCodePage(head); codePage != FeedCodePage::None)
+        decoder_.emplace(codePage);
+    Hand(head, head.isEmpty());
+    bool more = !head.isEmpty();
+    qint64 sinceToken = head.size(); // bytes handed to the reader since its last token
+    // In pieces the reader reports each end of the data as an early end of the document; only
+    // an end of the document after the last piece is one.
+    for (;;) {
+        const QXmlStreamReader::TokenType token = xml_.readNext();
+        if (xml_.hasError()) {
+            if (xml_.error() == QXmlStreamReader::PrematureEndOfDocumentError && more) {
+                if (sinceToken > kMaxTokenBytes)
+                    throw Exception(
+                        QStringLiteral("The feed holds a piece of text or markup of more than %1 bytes")
+                            .arg(kMaxTokenBytes));
+                const qsizetype handed = FeedMore();
+                more = handed > 0;
+                sinceToken += handed;
+                continue;
+            }
+            throw Exception(QStringLiteral("The feed is not a whole XMLTV document: %1 (line %2)")
+                                .arg(xml_.errorString())
+                                .arg(xml_.lineNumber()));
+        }
+        sinceToken = 0;
+        if (pump_)
+            pump_->Reached();
+        if (token == QXmlStreamReader::StartElement)
+            StartElement();
+        else if (token == QXmlStreamReader::EndElement)
+            EndElement();
+        else if (token == QXmlStreamReader::Characters && field_ != Field::None &&
+                 fieldText_.text.size() < kMaxFieldChars)
+            fieldText_.text += xml_.text().first(std::min(xml_.text().size(), kMaxFieldChars));
+        else if (token == QXmlStreamReader::EndDocument)
+            return std::move(channels_);
+    }
+}
+
+void FeedReader::StartElement() {
+    ++depth_;
+    const QStringView name = xml_.name();
+    if (depth_ == 1) {
+        if (name != u"tv")
+            throw Exception(QStringLiteral("The feed is not an XMLTV document"));
+        return;
+    }
+    if (depth_ == 2 && name == u"channel") {
+        const QString id = xml_.attributes().value(QLatin1String("id")).toString();
+        if (id.isEmpty())
+            return;
+        channel_ = channelIndex_.value(id, -1);
+        if (channel_ < 0) {
+            if (channels_.size() >= limits_.channels)
+                throw Exception(QStringLiteral("The feed has more than %1 channels").arg(limits_.channels));
+            CountChannelText(kChannelOverheadChars + id.size());
+            channel_ = channels_.size();
+            channelIndex_.insert(id, channel_);
+            channels_.append({id, {}, {}});
+        }
+    } else if (depth_ == 2 && name == u"programme") {
+        const QXmlStreamAttributes attributes = xml_.attributes();
+        programmeChannel_ = channelIndex_.value(attributes.value(QLatin1String("channel")).toString(), -1);
+        if (!ParseFeedTime(attributes.value(QLatin1String("start")), programme_.date, programme_.time))
+            programmeChannel_ = -1;
+        title_.reset();
+        subTitle_.reset();
+    } else if (depth_ == 3) {
+        if (channel_ >= 0 && name == u"display-name")
+            field_ = Field::DisplayName;
+        else if (programmeChannel_ >= 0 && name == u"title")
+            field_ = Field::Title;
+        else if (programmeChannel_ >= 0 && name == u"sub-title")
+            field_ = Field::SubTitle;
+        if (field_ != Field::None)
+            fieldText_ = {{}, IsChineseLang(xml_.attributes().value(QLatin1String("lang")))};
+    }
+}
+
+// Of several titles (one per language), the first Chinese one, else the first.
+void FeedReader::KeepPreferred(std::optional<FieldText>& kept) {
+    fieldText_.text = CleanText(std::move(fieldText_.text));
+    if (fieldText_.text.isEmpty())
+        return;
+    if (!kept || (fieldText_.chinese && !kept->chinese))
+        kept = std::move(fieldText_);
+}
+
+void FeedReader::EndElement() {
+    if (depth_ == 3 && field_ != Field::None) {
+        if (field_ == Field::DisplayName) {
+            QStringList& names = channels_[channel_].displayNames;
+            const QString text = CleanText(std::move(fieldText_.text));
+            if (!text.isEmpty() && names.size() < kMaxDisplayNames) {
+                CountChannelText(text.size());
+                names.append(text);
+            }
+        } else {
+            KeepPreferred(field_ == Field::Title ? title_ : subTitle_);
+        }
+        field_ = Field::None;
+    } else if (depth_ == 2) {
+        if (programmeChannel_ >= 0 && title_) {
+            programme_.title = subTitle_ ? title_->text + u'：' + subTitle_->text : title_->text;
+            sink_.Programme(programmeChannel_, programme_);
+        }
+        channel_ = -1;
+        programmeChannel_ = -1;
+    }
+    --depth_;
+}
+
+} // namespace
+
+QList<FeedChannel> ReadFeed(QIODevice& device, FeedProgrammeSink& sink, const FeedLimits& limits,
+                            ImportPump* pump) {
+    return FeedReader(sink, limits, pump).Read(device);
+}
+
+Feed ReadXmltvFeed(QIODevice& device, qint64 maxFeedBytes) {
+    struct Collect final : FeedProgrammeSink {
+        QList<QList<FeedProgramme>> byChannel;
+        void Programme(qsizetype channel, const FeedProgramme& programme) override {
+            if (byChannel.size() <= channel)
+                byChannel.resize(channel + 1);
+            byChannel[channel].append(programme);
+        }
+    } collect;
+    Feed feed{ReadFeed(device, collect, FeedLimits{maxFeedBytes})};
+    for (qsizetype i = 0; i < collect.byChannel.size(); ++i)
+        feed.channels[i].programmes = std::move(collect.byChannel[i]);
+    return feed;
+}

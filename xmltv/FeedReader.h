@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QDate>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTime>
+
+class ImportPump;
+class QIODevice;
+
+// Reading an XMLTV feed: its channels and their programmes.
+
+// A feed larger than this once inflated is refused.
+inline constexpr qint64 kMaxFeedBytes = qint64(1) << 30;
+
+struct FeedProgramme {
+    // The start as the feed writes it, in the programme's own offset (the channel's broadcast time).
+    QDate date;
+    QTime time;
+    QString title; // with the sub-title joined by "："
+};
+
+struct FeedChannel {
+    QString id;
+    QStringList displayNames;        // in feed order
+    QList<FeedProgramme> programmes; // in feed order
+};
+
+struct Feed {
+    QList<FeedChannel> channels; // in feed order
+};
+
+// Takes the programmes of a feed as the reader meets them, in feed order. `channel` indexes the
+// channels that ReadFeed returns.
+class FeedProgrammeSink {
+public:
+    virtual void Programme(qsizetype channel, const FeedProgramme& programme) = 0;
+
+protected:
+    ~FeedProgrammeSink() = default;
+};
+
+// What a feed may hold; beyond it, the feed is refused.
+struct FeedLimits {
+    qint64 feedBytes = kMaxFeedBytes; // once inflated
+    // Each channel becomes a file; a feed of more would fill the class folders.
+    qsizetype channels = 10'000;
+};
+
+// Reads a whole feed as ReadXmltvFeed does, handing each programme to `sink` as it comes instead of
+// keeping it, and passing a pump point after each piece of the document. Returns the channels,
+// their programmes left empty.
+QList<FeedChannel> ReadFeed(QIODevice& device, FeedProgrammeSink& sink, const FeedLimits& limits = {},
+                            ImportPump* pump = nullptr);
+
+// Reads a whole feed (plain or gzip, any encoding Qt reads, GBK and GB2312 through code page 936,
+// GB18030 through its own decoder). Throws Exception when the data is not an XMLTV document, breaks
+// off, is malformed, expands entities beyond a small limit, or exceeds `maxFeedBytes` inflated.
+// Programmes of channels that were never declared, without a usable start or without a title are
+// left out.
+Feed ReadXmltvFeed(QIODevice& device, qint64 maxFeedBytes = kMaxFeedBytes);
