@@ -12,8 +12,8 @@
 enum class PackageCheck { Usable, CutShort, Unusable };
 
 // Usable: an XMLTV feed that reads whole, or an archive that the library the extraction uses opens
-// (checked as the extraction checks it) and finds whole. The library also opens a Zip cut short, with the items
-// before the cut: that is no package to replace a good one with.
+// (checked as the extraction checks it) and finds whole. The library also opens a Zip cut short, with the
+// items before the cut: that is no package to replace a good one with.
 PackageCheck CheckPackage(const QString& path);
 
 // Opens an archive with the library the extraction uses and unpacks it into the data folder, the

@@ -56,7 +56,8 @@ QList<ImportedListing> ImportXmltvFeed(QIODevice& device, const QString& dataFol
     ImportPump pump(options.pump, options.pumpInterval);
     ProgrammeSort programmes(dataFolder, options.sortMemoryBytes);
     MovedProgrammes moved(programmes, options.offsetMinutes);
-    FeedProgrammeSink& sink = options.offsetMinutes == 0 ? static_cast<FeedProgrammeSink&>(programmes) : moved;
+    FeedProgrammeSink& sink =
+        options.offsetMinutes == 0 ? static_cast<FeedProgrammeSink&>(programmes) : moved;
     const QList<FeedChannel> channels = ReadFeed(device, sink, options.limits, &pump);
     if (!QDir().mkpath(dataFolder))
         throw Exception(QStringLiteral("Cannot make the data folder \"%1\"").arg(dataFolder));

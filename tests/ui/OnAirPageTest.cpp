@@ -196,7 +196,8 @@ TEST_F(OnAirPageTest, NothingOnAirShowsOneLine) {
     WriteDataFile(QStringLiteral("央视频道/01.txt"), EncodeGbk(kCentral));
     TForm1& window = StartAt(At(2026, 12, 20, 12, 0));
     ShowPage(window);
-    EXPECT_EQ(Rows(window.OnAirPage->OnAirList), (QStringList{"暂无正在播出的节目，请在“节目源”页添加节目单地址并更新"}));
+    EXPECT_EQ(Rows(window.OnAirPage->OnAirList),
+              (QStringList{"暂无正在播出的节目，请在“节目源”页添加节目单地址并更新"}));
     // It used to be cut short to the width of the column headers: "暂无正在播出的节目，请先更…".
     QTreeView* const list = window.OnAirPage->OnAirList;
     EXPECT_GE(list->visualRect(list->model()->index(0, 0)).width(),
@@ -230,7 +231,8 @@ TEST_F(OnAirPageTest, AnExceptionOnTheReadingWorkerShowsAnEmptyReadingWithALine)
         page.DuringReading = c.fail;
         window.PageControl1->setCurrentIndex(0);
         ShowPage(window);
-        EXPECT_EQ(Rows(page.OnAirList), (QStringList{"暂无正在播出的节目，请在“节目源”页添加节目单地址并更新"}));
+        EXPECT_EQ(Rows(page.OnAirList),
+                  (QStringList{"暂无正在播出的节目，请在“节目源”页添加节目单地址并更新"}));
         EXPECT_FALSE(page.Note->isHidden());
         if (c.line != nullptr)
             EXPECT_EQ(page.Note->text(), QString::fromUtf8(c.line));
