@@ -110,6 +110,26 @@ void ReportUpdateFailure(UpdateFailure failure, int statusCode) {
     ReportStatus(UpdateFailureLine(failure, statusCode));
 }
 
+// The update chain starts here and runs as a series of simulated clicks, each step on a timer tick of
+// its own so that the window paints the step's status line before the step blocks:
+//   Button_RClick        prepares the data folder, shows "请稍后正在更新数据." and arms Timer1.
+//   Timer1 (2 s)         waits for that line to be seen; BeginUpdate, then clicks Button_UpDate.
+//   Button_UpDate        tests that the machine is online (else a notice), then clicks Button_Download.
+//   Button_Download      probes the network, then fetches the program's own package (DownloadPackage)
+//                        or every enabled source (DownloadSources); a package is checked and saved,
+//                        and only a saved one arms Timer_Load.
+//   Timer_Load (3 s)     waits for the download's call to unwind and its files to settle, then clicks
+//                        Button_URAR.
+//   Button_URAR          unpacks or converts what was saved, clicks LoadData (the rescan), shows the
+//                        last line; the tick ends the update (EndUpdate records the result and plans
+//                        the next automatic update).
+// The flags, each owned by the step that sets it:
+//   downloadRunning_     a download asked for from a pump point of the running one is ignored;
+//   transferEnded_       the transfer reached its end event: without it a saved body arms nothing;
+//   extractionRunning_   one extraction at a time, and a Timer_Load tick inside one waits for it;
+//   extractAgain_        a package saved during an extraction gets an extraction of its own after it;
+//   sourceRun_           the sources fetched by this update, waiting for the extraction step;
+//   packageDone_         the own package's extraction ran whole, for the sources' 结果 column.
 void TForm1::Button_RClick() {
     PrepareDataFolder(Places);
     ReportStatus(QStringLiteral("请稍后正在更新数据."));
