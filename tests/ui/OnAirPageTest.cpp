@@ -1,4 +1,5 @@
 // The page "正在播出" and the mark of the programme on air, on the real window with a fixed clock.
+#include "catalogue/ListingTime.h"
 #include "tests/ui/WindowFixture.h"
 #include "ui/ListingMemo.h"
 
@@ -21,7 +22,7 @@
 namespace {
 
 QDateTime At(int y, int mo, int d, int h, int mi) {
-    return QDateTime(QDate(y, mo, d), QTime(h, mi));
+    return ListingInstant(QDate(y, mo, d), QTime(h, mi));
 }
 
 const QString kCentral =
