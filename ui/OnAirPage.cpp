@@ -4,6 +4,7 @@
 #include "platform/Exception.h"
 #include "platform/Logging.h"
 
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
@@ -67,6 +68,10 @@ TOnAirPage::TOnAirPage(QWidget* parent) : QWidget(parent), shown_(std::make_shar
     SearchEdit->setObjectName(QStringLiteral("SearchEdit"));
     SearchEdit->setPlaceholderText(QStringLiteral("搜索节目或频道，可用拼音首字母，如 xwlb"));
     SearchEdit->setAccessibleName(QStringLiteral("搜索节目"));
+    Clock = new QLabel(this);
+    Clock->setObjectName(QStringLiteral("OnAirClock"));
+    // A screen reader names it, and reads the time as its description.
+    Clock->setAccessibleName(QStringLiteral("当前北京时间"));
     Note = new QLabel(this);
     Note->setObjectName(QStringLiteral("OnAirNote"));
     Note->setWordWrap(true);
@@ -85,10 +90,14 @@ TOnAirPage::TOnAirPage(QWidget* parent) : QWidget(parent), shown_(std::make_shar
     MatchList->setAccessibleName(QStringLiteral("搜索结果"));
     MatchList->hide();
 
+    auto* top = new QHBoxLayout;
+    top->setSpacing(6);
+    top->addWidget(SearchEdit, 1);
+    top->addWidget(Clock);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);
-    layout->addWidget(SearchEdit);
+    layout->addLayout(top);
     layout->addWidget(Note);
     layout->addWidget(OnAirList, 1);
     layout->addWidget(MatchList, 1);
@@ -220,12 +229,18 @@ void TOnAirPage::MinutePassed() {
 
 void TOnAirPage::ShowCurrentList() {
     const QDateTime now = Now();
+    ShowClock(now);
     if (SearchEdit->text().trimmed().isEmpty())
         ShowOnAir(now);
     else
         ShowMatches();
     if (isVisible())
         ArmMinuteTimer();
+}
+
+void TOnAirPage::ShowClock(const QDateTime& now) {
+    Clock->setText(QStringLiteral("北京时间 ") + ListingTimeOf(now).toString(u"HH:mm"));
+    Clock->setAccessibleDescription(Clock->text());
 }
 
 void TOnAirPage::ArmMinuteTimer() {
@@ -332,6 +347,7 @@ void TOnAirPage::showEvent(QShowEvent* event) {
     // rest of this page; the button shows with the page.
     if (!SearchEdit->isClearButtonEnabled())
         SearchEdit->setClearButtonEnabled(true);
+    ShowClock(Now());
     Refresh();
 }
 

@@ -48,17 +48,21 @@ struct Moment {
     const char* utc;
     QDate beijingDay;
     int beijingHour;
+    const char* clock;
 };
 
 // Instants around the nights the clocks change in Berlin (2026-03-29 01:00 UTC) and in Los Angeles
 // (2026-03-08 10:00 UTC, 2026-11-01 09:00 UTC), and an ordinary evening.
 const Moment kMoments[] = {
-    {"an ordinary evening", "2026-12-10T12:00:00Z", QDate(2026, 12, 10), 20},
-    {"Berlin just after its clocks went forward", "2026-03-29T01:30:00Z", QDate(2026, 3, 29), 9},
-    {"Beijing's day begun, Berlin's not", "2026-03-28T17:10:00Z", QDate(2026, 3, 29), 1},
-    {"Los Angeles just after its clocks went forward", "2026-03-08T10:30:00Z", QDate(2026, 3, 8), 18},
-    {"Los Angeles at 01:30 the first time", "2026-11-01T08:30:00Z", QDate(2026, 11, 1), 16},
-    {"Los Angeles at 01:30 the second time", "2026-11-01T09:30:00Z", QDate(2026, 11, 1), 17},
+    {"an ordinary evening", "2026-12-10T12:00:00Z", QDate(2026, 12, 10), 20, "北京时间 20:00"},
+    {"Berlin just after its clocks went forward", "2026-03-29T01:30:00Z", QDate(2026, 3, 29), 9,
+     "北京时间 09:30"},
+    {"Beijing's day begun, Berlin's not", "2026-03-28T17:10:00Z", QDate(2026, 3, 29), 1, "北京时间 01:10"},
+    {"Los Angeles just after its clocks went forward", "2026-03-08T10:30:00Z", QDate(2026, 3, 8), 18,
+     "北京时间 18:30"},
+    {"Los Angeles at 01:30 the first time", "2026-11-01T08:30:00Z", QDate(2026, 11, 1), 16, "北京时间 16:30"},
+    {"Los Angeles at 01:30 the second time", "2026-11-01T09:30:00Z", QDate(2026, 11, 1), 17,
+     "北京时间 17:30"},
 };
 
 QDateTime InstantOf(const Moment& moment) {
@@ -111,6 +115,7 @@ TEST_F(BeijingTimeTest, TheOnAirPageAndItsSearchAtFixedInstants) {
         EXPECT_EQ(onAir.index(0, 1).data().toString(), Title(hour));
         EXPECT_EQ(onAir.index(0, 2).data().toString(), QStringLiteral("%1:00").arg(hour, 2, 10, QChar(u'0')));
         EXPECT_EQ(onAir.index(0, 3).data().toString(), Title(hour + 1));
+        EXPECT_EQ(page.Clock->text(), QString::fromUtf8(moment.clock));
 
         // The programme of the hour before has just ended: past today and on the days before,
         // upcoming on the days after, which come first.

@@ -106,6 +106,10 @@ TEST_F(OnAirPageTest, RowsPerChannelOnAirRefreshedByScansAndTheMinute) {
               (QStringList{"频道", "正在播出", "开始", "接下来", "开始"}));
     EXPECT_EQ(Rows(window.OnAirPage->OnAirList), (QStringList{"ZORQ-1 中央|新闻联播|19:00|焦点访谈|19:30"}));
     EXPECT_TRUE(window.OnAirPage->MinuteTimer->isActive());
+    // Beside the search field, the time the page goes by.
+    EXPECT_EQ(window.OnAirPage->Clock->text(), QStringLiteral("北京时间 19:00"));
+    EXPECT_EQ(window.OnAirPage->Clock->accessibleName(), QStringLiteral("当前北京时间"));
+    EXPECT_EQ(window.OnAirPage->Clock->accessibleDescription(), QStringLiteral("北京时间 19:00"));
 
     // A scan (as after an update) brings in channels of every class.
     WriteDataFile(QStringLiteral("地方频道/hunan卫视.txt"), EncodeGbk(kHunan));
@@ -141,6 +145,7 @@ TEST_F(OnAirPageTest, RowsPerChannelOnAirRefreshedByScansAndTheMinute) {
     EXPECT_EQ(
         SortedRows(window.OnAirPage->OnAirList),
         (QStringList{"ZORQ-1 中央|焦点访谈|19:30|朝闻天下|06:00", "卫视|新闻联播|19:05|快乐大本营|20:00"}));
+    EXPECT_EQ(window.OnAirPage->Clock->text(), QStringLiteral("北京时间 19:30"));
 
     window.PageControl1->setCurrentIndex(0);
     EXPECT_FALSE(window.OnAirPage->MinuteTimer->isActive());
