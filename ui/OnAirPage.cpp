@@ -13,6 +13,11 @@ namespace {
 
 constexpr int kSearchPauseMs = 150;
 
+// The on-air list's columns: 频道 | 正在播出 | 开始 | 接下来 | 开始.
+constexpr int kChannelColumn = 0;
+constexpr int kCurrentColumn = 1;
+constexpr int kNextColumn = 3;
+
 const char16_t* const kWeekdays[] = {u"一", u"二", u"三", u"四", u"五", u"六", u"日"};
 
 QString TimeText(const Programme& programme) {
@@ -82,6 +87,14 @@ TOnAirPage::TOnAirPage(QWidget* parent) : QWidget(parent), shown_(std::make_shar
                            this);
     OnAirList = MakeList(this, "OnAirList", onAirRows_);
     OnAirList->setAccessibleName(QStringLiteral("正在播出"));
+    // The list fits the page: the titles share what the channel and the two start times leave and
+    // are cut short with "…", so both start times stay in view; a channel takes at most a third.
+    QHeaderView* const columns = OnAirList->header();
+    columns->setSectionResizeMode(kChannelColumn, QHeaderView::Interactive);
+    columns->setSectionResizeMode(kCurrentColumn, QHeaderView::Stretch);
+    columns->setSectionResizeMode(kNextColumn, QHeaderView::Stretch);
+    OnAirList->setTextElideMode(Qt::ElideRight);
+    onAirRows_->SetWholeTextColumns({kChannelColumn, kCurrentColumn, kNextColumn});
     matchRows_ = new TPageRowsModel(
         {QStringLiteral("日期"), QStringLiteral("时间"), QStringLiteral("频道"), QStringLiteral("节目")},
         this);
@@ -243,6 +256,14 @@ void TOnAirPage::ShowClock(const QDateTime& now) {
     Clock->setAccessibleDescription(Clock->text());
 }
 
+void TOnAirPage::FitChannelColumn() {
+    // As wide as the names shown and the column's header, up to a third of the list.
+    OnAirList->resizeColumnToContents(kChannelColumn);
+    const int widest = OnAirList->viewport()->width() / 3;
+    if (OnAirList->header()->sectionSize(kChannelColumn) > widest)
+        OnAirList->header()->resizeSection(kChannelColumn, widest);
+}
+
 void TOnAirPage::ArmMinuteTimer() {
     // A little past the boundary, so the next minute has surely begun.
     MinuteTimer->start(MillisecondsToNextMinute(Now()) + 50);
@@ -262,6 +283,7 @@ void TOnAirPage::ShowOnAir(const QDateTime& now) {
         rows.append(NoteRow(QStringLiteral("暂无正在播出的节目，请先更新电视节目")));
     onAirRows_->SetRows(std::move(rows));
     SpanNotes(OnAirList, *onAirRows_);
+    FitChannelColumn();
     MatchList->hide();
     OnAirList->show();
 }

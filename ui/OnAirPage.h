@@ -95,6 +95,7 @@ private:
     void ShowMatches();
     void ShowCurrentList();
     void ShowClock(const QDateTime& now);
+    void FitChannelColumn();
     void ArmMinuteTimer();
     void Choose(const QModelIndex& index);
 
