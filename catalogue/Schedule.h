@@ -72,9 +72,6 @@ struct Schedule {
 // on the following date (listings often run a day on to 01:00 or 02:00).
 Schedule ParseSchedule(const QStringList& lines, const QDate& fallbackDate = {});
 
-// ParseSchedule with the instants of the dates shared with other listings.
-Schedule ParseSchedule(const QStringList& lines, const QDate& fallbackDate, ListingTimes& times);
-
 // The same over a listing's whole text, its lines cut as SplitListingLines cuts them (so
 // Programme::line counts the same lines), without making a list of them.
-Schedule ParseScheduleText(QStringView text, const QDate& fallbackDate, ListingTimes& times);
+Schedule ParseScheduleText(QStringView text, const QDate& fallbackDate);

@@ -1,10 +1,11 @@
 #include "catalogue/ScheduleReader.h"
 
+#include "catalogue/ListingTime.h"
 #include "catalogue/ScheduleDates.h"
 
 namespace {
 
-void TimeTheProgrammes(ScheduleDay& day, ListingTimes& times) {
+void TimeTheProgrammes(ScheduleDay& day) {
     if (!day.date.isValid())
         return;
     QDate date = day.date;
@@ -13,7 +14,7 @@ void TimeTheProgrammes(ScheduleDay& day, ListingTimes& times) {
         if (last.isValid() && programme.time < last)
             date = date.addDays(1);
         last = programme.time;
-        programme.start = times.At(date, programme.time);
+        programme.start = ListingInstant(date, programme.time);
     }
 }
 
@@ -65,19 +66,19 @@ bool ScheduleReader::Take(QStringView untrimmed, qsizetype index) {
     return programme.has_value();
 }
 
-Schedule ScheduleReader::Finish(const QDate& fallbackDate, ListingTimes& times) {
+Schedule ScheduleReader::Finish(const QDate& fallbackDate) {
     const QList<QDate> dates = DatesOfDays(
         parsed_.size(), [this](qsizetype i) -> const std::optional<Heading>& { return parsed_[i].heading; },
         fallbackDate);
-    return Finish(dates, times);
+    return Finish(dates);
 }
 
-Schedule ScheduleReader::Finish(const QList<QDate>& dates, ListingTimes& times) {
+Schedule ScheduleReader::Finish(const QList<QDate>& dates) {
     schedule_.days.reserve(parsed_.size());
     for (qsizetype i = 0; i < parsed_.size(); ++i) {
         ScheduleDay& day = parsed_[i].day;
         day.date = dates.value(i);
-        TimeTheProgrammes(day, times);
+        TimeTheProgrammes(day);
         schedule_.days.append(std::move(day));
     }
     LinkStops(schedule_.days);

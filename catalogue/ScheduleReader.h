@@ -1,6 +1,5 @@
 #pragma once
 
-#include "catalogue/ListingTime.h"
 #include "catalogue/Schedule.h"
 #include "catalogue/ScheduleLine.h"
 
@@ -20,9 +19,9 @@ public:
     bool Take(QStringView untrimmed, qsizetype index);
 
     // The schedule, the days dated from their headings (see ParseSchedule).
-    Schedule Finish(const QDate& fallbackDate, ListingTimes& times);
+    Schedule Finish(const QDate& fallbackDate);
     // The schedule with the days' dates worked out beforehand, one per day taken.
-    Schedule Finish(const QList<QDate>& dates, ListingTimes& times);
+    Schedule Finish(const QList<QDate>& dates);
 
 private:
     struct ParsedDay {

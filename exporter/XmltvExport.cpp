@@ -3,6 +3,7 @@
 #include "catalogue/CatalogueWalk.h"
 #include "catalogue/FileNames.h"
 #include "catalogue/ListingFile.h"
+#include "catalogue/ListingTime.h"
 #include "catalogue/Schedule.h"
 #include "platform/Exception.h"
 
@@ -15,9 +16,6 @@
 namespace {
 
 Q_LOGGING_CATEGORY(lcExport, "pelnavi.xmltv.export")
-
-// Listings are in Beijing time; the files carry no zone of their own.
-const QString kBroadcastOffset = QStringLiteral(" +0800");
 
 // ASCII letters and digits as they are, every other byte of the name as "-" and two hex digits: the
 // alphabet that XMLTV allows between the dots of an id, and a name never gets another's id.
@@ -48,8 +46,14 @@ QString XmlText(QString text) {
     return text;
 }
 
+// The listings' clock's offset as XMLTV writes it, " +0800".
+static_assert(kListingUtcOffset >= 0);
+const QString kListingOffsetText =
+    QString::asprintf(" +%02d%02d", kListingUtcOffset / 3600, kListingUtcOffset % 3600 / 60);
+
+// An instant as its time on the listings' clock with that clock's offset, "20261210190000 +0800".
 QString XmltvTime(const QDateTime& moment) {
-    return moment.toString(u"yyyyMMddHHmmss") + kBroadcastOffset;
+    return ListingTimeOf(moment).toString(u"yyyyMMddHHmmss") + kListingOffsetText;
 }
 
 struct Channel {
@@ -76,7 +80,9 @@ QList<Channel> Channels(const QString& dataFolder) {
     return channels;
 }
 
-bool InRange(const QDateTime& start, const ExportRange& range) {
+bool InRange(const QDateTime& moment, const ExportRange& range) {
+    // Days are the listings' days.
+    const QDateTime start = ListingTimeOf(moment);
     if (range.firstDay.isValid() && start.date() < range.firstDay)
         return false;
     return !range.days || !range.firstDay.isValid() || start.date() < range.firstDay.addDays(*range.days);
@@ -114,6 +120,10 @@ void WriteProgrammes(QXmlStreamWriter& xml, const Channel& channel, const Export
 QString ExportChannelId(const QString& classFolder, const QString& fileName) {
     // "-" alone stands for the data folder itself; no escaped name is a lone "-".
     return (classFolder.isEmpty() ? u"-"_qs : Escaped(classFolder)) + u'.' + Escaped(fileName);
+}
+
+ExportRange DaysFrom(const QDateTime& now, int days) {
+    return {ListingTimeOf(now).date(), days};
 }
 
 int WriteXmltv(const QString& dataFolder, QIODevice& out, const ExportRange& range) {

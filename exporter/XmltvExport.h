@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDate>
+#include <QDateTime>
 #include <QString>
 
 #include <optional>
@@ -20,10 +21,14 @@ struct ExportRange {
     std::optional<int> days; // and before firstDay + days; empty: to the end
 };
 
+// The `days` days from the day of `now` on the listings' clock (Beijing time, see ListingTime.h),
+// whatever the machine's zone.
+ExportRange DaysFrom(const QDateTime& now, int days);
+
 // Walks the data folder (as the channel list does, but taking only links that lead to places inside
 // it, so nothing outside it is ever read) and writes one <channel> per listing file, with
 // its display name, then one <programme> per programme of the listings' schedules, in channel order,
-// with start and (where the next programme gives it) stop as "YYYYMMDDhhmmss +0800". Listings that
-// cannot be read are left out. Returns the number of channels written. Throws Exception when the
-// data folder does not exist.
+// with start and (where the next programme gives it) stop as "YYYYMMDDhhmmss +0800", the listings'
+// Beijing time. Listings that cannot be read are left out. Returns the number of channels written.
+// Throws Exception when the data folder does not exist.
 int WriteXmltv(const QString& dataFolder, QIODevice& out, const ExportRange& range = {});

@@ -1,4 +1,5 @@
 // pelnavi-xmltv: writes the listings of a data folder as one XMLTV document.
+#include "catalogue/ListingTime.h"
 #include "exporter/XmltvExport.h"
 #include "platform/AppPaths.h"
 #include "platform/Exception.h"
@@ -143,7 +144,7 @@ int Export(const Options& options) {
         options.dataFolder.isEmpty()
             ? PlacesFor(DecideProgramMode(appPath, BuiltForInstallation()), appPath).DataFolder
             : options.dataFolder;
-    const ExportRange range{options.days ? QDate::currentDate() : QDate(), options.days};
+    const ExportRange range = options.days ? DaysFrom(ListingNow(), *options.days) : ExportRange{};
     if (options.output.isEmpty() || options.output == u"-") {
         QFile out;
         if (!out.open(stdout, QIODevice::WriteOnly))

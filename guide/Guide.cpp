@@ -77,7 +77,6 @@ Guide LoadGuide(const QString& dataFolder, const QDate& today, const GuideLimits
     const QString folder = dataFolder.endsWith(u'/') ? dataFolder : dataFolder + u'/';
     Guide guide;
     guide.channels.reserve(entries.listingPaths.size());
-    ListingTimes times;
     qint64 total = 0;
     for (qsizetype i = 0; i < entries.listingPaths.size() && !stop.stop_requested(); ++i) {
         const QString& path = entries.listingPaths[i];
@@ -96,9 +95,8 @@ Guide LoadGuide(const QString& dataFolder, const QDate& today, const GuideLimits
         }
         try {
             // Bounded again: the file may have grown since its size was taken.
-            guide.channels.append(
-                {entries.displayNames[i], path, ClassOfListing(folder, path),
-                 ParseScheduleText(LoadListingText(path, limits.listingBytes), today, times)});
+            guide.channels.append({entries.displayNames[i], path, ClassOfListing(folder, path),
+                                   ParseScheduleText(LoadListingText(path, limits.listingBytes), today)});
             total += std::max<qint64>(size, 0);
         } catch (const Exception& error) {
             // An unreadable listing has nothing on air.

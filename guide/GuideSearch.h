@@ -52,7 +52,7 @@ private:
         qsizetype channel;
         qsizetype title; // index into titles_
         const Programme* programme;
-        // Local times as milliseconds since the epoch: converting them once keeps a search cheap.
+        // Instants as milliseconds since the epoch: converting them once keeps a search cheap.
         qint64 start;
         qint64 end;
     };

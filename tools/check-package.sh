@@ -25,6 +25,7 @@ depends=$(field Depends)
 for needed in p7zip-full libqt6widgets6 libqt6core6 libjpeg62-turbo libssl3 libc6; do
   [[ ",$depends," =~ [,\ ]$needed[\ ,] ]] || fail "Depends lacks $needed: $depends"
 done
+[[ ",$depends," =~ [,\ ]"fonts-wqy-microhei | fonts-noto-cjk"[\ ,] ]] || fail "Depends lacks a Chinese font: $depends"
 [[ "$(field Recommends)" =~ (^|[,\ ])ca-certificates([,\ ]|$) ]] || fail "Recommends lacks ca-certificates: $(field Recommends)"
 [ "$(field Package)" = pelnavi ] || fail "package name: $(field Package)"
 version=$(field Version)

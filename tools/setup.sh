@@ -5,7 +5,7 @@ PELNAVI_PACKAGES=(
   cmake g++ make pkg-config
   qt6-base-dev libgl-dev libjpeg62-turbo-dev libxcb1-dev
   p7zip-full zlib1g-dev libicu-dev libssl-dev ca-certificates
-  libgtest-dev libgmock-dev
+  libgtest-dev libgmock-dev tzdata
   fonts-wqy-microhei
   xvfb xauth xdotool
   python3 curl findutils libglib2.0-bin

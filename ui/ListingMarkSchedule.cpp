@@ -1,6 +1,5 @@
 #include "ui/ListingMarkSchedule.h"
 
-#include "catalogue/ListingTime.h"
 #include "catalogue/ScheduleDates.h"
 #include "catalogue/ScheduleReader.h"
 
@@ -96,6 +95,5 @@ Schedule ParseScheduleAround(QStringView text, const QDate& fallbackDate, const 
             read(d, true);
         previousKept = canBeOnAir;
     }
-    ListingTimes times;
-    return reader.Finish(dates, times);
+    return reader.Finish(dates);
 }

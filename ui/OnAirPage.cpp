@@ -4,6 +4,7 @@
 #include "platform/Exception.h"
 #include "platform/Logging.h"
 
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
@@ -11,6 +12,11 @@
 namespace {
 
 constexpr int kSearchPauseMs = 150;
+
+// The on-air list's columns: 频道 | 正在播出 | 开始 | 接下来 | 开始.
+constexpr int kChannelColumn = 0;
+constexpr int kCurrentColumn = 1;
+constexpr int kNextColumn = 3;
 
 const char16_t* const kWeekdays[] = {u"一", u"二", u"三", u"四", u"五", u"六", u"日"};
 
@@ -67,6 +73,10 @@ TOnAirPage::TOnAirPage(QWidget* parent) : QWidget(parent), shown_(std::make_shar
     SearchEdit->setObjectName(QStringLiteral("SearchEdit"));
     SearchEdit->setPlaceholderText(QStringLiteral("搜索节目或频道，可用拼音首字母，如 xwlb"));
     SearchEdit->setAccessibleName(QStringLiteral("搜索节目"));
+    Clock = new QLabel(this);
+    Clock->setObjectName(QStringLiteral("OnAirClock"));
+    // A screen reader names it, and reads the time as its description.
+    Clock->setAccessibleName(QStringLiteral("当前北京时间"));
     Note = new QLabel(this);
     Note->setObjectName(QStringLiteral("OnAirNote"));
     Note->setWordWrap(true);
@@ -77,6 +87,14 @@ TOnAirPage::TOnAirPage(QWidget* parent) : QWidget(parent), shown_(std::make_shar
                            this);
     OnAirList = MakeList(this, "OnAirList", onAirRows_);
     OnAirList->setAccessibleName(QStringLiteral("正在播出"));
+    // The list fits the page: the titles share what the channel and the two start times leave and
+    // are cut short with "…", so both start times stay in view; a channel takes at most a third.
+    QHeaderView* const columns = OnAirList->header();
+    columns->setSectionResizeMode(kChannelColumn, QHeaderView::Interactive);
+    columns->setSectionResizeMode(kCurrentColumn, QHeaderView::Stretch);
+    columns->setSectionResizeMode(kNextColumn, QHeaderView::Stretch);
+    OnAirList->setTextElideMode(Qt::ElideRight);
+    onAirRows_->SetWholeTextColumns({kChannelColumn, kCurrentColumn, kNextColumn});
     matchRows_ = new TPageRowsModel(
         {QStringLiteral("日期"), QStringLiteral("时间"), QStringLiteral("频道"), QStringLiteral("节目")},
         this);
@@ -85,10 +103,14 @@ TOnAirPage::TOnAirPage(QWidget* parent) : QWidget(parent), shown_(std::make_shar
     MatchList->setAccessibleName(QStringLiteral("搜索结果"));
     MatchList->hide();
 
+    auto* top = new QHBoxLayout;
+    top->setSpacing(6);
+    top->addWidget(SearchEdit, 1);
+    top->addWidget(Clock);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);
-    layout->addWidget(SearchEdit);
+    layout->addLayout(top);
     layout->addWidget(Note);
     layout->addWidget(OnAirList, 1);
     layout->addWidget(MatchList, 1);
@@ -220,12 +242,26 @@ void TOnAirPage::MinutePassed() {
 
 void TOnAirPage::ShowCurrentList() {
     const QDateTime now = Now();
+    ShowClock(now);
     if (SearchEdit->text().trimmed().isEmpty())
         ShowOnAir(now);
     else
         ShowMatches();
     if (isVisible())
         ArmMinuteTimer();
+}
+
+void TOnAirPage::ShowClock(const QDateTime& now) {
+    Clock->setText(QStringLiteral("北京时间 ") + ListingTimeOf(now).toString(u"HH:mm"));
+    Clock->setAccessibleDescription(Clock->text());
+}
+
+void TOnAirPage::FitChannelColumn() {
+    // As wide as the names shown and the column's header, up to a third of the list.
+    OnAirList->resizeColumnToContents(kChannelColumn);
+    const int widest = OnAirList->viewport()->width() / 3;
+    if (OnAirList->header()->sectionSize(kChannelColumn) > widest)
+        OnAirList->header()->resizeSection(kChannelColumn, widest);
 }
 
 void TOnAirPage::ArmMinuteTimer() {
@@ -247,6 +283,7 @@ void TOnAirPage::ShowOnAir(const QDateTime& now) {
         rows.append(NoteRow(QStringLiteral("暂无正在播出的节目，请在“节目源”页添加节目单地址并更新")));
     onAirRows_->SetRows(std::move(rows));
     SpanNotes(OnAirList, *onAirRows_);
+    FitChannelColumn();
     MatchList->hide();
     OnAirList->show();
 }
@@ -332,6 +369,7 @@ void TOnAirPage::showEvent(QShowEvent* event) {
     // rest of this page; the button shows with the page.
     if (!SearchEdit->isClearButtonEnabled())
         SearchEdit->setClearButtonEnabled(true);
+    ShowClock(Now());
     Refresh();
 }
 

@@ -29,6 +29,7 @@ public:
     ~TOnAirPage() override;
 
     QLineEdit* SearchEdit;
+    QLabel* Clock;        // the time the lists go by, "北京时间 20:00"
     QLabel* Note;         // what the last reading could not read; hidden when it read everything
     QTreeView* OnAirList; // 频道 | 正在播出 | 开始 | 接下来 | 开始
     QTreeView* MatchList; // 日期 | 时间 | 频道 | 节目
@@ -93,6 +94,8 @@ private:
     void ShowOnAir(const QDateTime& now);
     void ShowMatches();
     void ShowCurrentList();
+    void ShowClock(const QDateTime& now);
+    void FitChannelColumn();
     void ArmMinuteTimer();
     void Choose(const QModelIndex& index);
 

@@ -90,6 +90,9 @@ QVariant TPageRowsModel::data(const QModelIndex& index, int role) const {
         return row.cells.value(index.column());
     case Qt::ForegroundRole:
         return row.past ? QVariant(pastColour_) : QVariant();
+    case Qt::ToolTipRole:
+    case Qt::AccessibleDescriptionRole:
+        return wholeTextColumns_.contains(index.column()) ? row.cells.value(index.column()) : QVariant();
     case kPathRole:
         return row.listingPath;
     case kClassRole:

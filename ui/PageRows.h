@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <utility>
+
 // One line of a list on the on-air page: a channel's programme, or a note that leads nowhere
 // ("nothing on air", "more results").
 struct PageRow {
@@ -33,6 +35,9 @@ public:
     const PageRow& Row(int row) const { return rows_[row]; }
     // The colour of past rows' text.
     void SetPastColour(const QColor& colour) { pastColour_ = colour; }
+    // Cells of these columns may be shown cut short: their whole text is their tooltip and their
+    // accessible description.
+    void SetWholeTextColumns(QList<int> columns) { wholeTextColumns_ = std::move(columns); }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -48,4 +53,5 @@ private:
     QStringList headers_;
     QList<PageRow> rows_;
     QColor pastColour_;
+    QList<int> wholeTextColumns_;
 };

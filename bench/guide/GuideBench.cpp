@@ -12,6 +12,7 @@
 #include "bench/support/BenchSupport.h"
 #include "catalogue/CatalogueWalk.h"
 #include "catalogue/ListingFile.h"
+#include "catalogue/ListingTime.h"
 #include "guide/Guide.h"
 #include "guide/GuideSearch.h"
 #include "ui/OnAirPage.h"
@@ -208,8 +209,8 @@ std::vector<double> RunFirstAfterStart(const char* what, const QString& dataFold
 int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication application(argc, argv);
-    const QDate today = QDate::currentDate();
-    const QDateTime now(today, QTime(19, 10));
+    const QDate today = ListingNow().date();
+    const QDateTime now = ListingInstant(today, QTime(19, 10));
     if (argc == 4)
         return FirstAfterStart(QString::fromLatin1(argv[1]), QString::fromLocal8Bit(argv[2]),
                                std::atoi(argv[3]), now);

@@ -12,6 +12,7 @@
 //                             unbounded-search-50000)
 
 #include "bench/support/BenchSupport.h"
+#include "catalogue/ListingTime.h"
 #include "ui/OnAirPage.h"
 
 #include <QAbstractItemModel>
@@ -172,8 +173,8 @@ int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication application(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    const QDate today = QDate::currentDate();
-    const QDateTime now(today, QTime(19, 10));
+    const QDate today = ListingNow().date();
+    const QDateTime now = ListingInstant(today, QTime(19, 10));
     if (argc == 5 && qstrcmp(argv[1], "--child") == 0)
         return Child(QString::fromLatin1(argv[2]), QString::fromLocal8Bit(argv[3]), now,
                      qstrcmp(argv[4], "unbounded") == 0);

@@ -8,6 +8,7 @@
 
 #include "bench/support/BenchSupport.h"
 #include "catalogue/ListingFile.h"
+#include "catalogue/ListingTime.h"
 #include "ui/ListingMark.h"
 #include "ui/ListingMemo.h"
 #include "ui/Unit1.h"
@@ -69,7 +70,7 @@ QByteArray DatedScheduleText(qsizetype kilobytes) {
     const qsizetype target = kilobytes * 1024;
     QByteArray text;
     text.reserve(target + day.size() + 64);
-    for (QDate date = QDate::currentDate(); text.size() < target; date = date.addDays(1))
+    for (QDate date = ListingNow().date(); text.size() < target; date = date.addDays(1))
         text += ToGbk(date.toString(u"yyyy-MM-dd\r\n"_qs).toUtf8()) + day;
     return text;
 }

@@ -27,7 +27,7 @@ QByteArray ToUtf16LeWithMark(const QString& text) {
 }
 
 QDateTime At(int y, int mo, int d, int h, int mi, int s = 0) {
-    return QDateTime(QDate(y, mo, d), QTime(h, mi, s));
+    return ListingInstant(QDate(y, mo, d), QTime(h, mi, s));
 }
 
 // A listing shaped like the sample package's, over midnight of a day change.
@@ -52,11 +52,10 @@ TEST(ParseSchedule, DemoListingInEveryEncodingAndLineEnd) {
         {"UTF-8 with its mark, LF", QByteArray("\xEF\xBB\xBF") + text.toUtf8()},
         {"UTF-16 LE with its mark, CR", ToUtf16LeWithMark(QString(text).replace(QChar(u'\n'), QChar(u'\r')))},
     };
-    ListingTimes localTimes; // shared by the listings, as a guide shares it
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const Schedule fromLines = ParseSchedule(DecodeListing(c.bytes));
-        const Schedule fromText = ParseScheduleText(DecodeListingText(c.bytes), {}, localTimes);
+        const Schedule fromText = ParseScheduleText(DecodeListingText(c.bytes), {});
         for (const Schedule* schedule : {&fromLines, &fromText}) {
             EXPECT_EQ(schedule->preamble, Lines({u"ZORQ-1 中央 一周节目预告"}));
             ASSERT_EQ(schedule->days.size(), 2);
@@ -81,34 +80,36 @@ TEST(ParseSchedule, DemoListingInEveryEncodingAndLineEnd) {
     }
 }
 
-// Local times where the clocks change: a day of a change takes each programme's own offset, also
-// when the local offsets are shared with a listing of steady days parsed before.
-TEST(ParseSchedule, DaysWhenTheClocksChange) {
+// Listings keep Beijing time where the machine's clocks change: on the nights of a change in
+// Central Europe, a time that the machine's clock skips or passes twice is one instant, eight hours
+// ahead of UTC like every other.
+TEST(ParseSchedule, DaysWhenTheMachinesClocksChange) {
     const ScopedVariable zone("TZ", QByteArray("CET-1CEST,M3.5.0,M10.5.0/3"));
     ::tzset();
-    ListingTimes localTimes;
-    ParseScheduleText(u"2026-03-28\n20:00 晚间新闻\n", {}, localTimes);
     const Schedule schedule =
-        ParseScheduleText(u"2026-03-28\n23:00 电影\n2026-03-29\n01:30 夜间新闻\n03:30 早间新闻\n"
-                          u"2026-10-25\n01:30 夜间新闻\n03:30 早间新闻\n",
-                          {}, localTimes);
+        ParseScheduleText(u"2026-03-28\n23:00 电影\n2026-03-29\n01:30 夜间新闻\n02:30 天气\n03:30 早间新闻\n"
+                          u"2026-10-25\n01:30 夜间新闻\n02:30 天气\n03:30 早间新闻\n",
+                          {});
     const struct {
         const Programme& programme;
         const char* utc;
     } cases[] = {
-        {schedule.days[0].programmes[0], "2026-03-28T22:00:00Z"},
-        {schedule.days[1].programmes[0], "2026-03-29T00:30:00Z"},
-        {schedule.days[1].programmes[1], "2026-03-29T01:30:00Z"},
-        {schedule.days[2].programmes[0], "2026-10-24T23:30:00Z"},
-        {schedule.days[2].programmes[1], "2026-10-25T02:30:00Z"},
+        {schedule.days[0].programmes[0], "2026-03-28T15:00:00Z"},
+        {schedule.days[1].programmes[0], "2026-03-28T17:30:00Z"},
+        {schedule.days[1].programmes[1], "2026-03-28T18:30:00Z"}, // skipped by the machine's clock
+        {schedule.days[1].programmes[2], "2026-03-28T19:30:00Z"},
+        {schedule.days[2].programmes[0], "2026-10-24T17:30:00Z"},
+        {schedule.days[2].programmes[1], "2026-10-24T18:30:00Z"}, // passed twice by the machine's clock
+        {schedule.days[2].programmes[2], "2026-10-24T19:30:00Z"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.utc);
         EXPECT_EQ(c.programme.start.toUTC(), QDateTime::fromString(QString::fromLatin1(c.utc), Qt::ISODate));
         EXPECT_EQ(c.programme.start.time(), c.programme.time);
     }
-    // The stop of the night's news is where the morning's begins: one hour later on the clock.
-    EXPECT_EQ(schedule.days[1].programmes[0].stop->toUTC(), schedule.days[1].programmes[1].start.toUTC());
+    // The weather runs its hour on both nights.
+    EXPECT_EQ(schedule.days[1].programmes[1].start.secsTo(*schedule.days[1].programmes[1].stop), 3600);
+    EXPECT_EQ(schedule.days[2].programmes[1].start.secsTo(*schedule.days[2].programmes[1].stop), 3600);
 }
 
 TEST(ParseSchedule, LineForms) {
@@ -161,7 +162,7 @@ TEST(ParseSchedule, LineForms) {
             ASSERT_EQ(schedule.days.size(), 1);
             ASSERT_EQ(last.programmes.size(), 1);
             EXPECT_EQ(last.programmes[0].time, *c.programme);
-            EXPECT_EQ(last.programmes[0].start, QDateTime(QDate(2026, 12, 10), *c.programme));
+            EXPECT_EQ(last.programmes[0].start, ListingInstant(QDate(2026, 12, 10), *c.programme));
             EXPECT_EQ(last.programmes[0].title, QString::fromUtf16(c.title));
         } else {
             ASSERT_EQ(schedule.days.size(), 1);

@@ -1,4 +1,5 @@
 // pelnavi-xmltv as a command-line user runs it.
+#include "catalogue/ListingTime.h"
 #include "tests/support/QtPrinters.h"
 
 #include <QDate>
@@ -6,6 +7,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimeZone>
 
 #include <gtest/gtest.h>
 
@@ -23,8 +25,14 @@ struct Outcome {
     QByteArray err;
 };
 
-Outcome Exporter(const QStringList& arguments) {
+// Runs the exporter; with `zone`, in that time zone (the TZ of its environment).
+Outcome Exporter(const QStringList& arguments, const QByteArray& zone = {}) {
     QProcess process;
+    if (!zone.isEmpty()) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TZ"), QString::fromLatin1(zone));
+        process.setProcessEnvironment(environment);
+    }
     process.start(QStringLiteral(PELNAVI_XMLTV_EXPORTER), arguments);
     Outcome run;
     if (!process.waitForFinished(60000))
@@ -35,17 +43,21 @@ Outcome Exporter(const QStringList& arguments) {
     return run;
 }
 
-TEST(ExporterCommand, ArgumentsAndExitCodes) {
-    QTemporaryDir data;
+// A listing with a programme on the day before `today`, on `today` and on the day after, and `more`.
+void WriteDaysAround(const QTemporaryDir& data, const QDate& today, const QString& more = {}) {
     QDir().mkpath(data.filePath(QStringLiteral("央视频道")));
     QFile listing(data.filePath(QStringLiteral("央视频道/01.txt")));
     ASSERT_TRUE(listing.open(QIODevice::WriteOnly));
-    const QDate today = QDate::currentDate();
-    listing.write("\xEF\xBB\xBF" + (today.addDays(-1).toString(u"yyyy-MM-dd") + u"\r\n08:00 昨天\r\n"_qs +
-                                    today.toString(u"yyyy-MM-dd") + u"\r\n08:00 今天\r\n"_qs +
-                                    today.addDays(1).toString(u"yyyy-MM-dd") + u"\r\n08:00 明天\r\n"_qs)
-                                       .toUtf8());
-    listing.close();
+    listing.write("\xEF\xBB\xBF" +
+                  (today.addDays(-1).toString(u"yyyy-MM-dd") + u"\r\n08:00 昨天\r\n"_qs +
+                   today.toString(u"yyyy-MM-dd") + u"\r\n08:00 今天\r\n"_qs +
+                   today.addDays(1).toString(u"yyyy-MM-dd") + u"\r\n08:00 明天\r\n"_qs + more)
+                      .toUtf8());
+}
+
+TEST(ExporterCommand, ArgumentsAndExitCodes) {
+    QTemporaryDir data;
+    WriteDaysAround(data, ListingNow().date());
     const QString out = data.filePath(QStringLiteral("out.xml"));
     const struct {
         const char* what;
@@ -126,6 +138,45 @@ TEST(ExporterCommand, WritesIntoAPipeAndRefusesWhatIsNeitherFileNorStream) {
     EXPECT_TRUE(QFileInfo(folder).isDir());
     ASSERT_EQ(::stat(socketPath.constData(), &status), 0);
     EXPECT_TRUE(S_ISSOCK(status.st_mode)) << "still a socket";
+}
+
+// The days of --days and the times written are Beijing time in any zone. The days used to be the
+// machine's, so that in the Americas "--days 1" gave Beijing's yesterday for most of the day, and a
+// time that the machine's clock skipped came out an hour late.
+TEST(ExporterCommand, DaysAndTimesAreBeijingTimeInAnyZone) {
+    // Of these two, one always has another date than Beijing: where the fault shows.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QByteArray farZone = now.toTimeZone(QTimeZone("Etc/GMT+12")).date() != ListingTimeOf(now).date()
+                                   ? "Etc/GMT+12"
+                                   : "Pacific/Kiritimati";
+    for (const QByteArray& zone : {farZone, QByteArray("Europe/Berlin"), QByteArray("America/Los_Angeles")}) {
+        SCOPED_TRACE(zone.toStdString());
+        ASSERT_TRUE(QTimeZone(zone).isValid()) << "the time-zone data (package tzdata) is needed";
+        // Written again should Beijing's midnight pass during the run.
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const QDate today = ListingNow().date();
+            QTemporaryDir data;
+            // The nights the clocks change in Berlin and in Los Angeles.
+            WriteDaysAround(data, today,
+                            u"2026-03-29\r\n02:30 天气\r\n03:30 早间新闻\r\n"
+                            u"2026-03-08\r\n02:30 天气\r\n03:30 早间新闻\r\n"_qs);
+            const Outcome oneDay = Exporter({"--data", data.path(), "--days", "1"}, zone);
+            const Outcome all = Exporter({"--data", data.path()}, zone);
+            if (ListingNow().date() != today)
+                continue;
+            EXPECT_EQ(oneDay.exitCode, 0) << oneDay.err.toStdString();
+            EXPECT_TRUE(oneDay.out.contains("今天")) << oneDay.out.toStdString();
+            EXPECT_FALSE(oneDay.out.contains("昨天") || oneDay.out.contains("明天"))
+                << oneDay.out.toStdString();
+            EXPECT_TRUE(
+                all.out.contains("start=\"" + today.toString(u"yyyyMMdd").toLatin1() + "080000 +0800\""));
+            for (const char* night : {"20260329", "20260308"})
+                EXPECT_TRUE(all.out.contains(QByteArray("start=\"") + night + "023000 +0800\" stop=\"" +
+                                             night + "033000 +0800\""))
+                    << night << all.out.toStdString();
+            break;
+        }
+    }
 }
 
 } // namespace

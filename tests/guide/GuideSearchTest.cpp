@@ -7,7 +7,7 @@
 namespace {
 
 QDateTime At(int y, int mo, int d, int h, int mi) {
-    return QDateTime(QDate(y, mo, d), QTime(h, mi));
+    return ListingInstant(QDate(y, mo, d), QTime(h, mi));
 }
 
 GuideChannel Channel(const QString& name, const QStringList& lines) {

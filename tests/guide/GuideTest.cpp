@@ -18,7 +18,7 @@
 namespace {
 
 QDateTime At(int y, int mo, int d, int h, int mi, int s = 0) {
-    return QDateTime(QDate(y, mo, d), QTime(h, mi, s));
+    return ListingInstant(QDate(y, mo, d), QTime(h, mi, s));
 }
 
 class GuideTest : public ::testing::Test {

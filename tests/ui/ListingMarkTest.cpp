@@ -71,7 +71,7 @@ TEST(ParseScheduleAround, MarksWhatTheWholeScheduleMarks) {
                 kept += day.programmes.size();
             EXPECT_LE(kept, 40) << date.toString(Qt::ISODate).toStdString();
             for (int minute = 0; minute < 24 * 60; minute += 15) {
-                const QDateTime now(date, QTime(minute / 60, minute % 60));
+                const QDateTime now = ListingInstant(date, QTime(minute / 60, minute % 60));
                 SCOPED_TRACE(now.toString(Qt::ISODate).toStdString());
                 const Programme* expected = ProgrammeOnAirToday(whole, now);
                 const Programme* found = ProgrammeOnAirToday(around, now);

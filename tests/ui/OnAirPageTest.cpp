@@ -1,4 +1,5 @@
 // The page "正在播出" and the mark of the programme on air, on the real window with a fixed clock.
+#include "catalogue/ListingTime.h"
 #include "tests/ui/WindowFixture.h"
 #include "ui/ListingMemo.h"
 
@@ -21,7 +22,7 @@
 namespace {
 
 QDateTime At(int y, int mo, int d, int h, int mi) {
-    return QDateTime(QDate(y, mo, d), QTime(h, mi));
+    return ListingInstant(QDate(y, mo, d), QTime(h, mi));
 }
 
 const QString kCentral =
@@ -105,6 +106,10 @@ TEST_F(OnAirPageTest, RowsPerChannelOnAirRefreshedByScansAndTheMinute) {
               (QStringList{"频道", "正在播出", "开始", "接下来", "开始"}));
     EXPECT_EQ(Rows(window.OnAirPage->OnAirList), (QStringList{"ZORQ-1 中央|新闻联播|19:00|焦点访谈|19:30"}));
     EXPECT_TRUE(window.OnAirPage->MinuteTimer->isActive());
+    // Beside the search field, the time the page goes by.
+    EXPECT_EQ(window.OnAirPage->Clock->text(), QStringLiteral("北京时间 19:00"));
+    EXPECT_EQ(window.OnAirPage->Clock->accessibleName(), QStringLiteral("当前北京时间"));
+    EXPECT_EQ(window.OnAirPage->Clock->accessibleDescription(), QStringLiteral("北京时间 19:00"));
 
     // A scan (as after an update) brings in channels of every class.
     WriteDataFile(QStringLiteral("地方频道/hunan卫视.txt"), EncodeGbk(kHunan));
@@ -140,6 +145,7 @@ TEST_F(OnAirPageTest, RowsPerChannelOnAirRefreshedByScansAndTheMinute) {
     EXPECT_EQ(
         SortedRows(window.OnAirPage->OnAirList),
         (QStringList{"ZORQ-1 中央|焦点访谈|19:30|朝闻天下|06:00", "卫视|新闻联播|19:05|快乐大本营|20:00"}));
+    EXPECT_EQ(window.OnAirPage->Clock->text(), QStringLiteral("北京时间 19:30"));
 
     window.PageControl1->setCurrentIndex(0);
     EXPECT_FALSE(window.OnAirPage->MinuteTimer->isActive());
@@ -190,6 +196,53 @@ TEST_F(OnAirPageTest, TheMinuteAndARescanUpdateTheRowsInPlace) {
     EXPECT_EQ(resets.size(), 0);
     EXPECT_EQ(inserted.size(), 1);
     EXPECT_EQ(removed.size(), 1);
+}
+
+// Long names used to widen their columns and push both start times out of the page, behind a
+// scroll bar. The titles are cut short now (a channel's name beyond a third of the list too), and a
+// cell's whole text is its tooltip and its accessible description. The clock above keeps its room.
+TEST_F(OnAirPageTest, LongTitlesAreCutShortSoTheStartTimesStayInView) {
+    const QString title =
+        QStringLiteral("电视剧：一部名字很长很长的连续剧，讲的是一个家族三代人在城市里的故事(12)");
+    const QString channel = QStringLiteral("一个名字很长很长很长很长很长很长很长的数字电视频道");
+    WriteDataFile(QStringLiteral("央视频道/01.txt"),
+                  EncodeGbk(QStringLiteral("2026-12-10\n19:00 %1\n20:00 %1之二\n").arg(title)));
+    WriteDataFile(QStringLiteral("数字频道/%1.txt").arg(channel),
+                  EncodeGbk(QStringLiteral("2026-12-10\n19:00 新闻\n20:00 天气\n")));
+    TForm1& window = StartAt(At(2026, 12, 10, 19, 10));
+    ShowPage(window);
+    TOnAirPage& page = *window.OnAirPage;
+    EXPECT_EQ(page.size(), QSize(616, 361));
+    EXPECT_TRUE(page.Clock->isVisible());
+    QCoreApplication::processEvents(); // the page lays the clock's text out
+    EXPECT_LT(page.Clock->geometry().right(), page.width());
+    EXPECT_GE(page.Clock->width(), page.Clock->fontMetrics().horizontalAdvance(page.Clock->text()));
+    QTreeView* const list = page.OnAirList;
+    const QAbstractItemModel& model = *list->model();
+    ASSERT_EQ(model.rowCount(), 2);
+    EXPECT_EQ(list->horizontalScrollBar()->maximum(), 0);
+    QAccessibleTableInterface* const table = QAccessible::queryAccessibleInterface(list)->tableInterface();
+    ASSERT_NE(table, nullptr);
+    for (int row = 0; row < 2; ++row) {
+        SCOPED_TRACE(row);
+        for (const int column : {2, 3, 4}) {
+            const QRect cell = list->visualRect(model.index(row, column));
+            EXPECT_LE(cell.right(), list->viewport()->width()) << column;
+            if (column != 3) {
+                EXPECT_GE(cell.width(),
+                          list->fontMetrics().horizontalAdvance(model.index(row, column).data().toString()));
+            }
+        }
+        for (const int column : {0, 1, 3}) {
+            const QString whole = model.index(row, column).data().toString();
+            EXPECT_EQ(model.index(row, column).data(Qt::ToolTipRole).toString(), whole);
+            EXPECT_EQ(table->cellAt(row, column)->text(QAccessible::Description), whole);
+        }
+    }
+    const int titled = model.index(0, 1).data().toString() == title ? 0 : 1;
+    EXPECT_EQ(model.index(titled, 1).data().toString(), title);
+    EXPECT_LT(list->visualRect(model.index(titled, 1)).width(), list->fontMetrics().horizontalAdvance(title));
+    EXPECT_LE(list->header()->sectionSize(0), list->viewport()->width() / 3);
 }
 
 TEST_F(OnAirPageTest, NothingOnAirShowsOneLine) {
