@@ -48,9 +48,9 @@ Timing TimeRescan(TForm1& window, PaintWatch& watch) {
         watch.Wait();
         // The worker lists are never painted (they lie outside the window); asking for an item's
         // place carries out any layout still pending on them.
-        for (QListWidget* list : {window.TVList, window.TVFilepathList, window.filepathList})
+        for (TListBox* list : {window.TVList, window.TVFilepathList, window.filepathList})
             if (list->count() > 0)
-                list->visualItemRect(list->item(list->count() - 1));
+                list->visualItemRect(list->count() - 1);
     });
 }
 
