@@ -1,6 +1,7 @@
 // Prints how long the program takes from its start to its window being mapped on the X server, with
-// an empty data folder and with many listings in the class shown at start, next to a minimal Qt
-// Widgets window built with the same flags. Paired runs (program and peer), medians of each and
+// an empty data folder and with many listings in the class shown at start, next to two peers: a
+// minimal Qt Widgets window built with the same flags, and the same window showing a line of
+// Chinese text in the program's font. Paired runs (program and peer), medians of each and
 // of the ratios, by the clock and by processor time until the map. Needs an X server of its own
 // (run it under `xvfb-run -a`).
 //
@@ -146,7 +147,8 @@ int main(int argc, char** argv) {
     const struct {
         const char* name;
         Start start;
-    } peers[] = {{"minimal window", {PELNAVI_MINIMAL_WINDOW, {}}}};
+    } peers[] = {{"minimal window", {PELNAVI_MINIMAL_WINDOW, {}}},
+                 {"minimal + a Chinese line", {PELNAVI_MINIMAL_WINDOW, "chinese"}}};
 
     MapWatch watch;
     std::printf("start-up to the window mapped, medians of %d paired runs with each peer\n", kPairs);
