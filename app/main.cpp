@@ -1,10 +1,12 @@
 // Program entry: the single-instance guard, the application object, the window and its message loop.
+#include "guide/Pinyin.h"
 #include "platform/AbortRequest.h"
 #include "platform/AppPaths.h"
 #include "platform/InstanceGuard.h"
 #include "platform/ProgramPlaces.h"
 #include "ui/Unit1.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QFile>
 #include <QSocketNotifier>
@@ -13,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -90,6 +93,13 @@ int main(int argc, char** argv) {
     if (forwarding)
         CloseOnForwardedSignal(window);
     window.show();
+    // The programme search wants ICU's pinyin rules, which take ICU about 100 ms to compile: that is
+    // done on a thread of its own once the window is up and the program first waits for events, so
+    // neither the start nor the first search waits for it. The program's end waits for the thread.
+    std::optional<PinyinRulesCompilation> pinyinRules;
+    QObject::connect(
+        QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &window,
+        [&pinyinRules] { pinyinRules.emplace(); }, Qt::SingleShotConnection);
     QApplication::exec();
     return 0;
 }

@@ -6,6 +6,15 @@ QDateTime EndOf(const Programme& programme) {
     return programme.stop ? *programme.stop : ListingInstant(programme.start.date().addDays(1), QTime(0, 0));
 }
 
+namespace {
+
+// EndOf in milliseconds since the epoch, without a copy of the stop.
+qint64 EndMSecs(const Programme& programme) {
+    return programme.stop ? programme.stop->toMSecsSinceEpoch() : EndOf(programme).toMSecsSinceEpoch();
+}
+
+} // namespace
+
 OnAir FindOnAir(const Schedule& schedule, const QDateTime& at) {
     // Compared as milliseconds since the epoch: a comparison with a local date-time asks the time
     // zone again each time, which costs more than the whole search.
@@ -27,7 +36,7 @@ OnAir FindOnAir(const Schedule& schedule, const QDateTime& at) {
             }
             if (found.current != nullptr && start < currentStart)
                 continue;
-            if (moment < EndOf(programme).toMSecsSinceEpoch()) {
+            if (moment < EndMSecs(programme)) {
                 found.current = &programme;
                 currentStart = start;
             }

@@ -34,6 +34,23 @@ void SkipBlanks(QStringView text, qsizetype& pos) {
         ++pos;
 }
 
+// True for the characters a listing's lines mostly begin and end with, none of which is white space:
+// ASCII letters, digits and punctuation, and everything above U+3000 (the CJK characters and full-width
+// forms; U+3000 itself is the ideographic space). False means: ask Qt.
+constexpr bool SurelyNotBlank(char16_t c) {
+    return (c > u' ' && c < 0x7F) || c > 0x3000;
+}
+
+// QStringView::trimmed, without Qt's call for the usual line or title: one that begins with blanks
+// only (a title after its time) and ends in no blank.
+QStringView Trimmed(QStringView text) {
+    while (!text.isEmpty() && text.front() == u' ')
+        text = text.sliced(1);
+    if (text.isEmpty() || (SurelyNotBlank(text.front().unicode()) && SurelyNotBlank(text.back().unicode())))
+        return text;
+    return text.trimmed();
+}
+
 bool IsTimeColon(QChar c) {
     return c == u':' || c == kFullWidthColon;
 }
@@ -60,7 +77,7 @@ std::optional<std::pair<QTime, QStringView>> ParseProgrammeLine(QStringView line
     if (pos < line.size() && line[pos] >= u'0' && line[pos] <= u'9')
         return std::nullopt;
     const QTime time(*hour, *minute, second);
-    const QStringView title = line.sliced(pos).trimmed();
+    const QStringView title = Trimmed(line.sliced(pos));
     if (!time.isValid() || title.isEmpty())
         return std::nullopt;
     return std::pair{time, title};
@@ -144,7 +161,7 @@ std::optional<Heading> ParseHeading(QStringView line) {
 } // namespace
 
 ListingLine ReadListingLine(QStringView untrimmed) {
-    ListingLine line{untrimmed.trimmed(), std::nullopt, std::nullopt};
+    ListingLine line{Trimmed(untrimmed), std::nullopt, std::nullopt};
     if (line.trimmed.isEmpty())
         return line;
     // Most lines are programmes, and a programme line never reads as a heading (a heading's number

@@ -87,6 +87,9 @@ Schedule ScheduleReader::Finish(const QList<QDate>& dates) {
 
 // A listing repeats its titles day after day; the repeats share one string.
 QString ScheduleReader::Title(QStringView text) {
+    // Room for a week's titles at once: growing the table title by title costs more than the look-ups.
+    if (titles_.isEmpty())
+        titles_.reserve(128);
     const auto found = titles_.constFind(text);
     if (found != titles_.constEnd())
         return *found;

@@ -43,6 +43,24 @@ PinyinKeys PinyinTransliterator::KeysOf(const QString& text) {
     return keys;
 }
 
+PinyinRulesCompilation::PinyinRulesCompilation()
+    : thread_([] {
+          try {
+              PinyinTransliterator compiled;
+          } catch (...) {
+              // The transliterator that needs the rules tries again and says why.
+          }
+      }) {}
+
+PinyinRulesCompilation::~PinyinRulesCompilation() {
+    Wait();
+}
+
+void PinyinRulesCompilation::Wait() {
+    if (thread_.joinable())
+        thread_.join();
+}
+
 const PinyinKeys& PinyinCache::KeysOf(const QString& text) {
     auto found = keys_.find(text);
     if (found == keys_.end()) {

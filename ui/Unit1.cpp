@@ -11,7 +11,6 @@
 #include "platform/Version.h"
 #include "shell/Unit_Shortcuts.h"
 #include "ui/JpegImage.h"
-#include "ui/ListBoxRows.h"
 #include "ui/WidgetRules.h"
 
 #include <QApplication>
@@ -201,11 +200,8 @@ void TForm1::CreateControls() {
     PageControl1->setStyle(pageStyle);
     TabSheet1 = Make<QWidget>(nullptr, "TabSheet1");
     PageControl1->addTab(TabSheet1, QStringLiteral("中国电视节目列表"));
-    TVList = Make<QListWidget>(TabSheet1, "TVList");
-    TVList->setSelectionMode(QAbstractItemView::SingleSelection);
-    TVList->setSortingEnabled(false);
+    TVList = Make<TListBox>(TabSheet1, "TVList");
     UseTileBevel(TVList);
-    UseOneLineRows(*TVList);
     TVList->setAccessibleName(QStringLiteral("频道列表"));
     TVListBox = Make<QPlainTextEdit>(TabSheet1, "TVListBox");
     TVListBox->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -258,10 +254,8 @@ void TForm1::CreateControls() {
     ListingMark->Now = [this] { return Now(); };
 
     LoadData = Make<QPushButton>(this, "LoadData");
-    filepathList = Make<QListWidget>(this, "filepathList");
-    TVFilepathList = Make<QListWidget>(this, "TVFilepathList");
-    UseOneLineRows(*filepathList);
-    UseOneLineRows(*TVFilepathList);
+    filepathList = Make<TListBox>(this, "filepathList");
+    TVFilepathList = Make<TListBox>(this, "TVFilepathList");
     Button1 = Make<QPushButton>(this, "Button1");
     Button_UpDate = Make<QPushButton>(this, "Button_UpDate");
     ProgressBar1 = Make<TProgressBar>(this, "ProgressBar1");
@@ -312,8 +306,8 @@ void TForm1::BindEvents() {
     // list while it has the focus, or a focus-in that makes a row current without selecting it,
     // calls the handler with no entry selected, which changes nothing.
     TVList->viewport()->installEventFilter(new LeftButtonOnly(TVList));
-    connect(TVList, &QListWidget::itemPressed, this, [this] { TVListClick(); });
-    connect(TVList, &QListWidget::currentRowChanged, this, [this] {
+    connect(TVList, &TListBox::itemPressed, this, [this] { TVListClick(); });
+    connect(TVList, &TListBox::currentRowChanged, this, [this] {
         if (TVList->hasFocus() && QApplication::mouseButtons() == Qt::NoButton)
             TVListClick();
     });

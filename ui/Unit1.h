@@ -3,6 +3,7 @@
 #include "platform/ProgramPlaces.h"
 #include "sources/ScheduleSources.h"
 #include "sources/SourceRun.h"
+#include "ui/ListBox.h"
 #include "ui/ListingMark.h"
 #include "ui/ListingMemo.h"
 #include "ui/OnAirPage.h"
@@ -15,7 +16,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
@@ -75,10 +75,10 @@ public:
     QLabel* SBPanel0; // the status bar's one panel
     QTabWidget* PageControl1;
     QWidget* TabSheet1;
-    QListWidget* TVList;
+    TListBox* TVList;
     QPushButton* LoadData;
-    QListWidget* filepathList;
-    QListWidget* TVFilepathList;
+    TListBox* filepathList;
+    TListBox* TVFilepathList;
     TImage* Image1;
     QPushButton* Button1;
     QWidget* TabSheet2;

@@ -89,12 +89,11 @@ void TForm1::ComboBox_ClassChange() {
 void TForm1::TVListClick() {
     try {
         // The selection, not the current row: Qt makes a row current on focus-in without selecting it.
-        const QList<QListWidgetItem*> selected = TVList->selectedItems();
-        const int index = selected.isEmpty() ? -1 : TVList->row(selected.first());
+        const int index = TVList->selectedRow();
         if (index < 0 || index >= TVFilepathList->count())
             throw Exception(QStringLiteral("List index out of bounds (%1)").arg(index));
-        const QString title = QStringLiteral("【") + TVList->item(index)->text() + QStringLiteral("】");
-        const QString text = ListingWithTitle(title, LoadListingText(TVFilepathList->item(index)->text()));
+        const QString title = QStringLiteral("【") + TVList->itemText(index) + QStringLiteral("】");
+        const QString text = ListingWithTitle(title, LoadListingText(TVFilepathList->itemText(index)));
         // Only now, with the whole file read, is the memo touched.
         ListingMemo->Show(text);
         ListingMark->Show(text);
@@ -108,12 +107,10 @@ void TForm1::OpenChannel(const QString& listingPath, const QString& className) {
     PageControl1->setCurrentIndex(0);
     if (ComboBox_Class->currentText() != className)
         ComboBox_Class->setCurrentText(className); // the change rescans
-    int row = TVFilepathList->count();
+    int row = -1;
     const auto findRow = [&] {
-        for (row = 0; row < TVFilepathList->count(); ++row)
-            if (TVFilepathList->item(row)->text() == listingPath)
-                return true;
-        return false;
+        row = static_cast<int>(TVFilepathList->itemTexts().indexOf(listingPath));
+        return row >= 0;
     };
     // The lists may predate the file (an update since the last scan of this class).
     if (!findRow()) {
@@ -126,6 +123,6 @@ void TForm1::OpenChannel(const QString& listingPath, const QString& className) {
         const QSignalBlocker quiet(TVList);
         TVList->setCurrentRow(row);
     }
-    TVList->scrollToItem(TVList->item(row));
+    TVList->scrollToItem(row);
     TVListClick();
 }

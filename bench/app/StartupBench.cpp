@@ -1,14 +1,16 @@
 // Prints how long the program takes from its start to its window being mapped on the X server, with
-// an empty data folder and with many listings in the class shown at start, next to a minimal Qt
-// Widgets window built with the same flags. Paired runs (program, then peer), medians of each and
+// an empty data folder and with many listings in the class shown at start, next to two peers: a
+// minimal Qt Widgets window built with the same flags, and the same window showing a line of
+// Chinese text in the program's font. Paired runs (program and peer), medians of each and
 // of the ratios, by the clock and by processor time until the map. Needs an X server of its own
 // (run it under `xvfb-run -a`).
 //
 //   startup_bench [listings, default 5000] [program, default the one built beside this benchmark]
 
+#include "bench/support/Figures.h"
+
 #include <xcb/xcb.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -28,15 +30,9 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using Clock = BenchClock;
 
 constexpr int kPairs = 11;
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
 
 class MapWatch final {
 public:
@@ -87,24 +83,28 @@ double ProcessorMs(pid_t pid) {
     return ns / 1e6;
 }
 
-struct Timed {
-    double ms;    // from the start to the window mapped
-    double cpuMs; // processor time of the program until then
+// What is started: a program and its one argument, if any.
+struct Start {
+    fs::path program;
+    std::string argument;
 };
 
-// From the start of `program` to its window mapped; the program is then ended.
-Timed TimeToMap(MapWatch& watch, const fs::path& program, const fs::path& workingFolder) {
-    const std::string path = program.string();
-    char* arguments[] = {const_cast<char*>(path.c_str()), nullptr};
+// From the start of a program to its window mapped, and the processor time of the program until
+// then; the program is then ended.
+Timing TimeToMap(MapWatch& watch, const Start& start, const fs::path& workingFolder) {
+    const std::string path = start.program.string();
+    std::string argument = start.argument;
+    char* arguments[] = {const_cast<char*>(path.c_str()), argument.empty() ? nullptr : argument.data(),
+                         nullptr};
     fs::current_path(workingFolder);
-    const auto start = Clock::now();
+    const auto started = Clock::now();
     pid_t child = 0;
     if (::posix_spawn(&child, path.c_str(), nullptr, nullptr, arguments, environ) != 0) {
         std::perror("posix_spawn");
         std::exit(1);
     }
     const bool mapped = watch.WaitForMap();
-    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    const double ms = MillisecondsSince(started);
     const double cpuMs = ProcessorMs(child);
     ::kill(child, SIGTERM);
     int status = 0;
@@ -141,33 +141,35 @@ int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     const fs::path programFolder = scratch / "program";
     fs::create_directories(programFolder);
-    const fs::path program = programFolder / "pelnavi";
-    fs::copy_file(argc > 2 ? argv[2] : PELNAVI_PROGRAM, program);
-    const fs::path peer = PELNAVI_MINIMAL_WINDOW;
+    const fs::path programCopy = programFolder / "pelnavi";
+    fs::copy_file(argc > 2 ? argv[2] : PELNAVI_PROGRAM, programCopy);
+    const Start program{programCopy, {}};
+    const struct {
+        const char* name;
+        Start start;
+    } peers[] = {{"minimal window", {PELNAVI_MINIMAL_WINDOW, {}}},
+                 {"minimal + a Chinese line", {PELNAVI_MINIMAL_WINDOW, "chinese"}}};
 
     MapWatch watch;
-    std::printf("start-up to the window mapped, medians of %d paired runs\n", kPairs);
-    std::printf("%-28s %12s %12s %8s %12s %12s %8s\n", "data folder", "program ms", "peer ms", "ratio",
-                "program cpu", "peer cpu", "ratio");
+    std::printf("start-up to the window mapped, medians of %d paired runs with each peer\n", kPairs);
+    PrintLoad("before");
+    std::printf("%-15s %-26s %11s %9s %7s %12s %9s %7s\n", "data folder", "peer", "program ms", "peer ms",
+                "ratio", "program cpu", "peer cpu", "ratio");
     for (const int count : {0, listings}) {
         WriteListings(programFolder / "ZORQListTemp" / "央视频道", count);
-        TimeToMap(watch, program, programFolder); // warms the caches for both
-        TimeToMap(watch, peer, programFolder);
-        std::vector<double> programs, peers, ratios, programCpus, peerCpus, cpuRatios;
-        for (int pair = 0; pair < kPairs; ++pair) {
-            const Timed product = TimeToMap(watch, program, programFolder);
-            const Timed minimal = TimeToMap(watch, peer, programFolder);
-            programs.push_back(product.ms);
-            peers.push_back(minimal.ms);
-            ratios.push_back(product.ms / minimal.ms);
-            programCpus.push_back(product.cpuMs);
-            peerCpus.push_back(minimal.cpuMs);
-            cpuRatios.push_back(product.cpuMs / minimal.cpuMs);
+        TimeToMap(watch, program, programFolder); // warms the caches for all
+        for (const auto& peer : peers) {
+            TimeToMap(watch, peer.start, programFolder);
+            const PairedTimings startup = RunPairs(
+                kPairs, [&] { return TimeToMap(watch, program, programFolder); },
+                [&] { return TimeToMap(watch, peer.start, programFolder); });
+            const std::string label = std::to_string(count) + " listings";
+            std::printf("%-15s %-26s %11.1f %9.1f %6.2fx %12.1f %9.1f %6.2fx\n", label.c_str(), peer.name,
+                        startup.clock.Product(), startup.clock.Peer(), startup.clock.Ratio(),
+                        startup.cpu.Product(), startup.cpu.Peer(), startup.cpu.Ratio());
         }
-        const std::string label = std::to_string(count) + " listings";
-        std::printf("%-28s %12.1f %12.1f %7.2fx %12.1f %12.1f %7.2fx\n", label.c_str(), Median(programs),
-                    Median(peers), Median(ratios), Median(programCpus), Median(peerCpus), Median(cpuRatios));
     }
+    PrintLoad("after");
     fs::current_path("/");
     fs::remove_all(scratch);
     return 0;

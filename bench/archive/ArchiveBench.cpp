@@ -2,6 +2,7 @@
 // "7z x", alternately, and prints the times. Usage: archive_bench [rounds [folder]]; the folder to
 // work in defaults to the system's temporary folder (a tmpfs such as /dev/shm takes the disk out).
 #include "archive/Unit_sevenzip.h"
+#include "bench/support/Figures.h"
 #include "platform/Exception.h"
 #include "tests/support/ZipWriter.h"
 
@@ -16,7 +17,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
-#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -48,32 +48,16 @@ QByteArray BuildPackage() {
     return zip.Bytes();
 }
 
-// User plus system time of this process or of its finished children, in milliseconds.
-double CpuMilliseconds(int who) {
-    rusage usage{};
-    ::getrusage(who, &usage);
-    const auto ms = [](const timeval& time) {
-        return std::chrono::duration<double, std::milli>(std::chrono::seconds(time.tv_sec) +
-                                                         std::chrono::microseconds(time.tv_usec))
-            .count();
-    };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
-
 void RemoveTree(const QString& path) {
     std::error_code ignored;
     std::filesystem::remove_all(QFile::encodeName(path).toStdString(), ignored);
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
+    PrintLoad("before");
     const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
     const auto workPlace =
         argc > 2 ? std::make_unique<QTemporaryDir>(QString::fromLocal8Bit(argv[2]) + "/archive_bench-XXXXXX")
@@ -136,6 +120,7 @@ int main(int argc, char** argv) {
         std::printf("median wall: binding %.1f ms, 7z x %.1f ms, ratio %.2f (goal <= 1.20)\n", a, b, a / b);
         const double c = Median(oursCpu), d = Median(commandCpu);
         std::printf("median cpu:  binding %.1f ms, 7z x %.1f ms, ratio %.2f\n", c, d, c / d);
+        PrintLoad("after");
         RemoveTree(work.filePath("ours"));
         RemoveTree(work.filePath("command"));
     } catch (const Exception& error) {

@@ -9,18 +9,12 @@
 #include "catalogue/ListingFile.h"
 #include "ui/Unit1.h"
 
-#include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
-#include <limits>
 
 namespace {
 
@@ -28,21 +22,6 @@ constexpr int kFolders = 400;
 constexpr int kFilesPerFolder = 50;
 constexpr int kNames = 100'000;
 constexpr int kRepeats = 3;
-
-// Shortest of a few runs, in milliseconds; the first run also warms the caches. `prepare` runs
-// before each run, outside the timing.
-double BestOf(
-    const std::function<void()>& run, const std::function<void()>& prepare = [] {}, int repeats = kRepeats) {
-    double best = std::numeric_limits<double>::max();
-    for (int i = 0; i < repeats; ++i) {
-        prepare();
-        QElapsedTimer timer;
-        timer.start();
-        run();
-        best = std::min(best, static_cast<double>(timer.nsecsElapsed()) / 1e6);
-    }
-    return best;
-}
 
 // File names like those of a schedule package: numbered national channels and pinyin local ones.
 QStringList ChannelFileNames(int count) {
@@ -81,19 +60,18 @@ public:
 } // namespace
 
 int main(int argc, char** argv) {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication application(argc, argv);
-    std::setvbuf(stdout, nullptr, _IOLBF, 0); // figures show up as they are measured
+    BenchApplication application(argc, argv);
     const qsizetype listingMegabytes = argc > 1 ? std::atoi(argv[1]) : 50;
 
     QTemporaryDir data;
     BuildDataFolder(data.path());
     const QString root = data.path() + u'/';
+    PrintLoad();
 
-    const double findMs = BestOf([&] { RunTool(u"find"_qs, {root, u"-name"_qs, u"*txt"_qs}); });
+    const double findMs = BestOf(kRepeats, [&] { RunTool(u"find"_qs, {root, u"-name"_qs, u"*txt"_qs}); });
 
     CountingSink counted;
-    const double walkMs = BestOf([&] {
+    const double walkMs = BestOf(kRepeats, [&] {
         counted = CountingSink();
         WalkCatalogue(root, counted);
     });
@@ -110,7 +88,8 @@ int main(int argc, char** argv) {
         window.filepathList->clear();
     };
     // The rescan empties the lists before it scans; that is not part of the scan.
-    const double scanMs = BestOf([&] { ScanCatalogue(root); }, clearLists);
+    const double scanMs = BestOf(
+        kRepeats, [&] { ScanCatalogue(root); }, clearLists);
 
     std::printf("data folder: %d listing files in %d folders (found %d listings, %d folders)\n",
                 kFolders * kFilesPerFolder, kFolders, counted.listings, counted.folders);
@@ -122,7 +101,7 @@ int main(int argc, char** argv) {
 
     const QStringList names = ChannelFileNames(kNames);
     qsizetype totalLength = 0;
-    const double namesMs = BestOf([&] {
+    const double namesMs = BestOf(kRepeats, [&] {
         totalLength = 0;
         for (const QString& name : names)
             totalLength += ChannelDisplayName(name).size();
@@ -136,11 +115,11 @@ int main(int argc, char** argv) {
         file.open(QIODevice::WriteOnly);
         file.write(ScheduleText(listingMegabytes * 1024));
     }
-    const double iconvMs = BestOf([&] {
+    const double iconvMs = BestOf(kRepeats, [&] {
         RunTool(u"iconv"_qs, {u"-f"_qs, u"GBK"_qs, u"-t"_qs, u"UTF-8"_qs, listingPath});
     });
     qsizetype lineCount = 0;
-    const double loadMs = BestOf([&] { lineCount = LoadListingLines(listingPath).size(); });
+    const double loadMs = BestOf(kRepeats, [&] { lineCount = LoadListingLines(listingPath).size(); });
     std::printf("listing: %lld MB in code page 936, %lld lines\n", static_cast<long long>(listingMegabytes),
                 static_cast<long long>(lineCount));
     std::printf("  %-40s %8.1f ms\n", "iconv -f GBK -t UTF-8", iconvMs);
@@ -152,7 +131,8 @@ int main(int argc, char** argv) {
     window.TVFilepathList->addItem(listingPath);
     window.TVList->addItem(ChannelDisplayName(u"大文件.txt"_qs));
     window.TVList->setCurrentRow(0);
-    const double showMs = BestOf([&] { window.TVListClick(); }, [&] { window.TVListBox->clear(); });
+    const double showMs = BestOf(
+        kRepeats, [&] { window.TVListClick(); }, [&] { window.TVListBox->clear(); });
     std::printf("  %-40s %8.1f ms  (%.2fx iconv; %d lines in the memo)\n", "TVListClick: loaded and shown",
                 showMs, showMs / iconvMs, window.TVListBox->blockCount());
     return 0;

@@ -2,8 +2,9 @@
 // by a week (about 60,000 programmes): how long the page's refresh keeps the window from taking
 // events, the first time after start and later, and when its list shows; the on-air list from the
 // files next to reading the files alone (paired runs, medians of each and of the ratios, clock and
-// processor time); one search keystroke with the pinyin keys warm, the first search after start,
-// and the memory the guide and its search index take (from /proc, so it holds in any build).
+// processor time); one search keystroke with the pinyin keys warm, the first search after start
+// (ICU's rules compiled for it, or compiled at idle beforehand as the program does), and the
+// memory the guide and its search index take (from /proc, so it holds in any build).
 //
 //   guide_bench [channels, default 200]
 //
@@ -21,7 +22,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -29,6 +29,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <malloc.h>
@@ -37,19 +38,6 @@ namespace {
 
 constexpr int kDays = 7;
 constexpr int kPairs = 7;
-
-struct Timing {
-    double ms;
-    double cpuMs;
-};
-
-template <typename Run> Timing Timed(Run run) {
-    const double cpuBefore = CpuMilliseconds();
-    QElapsedTimer timer;
-    timer.start();
-    run();
-    return {Milliseconds(timer), CpuMilliseconds() - cpuBefore};
-}
 
 // The channels that relay the evening news at 19:00, as the central and the provincial channels
 // do: those of the first two class folders.
@@ -177,8 +165,15 @@ int FirstAfterStart(const QString& what, const QString& dataFolder, int channels
         std::printf("%f %f\n", refresh.longestStallMs, refresh.shownMs);
         return 0;
     }
-    // The search alone: ICU's transliterator made, the keys of every distinct title, one search.
+    // The search alone: ICU's transliterator made, the keys of every distinct title, one search. The
+    // program has ICU compile its rules once it is idle after the start, long before anyone can type:
+    // "--first-search-prepared" does that first, as the program does.
+    std::optional<PinyinRulesCompilation> rules;
+    if (what == u"--first-search-prepared")
+        rules.emplace();
     const auto guide = std::make_shared<const Guide>(LoadGuide(dataFolder, now.date()));
+    if (rules)
+        rules->Wait();
     qsizetype found = 0;
     const Timing search = Timed([&] {
         PinyinCache cache;
@@ -191,24 +186,13 @@ int FirstAfterStart(const QString& what, const QString& dataFolder, int channels
 
 // Runs this program again for FirstAfterStart and reads its numbers.
 std::vector<double> RunFirstAfterStart(const char* what, const QString& dataFolder, int channels) {
-    QProcess process;
-    process.start(QCoreApplication::applicationFilePath(),
-                  {QString::fromLatin1(what), dataFolder, QString::number(channels)});
-    if (!process.waitForFinished(-1) || process.exitCode() != 0) {
-        std::fprintf(stderr, "%s failed\n", what);
-        std::exit(1);
-    }
-    std::vector<double> numbers;
-    for (const QByteArray& field : process.readAllStandardOutput().simplified().split(' '))
-        numbers.push_back(field.toDouble());
-    return numbers;
+    return RunSelf({QString::fromLatin1(what), dataFolder, QString::number(channels)});
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication application(argc, argv);
+    BenchApplication application(argc, argv);
     const QDate today = ListingNow().date();
     const QDateTime now = ListingInstant(today, QTime(19, 10));
     if (argc == 4)
@@ -218,10 +202,12 @@ int main(int argc, char** argv) {
     QTemporaryDir root;
     const QString dataFolder = root.path() + QStringLiteral("/ZORQListTemp/");
     WritePackage(dataFolder, channels, today);
-    PrintLoad();
+    PrintLoad("before");
 
     const std::vector<double> firstRefresh = RunFirstAfterStart("--first-refresh", dataFolder, channels);
     const std::vector<double> firstSearch = RunFirstAfterStart("--first-search", dataFolder, channels);
+    const std::vector<double> preparedSearch =
+        RunFirstAfterStart("--first-search-prepared", dataFolder, channels);
     TOnAirPage page;
     // Copies on every call: the page asks again for each refresh (nothing here may be moved from).
     page.DataFolder = [&] { return dataFolder; }; // NOLINT(performance-no-automatic-move)
@@ -243,23 +229,22 @@ int main(int argc, char** argv) {
     const qsizetype matchesShown = page.MatchList->model()->rowCount();
     page.hide();
 
-    std::vector<double> readMs, readCpu, listMs, listCpu, ratios;
-    for (int pair = 0; pair < kPairs; ++pair) {
-        const Timing read = Timed([&] {
-            for (const QString& path : CollectCatalogue(dataFolder).listingPaths)
-                LoadListingLines(path);
+    // The product is the on-air list from the files; its peer, reading the same files alone.
+    const PairedTimings onAir = RunPairs(
+        kPairs,
+        [&] {
+            return Timed([&] {
+                const Guide guide = LoadGuide(dataFolder, today);
+                if (OnAirRows(guide, now).size() != channels)
+                    std::exit(2);
+            });
+        },
+        [&] {
+            return Timed([&] {
+                for (const QString& path : CollectCatalogue(dataFolder).listingPaths)
+                    LoadListingLines(path);
+            });
         });
-        const Timing list = Timed([&] {
-            const Guide guide = LoadGuide(dataFolder, today);
-            if (OnAirRows(guide, now).size() != channels)
-                std::exit(2);
-        });
-        readMs.push_back(read.ms);
-        readCpu.push_back(read.cpuMs);
-        listMs.push_back(list.ms);
-        listCpu.push_back(list.cpuMs);
-        ratios.push_back(list.ms / read.ms);
-    }
 
     // Memory of the guide (parsed schedules) and of the search index with its keys.
     std::shared_ptr<const Guide> guide;
@@ -288,12 +273,15 @@ int main(int argc, char** argv) {
     std::printf("  first after start: %.1f / %.1f ms; later: medians %.1f / %.1f ms\n", firstRefresh.at(0),
                 firstRefresh.at(1), Median(stalls), Median(shownMs));
     std::printf("medians of %d pairs (clock / processor):\n", kPairs);
-    std::printf("  read the listings alone (LoadListingLines): %8.1f / %8.1f ms\n", Median(readMs),
-                Median(readCpu));
-    std::printf("  on-air list from the files:                 %8.1f / %8.1f ms  (%.2fx, median of ratios)\n",
-                Median(listMs), Median(listCpu), Median(ratios));
+    std::printf("  read the listings alone (LoadListingLines): %8.1f / %8.1f ms\n", onAir.clock.Peer(),
+                onAir.cpu.Peer());
+    std::printf("  on-air list from the files:                 %8.1f / %8.1f ms  (%.2fx, median of ratios; "
+                "processor %.2fx)\n",
+                onAir.clock.Product(), onAir.cpu.Product(), onAir.clock.Ratio(), onAir.cpu.Ratio());
     std::printf("first search after start (cold keys): %.1f / %.1f ms  (%.0f matches of xwlb)\n",
                 firstSearch.at(0), firstSearch.at(1), firstSearch.at(2));
+    std::printf("  the same with ICU's rules compiled at idle, as the program does: %.1f / %.1f ms\n",
+                preparedSearch.at(0), preparedSearch.at(1));
     std::printf("search keystroke, warm: median %.2f ms, max %.2f ms over %zu\n", Median(keystrokes),
                 *std::max_element(keystrokes.begin(), keystrokes.end()), keystrokes.size());
     std::printf("search shown in the page (xwlb, %lld rows): longest time the window takes no events, median "
@@ -303,5 +291,6 @@ int main(int argc, char** argv) {
         "memory per 10,000 programmes (kept / peak): guide %.2f / %.2f MiB, search index %.2f / %.2f MiB\n",
         perTenThousand(guideMemory.keptMiB), perTenThousand(guideMemory.peakMiB),
         perTenThousand(indexMemory.keptMiB), perTenThousand(indexMemory.peakMiB));
+    PrintLoad("after");
     return 0;
 }

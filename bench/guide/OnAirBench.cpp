@@ -16,7 +16,6 @@
 #include "ui/OnAirPage.h"
 
 #include <QAbstractItemModel>
-#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -170,9 +169,7 @@ QList<double> Numbers(const QByteArray& line) {
 } // namespace
 
 int main(int argc, char** argv) {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication application(argc, argv);
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    BenchApplication application(argc, argv);
     const QDate today = ListingNow().date();
     const QDateTime now = ListingInstant(today, QTime(19, 10));
     if (argc == 5 && qstrcmp(argv[1], "--child") == 0)

@@ -34,13 +34,6 @@ constexpr int kSources = 4;
 constexpr int kChannelsPerFeed = 200;
 constexpr int kSharedChannels = 50;
 
-QString LoadAverage() {
-    double load[3] = {};
-    if (::getloadavg(load, 3) != 3)
-        return QStringLiteral("unknown");
-    return QStringLiteral("%1 %2 %3").arg(load[0], 0, 'f', 2).arg(load[1], 0, 'f', 2).arg(load[2], 0, 'f', 2);
-}
-
 // A feed of about `bytes`: the shared channels and its own, a week of programmes each.
 QByteArray MakeFeed(int source, qsizetype bytes) {
     QByteArray feed = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<tv>\n";
@@ -128,7 +121,7 @@ int main(int argc, char** argv) {
     std::printf(
         "%d feeds of %.1f MB (%d channels each, %d in every feed), %d pairs\nload average before: %s\n",
         kSources, static_cast<double>(total) / kSources / 1e6, kChannelsPerFeed, kSharedChannels, pairs,
-        qPrintable(LoadAverage()));
+        LoadAverage().c_str());
     std::vector<double> several, oneByOne, ratios;
     for (int pair = 0; pair < pairs; ++pair) {
         QTemporaryDir first, second;
@@ -143,6 +136,6 @@ int main(int argc, char** argv) {
     std::printf("fetch + convert one by one, summed: median %.0f ms\n", Median(oneByOne));
     std::printf("ratio (median of the pairs): %.3fx, of the medians: %.3fx\n", Median(ratios),
                 Median(several) / Median(oneByOne));
-    std::printf("load average after: %s\n", qPrintable(LoadAverage()));
+    std::printf("load average after: %s\n", LoadAverage().c_str());
     return 0;
 }

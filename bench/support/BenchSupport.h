@@ -1,8 +1,12 @@
 #pragma once
 
-// Helpers shared by the benchmarks: medians, processor time, memory from /proc, timed runs of a
-// peer tool, the first paint of a widget, and schedule text in code page 936.
+// Helpers shared by the benchmarks with Qt: their application, memory from /proc, timed runs of a
+// peer tool, the first paint of a widget, and schedule text in code page 936. The figures
+// themselves are taken as Figures.h says.
 
+#include "bench/support/Figures.h"
+
+#include <QApplication>
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -13,8 +17,6 @@
 #include <QStringList>
 #include <QWidget>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -22,29 +24,23 @@
 #include <vector>
 
 #include <iconv.h>
-#include <sys/resource.h>
 
-inline double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
+// The application of a benchmark with widgets: on the offscreen platform unless another one is asked
+// for, and its figures printed line by line as they are measured.
+class BenchApplication final : public QApplication {
+public:
+    BenchApplication(int& argc, char** argv) : QApplication(Prepared(argc), argv) {}
+
+private:
+    static int& Prepared(int& argc) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        std::setvbuf(stdout, nullptr, _IOLBF, 0);
+        return argc;
+    }
+};
 
 inline double Milliseconds(const QElapsedTimer& timer) {
     return static_cast<double>(timer.nsecsElapsed()) / 1e6;
-}
-
-// Processor time (user and system) used so far by this process, or by its children that have ended,
-// in milliseconds. On a loaded machine it varies far less than the time on the clock.
-inline double CpuMilliseconds(int who = RUSAGE_SELF) {
-    rusage usage{};
-    ::getrusage(who, &usage);
-    const auto ms = [](const timeval& time) {
-        return std::chrono::duration<double, std::milli>(std::chrono::seconds(time.tv_sec) +
-                                                         std::chrono::microseconds(time.tv_usec))
-            .count();
-    };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
 }
 
 // A field of /proc/self/status in kilobytes ("VmRSS", "VmHWM").
@@ -77,6 +73,24 @@ inline double RunTool(const QString& program, const QStringList& arguments) {
     return Milliseconds(timer);
 }
 
+// Runs this benchmark again with `arguments`, so that a figure comes from a fresh process (the first
+// time after a start, or a peak of memory of its own), and returns the numbers it printed; ends the
+// benchmark when that run fails.
+inline std::vector<double> RunSelf(const QStringList& arguments) {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(QCoreApplication::applicationFilePath(), arguments);
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0) {
+        std::fprintf(stderr, "%s failed\n", qPrintable(arguments.join(u' ')));
+        std::exit(1);
+    }
+    std::vector<double> numbers;
+    for (const QByteArray& field : process.readAllStandardOutput().simplified().split(' '))
+        numbers.push_back(field.toDouble());
+    return numbers;
+}
+
 // Notes the first paint of a widget after Arm().
 class PaintWatch final : public QObject {
 public:
@@ -98,14 +112,6 @@ protected:
 private:
     bool painted_ = true;
 };
-
-// The machine's load average, as /proc gives it, on one line.
-inline void PrintLoad() {
-    std::ifstream load("/proc/loadavg");
-    std::string line;
-    std::getline(load, line);
-    std::printf("load average: %s\n", line.c_str());
-}
 
 inline QByteArray ToGbk(const QByteArray& utf8) {
     iconv_t converter = ::iconv_open("GBK", "UTF-8");

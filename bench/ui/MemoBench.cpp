@@ -78,9 +78,7 @@ QByteArray DatedScheduleText(qsizetype kilobytes) {
 } // namespace
 
 int main(int argc, char** argv) {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication application(argc, argv);
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    BenchApplication application(argc, argv);
     std::vector<qsizetype> sizes;
     for (int i = 1; i < argc; ++i)
         sizes.push_back(std::atoi(argv[i]));
@@ -101,6 +99,7 @@ int main(int argc, char** argv) {
     std::printf("memo: click on a channel until the memo is painted, vs iconv; medians of %d paired runs (3 "
                 "above 1 MB)\n",
                 kPairs);
+    PrintLoad("before");
     for (const qsizetype kilobytes : sizes)
         for (const bool dated : {false, true}) {
             {
@@ -109,22 +108,22 @@ int main(int argc, char** argv) {
                 file.write(dated ? DatedScheduleText(kilobytes) : ScheduleText(kilobytes));
             }
             RunTool(u"iconv"_qs, {u"-f"_qs, u"GBK"_qs, u"-t"_qs, u"UTF-8"_qs, path});
-            std::vector<double> iconvs, clicks, ratios, peaks, earlier, earlierPeaks, decodes, documents,
-                lineDocuments, marks, alone, alonePeaks, blockALineMs, blockALinePeaks;
-            std::vector<double> iconvCpus, clickCpus, cpuRatios;
+            Paired clicks, clickCpus; // the click against iconv
+            std::vector<double> peaks, earlier, earlierPeaks, decodes, documents, lineDocuments, marks, alone,
+                alonePeaks, blockALineMs, blockALinePeaks;
             qsizetype marked = -1;
             const int pairs = kilobytes > 1024 ? 3 : kPairs;
             for (int pair = 0; pair < pairs; ++pair) {
-                const double childCpu = CpuMilliseconds(RUSAGE_CHILDREN);
-                iconvs.push_back(RunTool(u"iconv"_qs, {u"-f"_qs, u"GBK"_qs, u"-t"_qs, u"UTF-8"_qs, path}));
-                iconvCpus.push_back(CpuMilliseconds(RUSAGE_CHILDREN) - childCpu);
+                const Timing iconv = Timed(
+                    [&] {
+                        RunTool(u"iconv"_qs, {u"-f"_qs, u"GBK"_qs, u"-t"_qs, u"UTF-8"_qs, path});
+                    },
+                    RUSAGE_CHILDREN);
                 const Shown click = TimeShown(window, watch, [&] { window.TVListClick(); });
                 marked = window.ListingMark->MarkedLine();
-                clickCpus.push_back(click.cpuMs);
-                cpuRatios.push_back(click.cpuMs / iconvCpus.back());
-                clicks.push_back(click.ms);
+                clicks.Add(click.ms, iconv.ms);
+                clickCpus.Add(click.cpuMs, iconv.cpuMs);
                 peaks.push_back(click.peakMegabytes);
-                ratios.push_back(click.ms / iconvs.back());
 
                 // The click without the mark: the text read and shown.
                 const Shown memoAlone = TimeShown(window, watch, [&] {
@@ -178,30 +177,30 @@ int main(int argc, char** argv) {
                         window.TVListBox->document()->lineCount(),
                         dated ? "a heading a day from today" : "no day headings",
                         static_cast<long long>(marked));
-            std::printf("  %-44s %9.2f ms\n", "iconv -f GBK -t UTF-8", Median(iconvs));
+            const double iconvMs = clicks.Peer();
+            std::printf("  %-44s %9.2f ms\n", "iconv -f GBK -t UTF-8", iconvMs);
             std::printf("  %-44s %9.2f ms  %6.2fx iconv  peak +%.1f MB (%.1fx the file)\n",
-                        "TVListClick until painted", Median(clicks), Median(ratios), Median(peaks),
+                        "TVListClick until painted", clicks.Product(), clicks.Ratio(), Median(peaks),
                         Median(peaks) / fileMegabytes);
             std::printf("  %-44s %9.2f ms  %6.2fx iconv  peak +%.1f MB (%.1fx the file)\n",
-                        "the click without the mark, until painted", Median(alone),
-                        Median(alone) / Median(iconvs), Median(alonePeaks),
-                        Median(alonePeaks) / fileMegabytes);
+                        "the click without the mark, until painted", Median(alone), Median(alone) / iconvMs,
+                        Median(alonePeaks), Median(alonePeaks) / fileMegabytes);
             std::printf("  %-44s %9.2f ms  %6.2fx iconv  peak +%.1f MB (%.1fx the file)\n",
                         "a block a line, without the mark", Median(blockALineMs),
-                        Median(blockALineMs) / Median(iconvs), Median(blockALinePeaks),
+                        Median(blockALineMs) / iconvMs, Median(blockALinePeaks),
                         Median(blockALinePeaks) / fileMegabytes);
             std::printf("  %-44s %9.2f ms  %6.2fx iconv  peak +%.1f MB (%.1fx the file)\n",
-                        "earlier: lines split, joined, set", Median(earlier),
-                        Median(earlier) / Median(iconvs), Median(earlierPeaks),
-                        Median(earlierPeaks) / fileMegabytes);
+                        "earlier: lines split, joined, set", Median(earlier), Median(earlier) / iconvMs,
+                        Median(earlierPeaks), Median(earlierPeaks) / fileMegabytes);
             std::printf("  %-44s %9.2f ms  %6.2fx iconv's processor time (%.2f ms)\n",
-                        "TVListClick, processor time", Median(clickCpus), Median(cpuRatios),
-                        Median(iconvCpus));
+                        "TVListClick, processor time", clickCpus.Product(), clickCpus.Ratio(),
+                        clickCpus.Peer());
             std::printf("  %-44s %9.2f ms\n", "  of the click: read, decode, title", Median(decodes));
             std::printf("  %-44s %9.2f ms\n", "  of the click: QTextDocument::setPlainText",
                         Median(documents));
             std::printf("  %-44s %9.2f ms\n", "    the same with a block a line", Median(lineDocuments));
             std::printf("  %-44s %9.2f ms\n", "  of the click: the mark's schedule", Median(marks));
         }
+    PrintLoad("after");
     return 0;
 }

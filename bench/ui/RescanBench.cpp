@@ -1,6 +1,6 @@
 // Prints how long the user waits for a rescan: the click on LoadData until the window's three lists
 // are laid out and the channel list is painted once, next to `find DIR -name '*txt'` over the same
-// folder in the same run. Paired runs (find, then the click), medians of each and of the ratios, by
+// folder in the same run. Paired runs (find and the click), medians of each and of the ratios, by
 // the clock and by processor time (find's own, start included; the window's whole process).
 //
 //   rescan_bench [file counts ...]   (default 1000 5000 20000 50000)
@@ -8,16 +8,13 @@
 #include "bench/support/BenchSupport.h"
 #include "ui/Unit1.h"
 
-#include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -40,38 +37,27 @@ void BuildFolder(const QString& folder, int count) {
     }
 }
 
-struct Timed {
-    double ms;
-    double cpuMs;
-};
-
-Timed TimeFind(const QString& folder) {
-    const double cpuBefore = CpuMilliseconds(RUSAGE_CHILDREN);
-    const double ms = RunTool(u"find"_qs, {folder, u"-name"_qs, u"*txt"_qs});
-    return {ms, CpuMilliseconds(RUSAGE_CHILDREN) - cpuBefore};
+Timing TimeFind(const QString& folder) {
+    return Timed([&] { RunTool(u"find"_qs, {folder, u"-name"_qs, u"*txt"_qs}); }, RUSAGE_CHILDREN);
 }
 
-Timed TimeRescan(TForm1& window, PaintWatch& watch) {
-    const double cpuBefore = CpuMilliseconds();
-    watch.Arm();
-    QElapsedTimer timer;
-    timer.start();
-    window.LoadData->click();
-    watch.Wait();
-    // The worker lists are never painted (they lie outside the window); asking for an item's place
-    // carries out any layout still pending on them.
-    for (QListWidget* list : {window.TVList, window.TVFilepathList, window.filepathList})
-        if (list->count() > 0)
-            list->visualItemRect(list->item(list->count() - 1));
-    return {Milliseconds(timer), CpuMilliseconds() - cpuBefore};
+Timing TimeRescan(TForm1& window, PaintWatch& watch) {
+    return Timed([&] {
+        watch.Arm();
+        window.LoadData->click();
+        watch.Wait();
+        // The worker lists are never painted (they lie outside the window); asking for an item's
+        // place carries out any layout still pending on them.
+        for (TListBox* list : {window.TVList, window.TVFilepathList, window.filepathList})
+            if (list->count() > 0)
+                list->visualItemRect(list->count() - 1);
+    });
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication application(argc, argv);
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    BenchApplication application(argc, argv);
     std::vector<int> counts;
     for (int i = 1; i < argc; ++i)
         counts.push_back(std::atoi(argv[i]));
@@ -80,6 +66,7 @@ int main(int argc, char** argv) {
 
     std::printf("rescan: LoadData click until laid out and painted, vs find; medians of %d paired runs\n",
                 kPairs);
+    PrintLoad("before");
     std::printf("%8s %12s %12s %8s %14s %12s %12s %8s\n", "files", "find ms", "rescan ms", "ratio",
                 "rescan us/file", "find cpu", "rescan cpu", "ratio");
     for (const int count : counts) {
@@ -96,26 +83,18 @@ int main(int argc, char** argv) {
 
         TimeFind(classFolder); // warms the caches for both
         TimeRescan(*window, watch);
-        std::vector<double> finds, rescans, ratios, findCpus, rescanCpus, cpuRatios;
-        for (int pair = 0; pair < kPairs; ++pair) {
-            const Timed find = TimeFind(classFolder);
-            const Timed rescan = TimeRescan(*window, watch);
-            finds.push_back(find.ms);
-            rescans.push_back(rescan.ms);
-            ratios.push_back(rescan.ms / find.ms);
-            findCpus.push_back(find.cpuMs);
-            rescanCpus.push_back(rescan.cpuMs);
-            cpuRatios.push_back(rescan.cpuMs / find.cpuMs);
-        }
+        const PairedTimings rescan = RunPairs(
+            kPairs, [&] { return TimeRescan(*window, watch); }, [&] { return TimeFind(classFolder); });
         if (window->TVList->count() != count || window->TVFilepathList->count() != count) {
             std::fprintf(stderr, "the rescan listed %d of %d files\n", window->TVList->count(), count);
             return 1;
         }
-        std::printf("%8d %12.1f %12.1f %7.2fx %14.2f %12.1f %12.1f %7.2fx\n", count, Median(finds),
-                    Median(rescans), Median(ratios), Median(rescans) * 1000 / count, Median(findCpus),
-                    Median(rescanCpus), Median(cpuRatios));
+        std::printf("%8d %12.1f %12.1f %7.2fx %14.2f %12.1f %12.1f %7.2fx\n", count, rescan.clock.Peer(),
+                    rescan.clock.Product(), rescan.clock.Ratio(), rescan.clock.Product() * 1000 / count,
+                    rescan.cpu.Peer(), rescan.cpu.Product(), rescan.cpu.Ratio());
         window.reset();
         QDir::setCurrent(QDir::rootPath());
     }
+    PrintLoad("after");
     return 0;
 }

@@ -7,7 +7,8 @@
 //     (a copy in a temporary folder, offscreen), its memory when idle and at its peak.
 //   download_bench [megabytes=200] [rounds=3] [folder=current directory] [program]
 
-#include "bench/update/Figures.h"
+#include "bench/support/Figures.h"
+#include "bench/update/SyncedFile.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/ZipWriter.h"
 #include "update/IdAntiFreeze.h"
@@ -33,11 +34,6 @@
 #include <vector>
 
 namespace {
-
-using figures::Clock;
-using figures::FdatasyncFile;
-using figures::Median;
-using figures::Seconds;
 
 // A value in kB from /proc/<pid>/status ("VmRSS", "VmHWM"); -1 when it cannot be read.
 long StatusKb(qint64 pid, const char* field) {
@@ -77,10 +73,10 @@ struct Round {
 
 std::optional<Round> Measure(const std::function<bool()>& run) {
     const long before = OwnPeakKb();
-    const auto started = Clock::now();
+    const auto started = BenchClock::now();
     if (!run())
         return std::nullopt;
-    return Round{Seconds(Clock::now() - started), OwnPeakKb() - before};
+    return Round{Seconds(BenchClock::now() - started), OwnPeakKb() - before};
 }
 
 void Report(const char* what, const std::vector<Round>& rounds) {
@@ -122,9 +118,9 @@ void WholeUpdate(const QString& program, const QString& address, qsizetype itemC
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     const long idle = StatusKb(pid, "VmRSS");
     const QString last = folder.path() + QStringLiteral("/ZORQListTemp/bench/%1.txt").arg(itemCount - 1);
-    const auto started = Clock::now();
+    const auto started = BenchClock::now();
     bool done = false;
-    while (!done && Clock::now() - started < std::chrono::minutes(5) &&
+    while (!done && BenchClock::now() - started < std::chrono::minutes(5) &&
            process.state() == QProcess::Running) {
         done = QFileInfo(last).size() >= 4'000'000;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -175,9 +171,9 @@ int main(int argc, char** argv) {
                 http.Get(request, file);
                 if (file.Size() != package.size())
                     return false;
-                const auto replacing = Clock::now();
+                const auto replacing = BenchClock::now();
                 file.Replace();
-                replaceSeconds.push_back(Seconds(Clock::now() - replacing));
+                replaceSeconds.push_back(Seconds(BenchClock::now() - replacing));
                 return true;
             }))
             streamed.push_back(*round);
@@ -195,9 +191,9 @@ int main(int argc, char** argv) {
                 return ok;
             })) {
             curlRounds.push_back({curlSeconds, 0});
-            const auto started = Clock::now();
+            const auto started = BenchClock::now();
             if (FdatasyncFile(output))
-                curlSynced.push_back({curlSeconds + Seconds(Clock::now() - started), 0});
+                curlSynced.push_back({curlSeconds + Seconds(BenchClock::now() - started), 0});
         }
         QFile::remove(output);
     }

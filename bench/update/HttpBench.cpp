@@ -3,7 +3,7 @@
 // loop into memory as the floor that keeping the body costs.
 //   http_bench [megabytes=200] [rounds=3]
 
-#include "bench/update/Figures.h"
+#include "bench/support/Figures.h"
 #include "tests/support/LoopbackServer.h"
 #include "update/IdAntiFreeze.h"
 #include "update/IdHTTP.h"
@@ -25,10 +25,6 @@
 
 namespace {
 
-using figures::Clock;
-using figures::Median;
-using figures::Seconds;
-
 QByteArray LargeResponse(qsizetype size) {
     QByteArray response =
         "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nContent-Length: " + QByteArray::number(size) +
@@ -43,14 +39,14 @@ QByteArray LargeResponse(qsizetype size) {
 // One fetch with the client; the seconds it took, or none when it failed.
 std::optional<double> ClientRound(TIdHTTP& http, const QString& address, qsizetype expected) {
     QByteArray buffer;
-    const auto started = Clock::now();
+    const auto started = BenchClock::now();
     try {
         http.Get(address, buffer);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "client fetch failed: %s\n", e.what());
         return std::nullopt;
     }
-    const double seconds = Seconds(Clock::now() - started);
+    const double seconds = Seconds(BenchClock::now() - started);
     if (buffer.size() != expected) {
         std::fprintf(stderr, "client fetch gave %lld bytes\n", static_cast<long long>(buffer.size()));
         return std::nullopt;
@@ -83,7 +79,7 @@ std::optional<double> BareReceiveRound(uint16_t port, qsizetype responseSize) {
     ::send(fd, request, sizeof request - 1, MSG_NOSIGNAL);
     QByteArray buffer;
     buffer.resize(responseSize);
-    const auto started = Clock::now();
+    const auto started = BenchClock::now();
     qsizetype total = 0;
     while (total < responseSize) {
         const ssize_t received =
@@ -92,7 +88,7 @@ std::optional<double> BareReceiveRound(uint16_t port, qsizetype responseSize) {
             break;
         total += received;
     }
-    const double seconds = Seconds(Clock::now() - started);
+    const double seconds = Seconds(BenchClock::now() - started);
     ::close(fd);
     return total == responseSize ? std::optional<double>(seconds) : std::nullopt;
 }

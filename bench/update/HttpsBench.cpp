@@ -5,7 +5,8 @@
 // the same load; the load average is printed beside the figures.
 //   https_bench [megabytes=200] [rounds=3] [folder=current directory]
 
-#include "bench/update/Figures.h"
+#include "bench/support/Figures.h"
+#include "bench/update/SyncedFile.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/TestAuthority.h"
 #include "update/IdAntiFreeze.h"
@@ -28,11 +29,6 @@
 
 namespace {
 
-using figures::Clock;
-using figures::FdatasyncFile;
-using figures::Median;
-using figures::Seconds;
-
 QByteArray PackageResponse(qsizetype size) {
     QByteArray response =
         "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nContent-Length: " + QByteArray::number(size) +
@@ -49,31 +45,24 @@ QByteArray PackageResponse(qsizetype size) {
     return response;
 }
 
-QString LoadAverage() {
-    double load[3] = {0, 0, 0};
-    if (::getloadavg(load, 3) != 3)
-        return QStringLiteral("?");
-    return QStringLiteral("%1 %2 %3").arg(load[0], 0, 'f', 2).arg(load[1], 0, 'f', 2).arg(load[2], 0, 'f', 2);
-}
-
 // The whole time, and the part of it that the fdatasync and the rename took.
 std::optional<std::pair<double, double>> ClientRound(TIdHTTP& http, const QString& address,
                                                      const QString& folder, qsizetype size) {
     http.Disconnect(); // a new connection and handshake, as curl makes
-    const auto started = Clock::now();
+    const auto started = BenchClock::now();
     auto replacing = started;
     try {
         PackageFile file(folder, QStringLiteral("zorq.zip"));
         http.Get(address, file);
         if (file.Size() != size)
             return std::nullopt;
-        replacing = Clock::now();
+        replacing = BenchClock::now();
         file.Replace();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "client fetch failed: %s\n", e.what());
         return std::nullopt;
     }
-    const auto ended = Clock::now();
+    const auto ended = BenchClock::now();
     return std::pair{Seconds(ended - started), Seconds(ended - replacing)};
 }
 
@@ -88,10 +77,10 @@ std::optional<std::pair<double, double>> CurlRound(const QString& curl, const QS
     }
     bool ok = false;
     const double seconds = QString::fromLatin1(process.readAllStandardOutput()).trimmed().toDouble(&ok);
-    const auto syncing = Clock::now();
+    const auto syncing = BenchClock::now();
     if (!ok || !FdatasyncFile(output))
         return std::nullopt;
-    return std::pair{seconds, seconds + Seconds(Clock::now() - syncing)};
+    return std::pair{seconds, seconds + Seconds(BenchClock::now() - syncing)};
 }
 
 } // namespace
@@ -116,7 +105,7 @@ int main(int argc, char** argv) {
         server->UrlAt(QStringLiteral("localhost"), QStringLiteral("/download/showtime.zip"));
     const QString curl = QStandardPaths::findExecutable(QStringLiteral("curl"));
     std::printf("package: %lld MB over https, rounds: %d, folder: %s\nload average before: %s\n",
-                static_cast<long long>(megabytes), rounds, qPrintable(dataFolder), qPrintable(LoadAverage()));
+                static_cast<long long>(megabytes), rounds, qPrintable(dataFolder), LoadAverage().c_str());
 
     TIdAntiFreeze antiFreeze; // the real pump: QCoreApplication::processEvents
     TIdHTTP http;
@@ -152,6 +141,6 @@ int main(int argc, char** argv) {
                 "client without fdatasync / curl -o: %.2fx\n",
                 Median(client) / Median(curlSynced), Median(client) / Median(curlOwn),
                 Median(clientFetch) / Median(curlOwn));
-    std::printf("load average after: %s\n", qPrintable(LoadAverage()));
+    std::printf("load average after: %s\n", LoadAverage().c_str());
     return 0;
 }

@@ -36,17 +36,6 @@
 
 namespace {
 
-double BestOf(const std::function<void()>& run, int repeats) {
-    double best = std::numeric_limits<double>::max();
-    for (int i = 0; i < repeats; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        run();
-        best = std::min(best, static_cast<double>(timer.nsecsElapsed()) / 1e6);
-    }
-    return best;
-}
-
 // The largest resident set so far, in MB (the kernel counts kilobytes).
 double PeakMegabytes(int who) {
     rusage usage{};
@@ -68,21 +57,17 @@ void BenchScheduleModel(const QString& folder) {
         Fail("make_package.py failed");
     const QStringList paths = CollectCatalogue(folder).listingPaths;
     qsizetype programmes = 0;
-    const double load = BestOf(
-        [&] {
-            for (const QString& path : paths)
-                LoadListingLines(path);
-        },
-        20);
-    const double parse = BestOf(
-        [&] {
-            programmes = 0;
-            for (const QString& path : paths) {
-                for (const ScheduleDay& day : ParseSchedule(LoadListingLines(path)).days)
-                    programmes += day.programmes.size();
-            }
-        },
-        20);
+    const double load = BestOf(20, [&] {
+        for (const QString& path : paths)
+            LoadListingLines(path);
+    });
+    const double parse = BestOf(20, [&] {
+        programmes = 0;
+        for (const QString& path : paths) {
+            for (const ScheduleDay& day : ParseSchedule(LoadListingLines(path)).days)
+                programmes += day.programmes.size();
+        }
+    });
     std::printf("schedule model, demo package (%lld listings, %lld programmes):\n",
                 static_cast<long long>(paths.size()), static_cast<long long>(programmes));
     std::printf("  LoadListingLines alone        %8.2f ms\n", load);
@@ -170,24 +155,20 @@ void BenchFeedConversion(const QString& folder, int megabytes) {
     std::printf("XMLTV feed: %d channels × a week, %.1f MB of XML, %.1f MB gzip\n", kChannels,
                 static_cast<double>(xmlBytes) / 1e6, static_cast<double>(QFileInfo(feed).size()) / 1e6);
 
-    const double reference = BestOf(
-        [&] {
-            QProcess shell;
-            shell.start(
-                QStringLiteral("sh"),
-                {QStringLiteral("-c"), QStringLiteral("gzip -dc \"$0\" | xmllint --stream --noout -"), feed});
-            if (!shell.waitForFinished(-1) || shell.exitCode() != 0)
-                Fail("gzip -dc | xmllint --stream failed (packages gzip, libxml2-utils)");
-        },
-        3);
+    const double reference = BestOf(3, [&] {
+        QProcess shell;
+        shell.start(
+            QStringLiteral("sh"),
+            {QStringLiteral("-c"), QStringLiteral("gzip -dc \"$0\" | xmllint --stream --noout -"), feed});
+        if (!shell.waitForFinished(-1) || shell.exitCode() != 0)
+            Fail("gzip -dc | xmllint --stream failed (packages gzip, libxml2-utils)");
+    });
     const double before = PeakMegabytes(RUSAGE_SELF);
-    const double convert = BestOf(
-        [&] {
-            QTemporaryDir data;
-            if (ImportXmltvFile(feed, data.path()).size() != kChannels)
-                Fail("conversion lost channels");
-        },
-        3);
+    const double convert = BestOf(3, [&] {
+        QTemporaryDir data;
+        if (ImportXmltvFile(feed, data.path()).size() != kChannels)
+            Fail("conversion lost channels");
+    });
     const double after = PeakMegabytes(RUSAGE_SELF);
 
     std::printf("  convert into listing files    %8.0f ms  (%.2f× the yardstick)\n", convert,

@@ -138,6 +138,9 @@ TEST(ParseSchedule, LineForms) {
         {u"19:30\t天气 预报 ", std::nullopt, QTime(19, 30), u"天气 预报"},
         {u"19:30新闻1+1", std::nullopt, QTime(19, 30), u"新闻1+1"},
         {u"　19:30　焦点访谈", std::nullopt, QTime(19, 30), u"焦点访谈"},
+        // Blanks at the end that are not ASCII: the ideographic space, a no-break space.
+        {u"19:30 焦点访谈　", std::nullopt, QTime(19, 30), u"焦点访谈"},
+        {u"19:30 焦点访谈\u00A0", std::nullopt, QTime(19, 30), u"焦点访谈"},
         {u"24:00 午夜剧场", {}, {}, u""},
         {u"19:60 焦点访谈", {}, {}, u""},
         {u"19:30", {}, {}, u""},
@@ -146,6 +149,7 @@ TEST(ParseSchedule, LineForms) {
         {u"2026-02-30 星期一", {}, {}, u""},
         {u"星期八", {}, {}, u""},
         {u"本周节目如有变动，以实际播出为准", {}, {}, u""},
+        {u"\u2003本周节目如有变动\u2003", {}, {}, u""},
         {u"12月12日 元旦晚会", {}, {}, u""},
     };
     for (const auto& c : cases) {

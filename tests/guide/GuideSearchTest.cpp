@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace {
 
 QDateTime At(int y, int mo, int d, int h, int mi) {
@@ -39,6 +41,18 @@ TEST(PinyinKeys, TitlesAsIcuReadsThem) {
         EXPECT_EQ(keys.initials, QString::fromUtf8(c.initials));
         EXPECT_EQ(keys.full, QString::fromUtf8(c.full));
     }
+}
+
+TEST(PinyinRulesCompilation, TransliteratorsMadeDuringAndAfterItReadAsIcuDoes) {
+    // One made while the rules compile on the other thread waits for them inside ICU.
+    std::optional<PinyinRulesCompilation> compilation(std::in_place);
+    EXPECT_EQ(PinyinTransliterator().KeysOf(QStringLiteral("重庆卫视")).initials, QStringLiteral("cqws"));
+    compilation->Wait();
+    EXPECT_EQ(PinyinTransliterator().KeysOf(QStringLiteral("朝闻天下")).full,
+              QStringLiteral("chaowentianxia"));
+    // Ended at once: the thread is waited for, not left running.
+    compilation.emplace();
+    compilation.reset();
 }
 
 TEST(PinyinCache, ComputesEachDistinctTextOnce) {

@@ -385,8 +385,8 @@ TEST_F(OnAirPageTest, DoubleClickOpensTheChannelOnTheFirstPage) {
     EXPECT_EQ(window.PageControl1->currentIndex(), 0);
     EXPECT_EQ(window.ComboBox_Class->currentText(), QStringLiteral("地方频道"));
     ASSERT_GE(window.TVList->currentRow(), 0);
-    EXPECT_TRUE(window.TVList->currentItem()->isSelected());
-    EXPECT_TRUE(window.TVFilepathList->item(window.TVList->currentRow())->text().endsWith(u"hunan卫视.txt"));
+    EXPECT_EQ(window.TVList->selectedRow(), window.TVList->currentRow());
+    EXPECT_TRUE(window.TVFilepathList->itemText(window.TVList->currentRow()).endsWith(u"hunan卫视.txt"));
     EXPECT_EQ(MemoLines(window.TVListBox), (QStringList{"【卫视】", "2026-12-10 星期四", "18:00 湖南新闻",
                                                         "19:05 新闻联播", "20:00 快乐大本营"}));
     EXPECT_EQ(window.ListingMark->MarkedLine(), 3);
@@ -514,7 +514,7 @@ TEST_F(OnAirPageTest, TheListingMarkLeavesTheTextFollowsTheMinuteAndGoesWithTheL
     WriteDataFile(QStringLiteral("央视频道/01.txt"), EncodeGbk(longDay));
     TForm1& window = StartAt(At(2026, 12, 10, 20, 10));
     ASSERT_EQ(window.TVList->count(), 1);
-    const QRect place = window.TVList->visualItemRect(window.TVList->item(0));
+    const QRect place = window.TVList->visualItemRect(0);
     QTest::mouseClick(window.TVList->viewport(), Qt::LeftButton, {}, place.center());
 
     const QStringList expected = QStringList{"【ZORQ-1 中央】"} + longDay.trimmed().split(u'\n');
@@ -566,7 +566,7 @@ TEST_F(OnAirPageTest, TheListingMarkDoesNotDriftAfterAnEditAboveIt) {
     QPlainTextEdit* const memo = window.TVListBox;
     const auto showAndPlaceCursor = [&](int line) {
         now_ = At(2026, 12, 10, 19, 10);
-        const QRect place = window.TVList->visualItemRect(window.TVList->item(0));
+        const QRect place = window.TVList->visualItemRect(0);
         QTest::mouseClick(window.TVList->viewport(), Qt::LeftButton, {}, place.center());
         ASSERT_EQ(window.ListingMark->MarkedLine(), 5); // 19:00 新闻联播
         memo->setFocus();
@@ -620,7 +620,7 @@ TEST_F(OnAirPageTest, TheListingMarkFollowsTheDaysOfAWeekShownThroughout) {
         week += QStringLiteral("2026-12-%1\n06:00 朝闻天下\n19:00 新闻联播\n").arg(day);
     WriteDataFile(QStringLiteral("央视频道/01.txt"), EncodeGbk(week));
     TForm1& window = StartAt(At(2026, 12, 10, 20, 0));
-    const QRect place = window.TVList->visualItemRect(window.TVList->item(0));
+    const QRect place = window.TVList->visualItemRect(0);
     QTest::mouseClick(window.TVList->viewport(), Qt::LeftButton, {}, place.center());
     EXPECT_EQ(window.ListingMark->MarkedLine(), 3);
     // Days on, with a status line below the listing that reads like a programme.

@@ -124,7 +124,7 @@ TEST_F(InstalledStartTest, KeepsItsDataInTheUsersFoldersAndWritesNothingElsewher
         TForm1& window = Start();
         EXPECT_EQ(AppPath, ProgramFolder());
         EXPECT_EQ(window.TVList->count(), 1) << "the scan reads the user's data folder";
-        EXPECT_EQ(window.TVFilepathList->item(0)->text(), DataFolder() + QStringLiteral("央视频道/01.txt"));
+        EXPECT_EQ(window.TVFilepathList->itemText(0), DataFolder() + QStringLiteral("央视频道/01.txt"));
         EXPECT_EQ(Entries(WorkingFolder()), QStringList()) << "nothing in the working directory";
         EXPECT_EQ(Entries(ProgramFolder()), QStringList{QStringLiteral("pelnavi")})
             << "nothing beside the program";

@@ -70,13 +70,6 @@ bool LibraryIsLoaded(const QString& library = QStringLiteral("/7z.dll")) {
     return ReadAll(QStringLiteral("/proc/self/maps")).contains(QFile::encodeName(library));
 }
 
-QStringList ListTexts(const QListWidget* list) {
-    QStringList texts;
-    for (int i = 0; i < list->count(); ++i)
-        texts << list->item(i)->text();
-    return texts;
-}
-
 using Script = LoopbackServer::Script;
 
 // Short periods for the chain's two timers: each test waits for whole chains, not for the clock.
@@ -134,7 +127,7 @@ TEST_F(UpdateTest, ASuccessfulUpdateRebuildsTheListFromTheNewPackage) {
     EXPECT_EQ(log().lines, (QStringList{kWaiting, kDownloading, kDownloaded, kExtracting, kDone}));
     EXPECT_EQ(MemoLines(window.TVListBox), QStringList{kDone}) << "the rescan wiped the earlier lines";
     EXPECT_EQ(window.SBPanel0->text(), kDone);
-    EXPECT_EQ(ListTexts(window.TVList), (QStringList{"ZORQ-1 中央", "ZORQ-5 体育"}))
+    EXPECT_EQ(window.TVList->itemTexts(), (QStringList{"ZORQ-1 中央", "ZORQ-5 体育"}))
         << "the class folder's GBK name arrived as Chinese";
     EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("zorq.zip")), package)
         << "the package stays in the data folder";
@@ -583,7 +576,7 @@ TEST_F(UpdateTest, AnInstalledProgramUpdatesTheUsersDataFolder) {
         ASSERT_TRUE(WaitUntil([&] { return log().lines.contains(kDone); }, 30000))
             << log().lines.join(u'|').toStdString();
         EXPECT_EQ(log().lines, (QStringList{kWaiting, kDownloading, kDownloaded, kExtracting, kDone}));
-        EXPECT_EQ(ListTexts(window.TVList), (QStringList{"ZORQ-1 中央", "ZORQ-5 体育"}));
+        EXPECT_EQ(window.TVList->itemTexts(), (QStringList{"ZORQ-1 中央", "ZORQ-5 体育"}));
         EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("zorq.zip")), package);
         EXPECT_TRUE(loadedWhenDone);
         EXPECT_FALSE(QFileInfo::exists(ProgramFolder() + QStringLiteral("ZORQListTemp")));
@@ -619,7 +612,7 @@ TEST_F(ExtractionStepTest, APackageInTheDataFolderIsUnpackedAndTheListRebuilt) {
     window.Button_URAR->click();
     EXPECT_EQ(log.lines, (QStringList{kExtracting, kDone}));
     EXPECT_EQ(MemoLines(window.TVListBox), QStringList{kDone});
-    EXPECT_EQ(ListTexts(window.TVList), (QStringList{"ZORQ-1 中央", "ZORQ-5 体育"}));
+    EXPECT_EQ(window.TVList->itemTexts(), (QStringList{"ZORQ-1 中央", "ZORQ-5 体育"}));
     EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("地方频道/hunan卫视.txt")),
               EncodeGbk(QStringLiteral("20:00 快乐大本营\r\n")));
     EXPECT_FALSE(LibraryIsLoaded()) << "the library is loaded only while the step runs";
@@ -638,7 +631,7 @@ TEST_F(ExtractionStepTest, AnItemThatDoesNotUnpackEndsWithTheIncompleteLine) {
     StatusLog log(window);
     window.Button_URAR->click();
     EXPECT_EQ(log.lines, (QStringList{kExtracting, kIncomplete}));
-    EXPECT_EQ(ListTexts(window.TVList), (QStringList{"ZORQ-1 中央", "ZORQ-5 体育"}));
+    EXPECT_EQ(window.TVList->itemTexts(), (QStringList{"ZORQ-1 中央", "ZORQ-5 体育"}));
     EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("央视频道/01.txt")),
               EncodeGbk(QStringLiteral("06:00 朝闻天下\r\n")));
     EXPECT_EQ(ReadAll(DataFolder() + QStringLiteral("央视频道/05.txt")), QByteArray("07:00 earlier\r\n"));

@@ -68,13 +68,12 @@ TEST_F(XmltvUpdateTest, TheDemoServersFeedBringsChannelsAndListings) {
     ASSERT_TRUE(WaitUntil([&] { return window.SBPanel0->text() == kDone; }, 60000))
         << MemoLines(window.TVListBox).join(u'|').toStdString();
     ASSERT_GE(window.TVList->count(), 19) << "the national channels are listed";
-    const QList<QListWidgetItem*> first =
-        window.TVList->findItems(QStringLiteral("ZORQ-1 中央"), Qt::MatchExactly);
-    ASSERT_EQ(first.size(), 1);
+    ASSERT_EQ(window.TVList->itemTexts().count(QStringLiteral("ZORQ-1 中央")), 1);
+    const int first = static_cast<int>(window.TVList->itemTexts().indexOf(QStringLiteral("ZORQ-1 中央")));
     EXPECT_TRUE(QFile::exists(DataFolder() + QStringLiteral("地方频道/安徽卫视.txt")));
     EXPECT_TRUE(QFile::exists(DataFolder() + QStringLiteral("channel-classes.map")));
 
-    window.TVList->setCurrentItem(first[0]);
+    window.TVList->setCurrentRow(first);
     window.TVListClick();
     const QStringList shown = MemoLines(window.TVListBox);
     ASSERT_GE(shown.size(), 5);
