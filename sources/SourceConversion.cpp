@@ -1,6 +1,7 @@
 #include "sources/SourceConversion.h"
 
 #include "platform/Exception.h"
+#include "xmltv/ListingText.h"
 
 #include <QFile>
 #include <QHash>
