@@ -40,8 +40,41 @@ bool ReadDigits(QStringView text, qsizetype at, int count, int& value) {
     return true;
 }
 
-// "YYYYMMDDhhmmss +0800" and its shorter forms (down to the date alone); the offset is not
-// looked at, since the listing keeps the time of the programme's own offset.
+// The offset after a start: "+0800", "-0500", "+09:30", "+05"; "Z", "UTC" and "GMT" are +0000.
+// Empty when there is none or it is not understood (a zone's name such as "BST").
+std::optional<int> ParseOffsetSeconds(QStringView text) {
+    text = text.trimmed();
+    if (text == u"Z" || text.compare(u"UTC", Qt::CaseInsensitive) == 0 ||
+        text.compare(u"GMT", Qt::CaseInsensitive) == 0)
+        return 0;
+    if (text.size() < 3 || (text[0] != u'+' && text[0] != u'-'))
+        return std::nullopt;
+    const int sign = text[0] == u'+' ? 1 : -1;
+    QStringView rest = text.sliced(1);
+    int hours = 0, minutes = 0;
+    if (!ReadDigits(rest, 0, 2, hours))
+        return std::nullopt;
+    rest = rest.sliced(2);
+    if (rest.startsWith(u':'))
+        rest = rest.sliced(1);
+    if (!rest.isEmpty() && (rest.size() != 2 || !ReadDigits(rest, 0, 2, minutes)))
+        return std::nullopt;
+    if (hours > 23 || minutes > 59)
+        return std::nullopt;
+    return sign * (hours * 3600 + minutes * 60);
+}
+
+// Moves a start given at `offsetSeconds` from UTC to Beijing time.
+void ToListingClock(QDate& date, QTime& time, int offsetSeconds) {
+    constexpr qint64 kDayMsecs = qint64(24) * 3600 * 1000;
+    const qint64 msecs = time.msecsSinceStartOfDay() + qint64(kListingOffsetSeconds - offsetSeconds) * 1000;
+    const qint64 days = msecs >= 0 ? msecs / kDayMsecs : -((-msecs + kDayMsecs - 1) / kDayMsecs);
+    date = date.addDays(days);
+    time = QTime::fromMSecsSinceStartOfDay(static_cast<int>(msecs - days * kDayMsecs));
+}
+
+// "YYYYMMDDhhmmss +0800" and its shorter forms (down to the date alone), in Beijing time. The
+// listings are Beijing time: a programme at "+0000" 12:00 starts at 20:00 there.
 bool ParseFeedTime(QStringView text, QDate& date, QTime& time) {
     qsizetype digits = 0;
     while (digits < text.size() && text[digits] >= u'0' && text[digits] <= u'9')
@@ -60,7 +93,11 @@ bool ParseFeedTime(QStringView text, QDate& date, QTime& time) {
         ReadDigits(text, 12, 2, second);
     date = QDate(year, month, day);
     time = QTime(hour, minute, second);
-    return date.isValid() && time.isValid();
+    if (!date.isValid() || !time.isValid())
+        return false;
+    if (const std::optional<int> offset = ParseOffsetSeconds(text.sliced(digits)))
+        ToListingClock(date, time, *offset);
+    return date.isValid();
 }
 
 // Control characters (line breaks and tabs included) would break the line shape of a listing.

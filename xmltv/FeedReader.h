@@ -14,8 +14,12 @@ class QIODevice;
 // A feed larger than this once inflated is refused.
 inline constexpr qint64 kMaxFeedBytes = qint64(1) << 30;
 
+// The listings' clock: Beijing time, UTC+8 all year, whatever the machine's zone.
+inline constexpr int kListingOffsetSeconds = 8 * 3600;
+
 struct FeedProgramme {
-    // The start as the feed writes it, in the programme's own offset (the channel's broadcast time).
+    // The start in Beijing time: the feed's time moved from the programme's own offset to UTC+8. A
+    // start without an offset is taken as Beijing time already.
     QDate date;
     QTime time;
     QString title; // with the sub-title joined by "："

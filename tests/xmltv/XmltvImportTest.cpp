@@ -27,7 +27,8 @@ QList<ImportedListing> Import(const QByteArray& feed, const QString& dataFolder,
 }
 
 // Two channels; programmes out of order, a second language, a sub-title, seconds, a title with a
-// line break and a "/", a programme of a channel never declared, one without a start.
+// line break and a "/" at UTC (07:00 the next day in Beijing), a programme of a channel never
+// declared, one without a start.
 const char16_t kFeed[] =
     u"<tv generator-info-name=\"test\">\n"
     u"  <channel id=\"cctv1.cn\"><display-name lang=\"en\">CCTV-1</display-name>"
@@ -50,10 +51,10 @@ const char16_t kCctv1Text[] = u"ZORQ-1 中央 一周节目预告\r\n"
                               u"2026-12-10 星期四\r\n"
                               u"19:00 新闻联播\r\n"
                               u"19:30:15 电视剧：山海情长(12)\r\n"
-                              u"23:00 晚间 新闻 A/B\r\n"
                               u"\r\n"
                               u"2026-12-11 星期五\r\n"
-                              u"06:00 朝闻天下\r\n";
+                              u"06:00 朝闻天下\r\n"
+                              u"07:00 晚间 新闻 A/B\r\n";
 
 QByteArray Cctv1Listing() {
     return "\xEF\xBB\xBF" + U(kCctv1Text).toUtf8();
