@@ -1,4 +1,5 @@
-// Small feeds, each showing a way a real feed came out wrong: times of another zone.
+// Small feeds, each showing a way a real feed came out wrong: times of another zone, programmes
+// repeated.
 #include "xmltv/XmltvImport.h"
 
 #include "catalogue/ListingFile.h"
@@ -33,6 +34,22 @@ QString Programme(const QString& id, const char* start, const QString& title, co
 // The listing's lines after its title line and the empty line below it.
 QStringList ProgrammeLines(const QString& path) {
     return DecodeListing(ReadFile(path)).mid(2);
+}
+
+TEST(FeedChannels, ARepeatedProgrammeIsWrittenOnce) {
+    QString feed = u"<tv>"_qs + Channel(u"a"_qs, U(u"测试台"));
+    for (int i = 0; i < 6; ++i)
+        feed += Programme(u"a"_qs, "20261210080000 +0800", U(u"早间新闻"), "20261210090000 +0800");
+    feed += Programme(u"a"_qs, "20261210090000 +0800", U(u"电视剧"),
+                      "20261210083000 +0800") +                          // stop before start
+            Programme(u"a"_qs, "20261210090000 +0800", U(u"天气预报")) + // another title at one start
+            Programme(u"a"_qs, "20261210090000 +0800", U(u"电视剧")) +
+            Programme(u"a"_qs, "20261210100000 +0800", U(u"早间新闻")) + u"</tv>"_qs; // a repeat later on
+    QTemporaryDir data;
+    Import(feed, data.path());
+    EXPECT_EQ(ProgrammeLines(data.filePath(U(u"数字频道/测试台.txt"))),
+              (QStringList{U(u"2026-12-10 星期四"), U(u"08:00 早间新闻"), U(u"09:00 电视剧"),
+                           U(u"09:00 天气预报"), U(u"10:00 早间新闻")}));
 }
 
 TEST(FeedChannels, StartsAreBeijingTimeWhateverTheFeedsOffset) {
