@@ -153,7 +153,7 @@ void TForm1::DownloadSources() {
                 entry.kind = SourceRunEntry::Kind::Feed;
                 try {
                     entry.reading =
-                        ReadFeedSource(entry.file, entry.source.offsetMinutes, LoadChannelMap(DataFolder()));
+                        ReadFeedSource(entry.file, entry.source.offsetMinutes, LoadFeedPlacing(DataFolder()));
                     entry.result = FeedSuccessText(*entry.reading);
                 } catch (...) {
                     qCWarning(lcUpdate).noquote()
@@ -199,7 +199,7 @@ void TForm1::FetchSource(SourceRunEntry& entry) {
     try {
         if (IsXmltvFile(file.TemporaryPath())) {
             entry.reading = ReadFeedSource(file.TemporaryPath(), entry.source.offsetMinutes,
-                                           LoadChannelMap(DataFolder()));
+                                           LoadFeedPlacing(DataFolder()));
             entry.kind = SourceRunEntry::Kind::Feed;
         } else if (const PackageCheck check = CheckPackage(file.TemporaryPath());
                    check == PackageCheck::Usable) {
@@ -289,7 +289,7 @@ void TForm1::ConvertFeedSources(SourceRun& run) {
             // A source that failed now still gives what it gave before, so merged days keep it.
             try {
                 readings.append(
-                    ReadFeedSource(entry.file, entry.source.offsetMinutes, LoadChannelMap(DataFolder())));
+                    ReadFeedSource(entry.file, entry.source.offsetMinutes, LoadFeedPlacing(DataFolder())));
             } catch (...) {
                 qCWarning(lcUpdate).noquote()
                     << entry.file << "cannot be read again:" << CurrentExceptionMessage();

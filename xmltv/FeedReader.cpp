@@ -1,6 +1,7 @@
 #include "xmltv/FeedReader.h"
 
 #include "platform/Exception.h"
+#include "xmltv/ChannelIdentity.h"
 #include "xmltv/FeedBytes.h"
 #include "xmltv/FeedDecoder.h"
 #include "xmltv/FeedEncoding.h"
@@ -121,8 +122,9 @@ struct FieldText {
 
 class FeedReader final {
 public:
-    FeedReader(FeedProgrammeSink& sink, const FeedLimits& limits, ImportPump* pump)
-        : sink_(sink), limits_(limits), pump_(pump) {}
+    FeedReader(FeedProgrammeSink& sink, const FeedLimits& limits, ImportPump* pump,
+               const ChannelAliases& aliases)
+        : sink_(sink), limits_(limits), pump_(pump), aliases_(aliases) {}
     QList<FeedChannel> Read(QIODevice& device);
 
 private:
@@ -132,6 +134,7 @@ private:
     void StartElement();
     void EndElement();
     void KeepPreferred(std::optional<FieldText>& kept);
+    void IdentifyNewChannel();
 
     enum class Field { None, DisplayName, Title, SubTitle };
 
@@ -141,11 +144,14 @@ private:
     FeedProgrammeSink& sink_;
     const FeedLimits limits_;
     ImportPump* pump_;
+    const ChannelAliases& aliases_;
     QList<FeedChannel> channels_;
-    QHash<QString, qsizetype> channelIndex_;
+    QHash<QString, qsizetype> channelIndex_; // by every id
+    QHash<QString, qsizetype> keyIndex_;     // by identity
     qsizetype channelText_ = 0;
     int depth_ = 0;
     qsizetype channel_ = -1; // the <channel> being read
+    bool channelIsNew_ = false;
     // The <programme> being read.
     qsizetype programmeChannel_ = -1;
     FeedProgramme programme_;
@@ -238,13 +244,14 @@ void FeedReader::StartElement() {
         if (id.isEmpty())
             return;
         channel_ = channelIndex_.value(id, -1);
+        channelIsNew_ = channel_ < 0;
         if (channel_ < 0) {
             if (channels_.size() >= limits_.channels)
                 throw Exception(QStringLiteral("The feed has more than %1 channels").arg(limits_.channels));
             CountChannelText(kChannelOverheadChars + id.size());
             channel_ = channels_.size();
             channelIndex_.insert(id, channel_);
-            channels_.append({id, {}, {}});
+            channels_.append({{id}, {}, {}, {}, {}});
         }
     } else if (depth_ == 2 && name == u"programme") {
         const QXmlStreamAttributes attributes = xml_.attributes();
@@ -274,12 +281,34 @@ void FeedReader::KeepPreferred(std::optional<FieldText>& kept) {
         kept = std::move(fieldText_);
 }
 
+// Once a new channel's names are known: a channel of the identity of one declared before is that
+// one declared twice, and gives it its id and names.
+void FeedReader::IdentifyNewChannel() {
+    FeedChannel& channel = channels_[channel_];
+    ChannelIdentity identity = aliases_.Identify(channel.ids, channel.displayNames);
+    const qsizetype first = keyIndex_.value(identity.key, -1);
+    if (first < 0) {
+        keyIndex_.insert(identity.key, channel_);
+        channel.name = std::move(identity.name);
+        channel.key = std::move(identity.key);
+        return;
+    }
+    FeedChannel& earlier = channels_[first];
+    earlier.ids.append(channel.ids.first());
+    for (const QString& name : std::as_const(channel.displayNames)) {
+        if (earlier.displayNames.size() < kMaxDisplayNames && !earlier.displayNames.contains(name))
+            earlier.displayNames.append(name);
+    }
+    channelIndex_.insert(channel.ids.first(), first);
+    channels_.removeLast(); // the new channel is the last
+}
+
 void FeedReader::EndElement() {
     if (depth_ == 3 && field_ != Field::None) {
         if (field_ == Field::DisplayName) {
             QStringList& names = channels_[channel_].displayNames;
             const QString text = CleanText(std::move(fieldText_.text));
-            if (!text.isEmpty() && names.size() < kMaxDisplayNames) {
+            if (!text.isEmpty() && names.size() < kMaxDisplayNames && !names.contains(text)) {
                 CountChannelText(text.size());
                 names.append(text);
             }
@@ -288,6 +317,8 @@ void FeedReader::EndElement() {
         }
         field_ = Field::None;
     } else if (depth_ == 2) {
+        if (channel_ >= 0 && channelIsNew_)
+            IdentifyNewChannel();
         if (programmeChannel_ >= 0 && title_) {
             programme_.title = subTitle_ ? title_->text + u'：' + subTitle_->text : title_->text;
             sink_.Programme(programmeChannel_, programme_);
@@ -301,11 +332,12 @@ void FeedReader::EndElement() {
 } // namespace
 
 QList<FeedChannel> ReadFeed(QIODevice& device, FeedProgrammeSink& sink, const FeedLimits& limits,
-                            ImportPump* pump) {
-    return FeedReader(sink, limits, pump).Read(device);
+                            ImportPump* pump, const ChannelAliases* aliases) {
+    static const ChannelAliases kNoAliases;
+    return FeedReader(sink, limits, pump, aliases != nullptr ? *aliases : kNoAliases).Read(device);
 }
 
-Feed ReadXmltvFeed(QIODevice& device, qint64 maxFeedBytes) {
+Feed ReadXmltvFeed(QIODevice& device, qint64 maxFeedBytes, const ChannelAliases* aliases) {
     struct Collect final : FeedProgrammeSink {
         QList<QList<FeedProgramme>> byChannel;
         void Programme(qsizetype channel, const FeedProgramme& programme) override {
@@ -314,7 +346,7 @@ Feed ReadXmltvFeed(QIODevice& device, qint64 maxFeedBytes) {
             byChannel[channel].append(programme);
         }
     } collect;
-    Feed feed{ReadFeed(device, collect, FeedLimits{maxFeedBytes})};
+    Feed feed{ReadFeed(device, collect, FeedLimits{maxFeedBytes}, nullptr, aliases)};
     for (qsizetype i = 0; i < collect.byChannel.size(); ++i)
         feed.channels[i].programmes = std::move(collect.byChannel[i]);
     return feed;

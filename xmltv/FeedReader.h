@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QTime>
 
+class ChannelAliases;
 class ImportPump;
 class QIODevice;
 
@@ -26,8 +27,12 @@ struct FeedProgramme {
 };
 
 struct FeedChannel {
-    QString id;
-    QStringList displayNames;        // in feed order
+    // The channel's id, then the ids of channels of the same identity declared after it, whose
+    // programmes it took.
+    QStringList ids;
+    QStringList displayNames;        // in feed order, each once
+    QString name;                    // the name it is shown by (ChannelAliases::Identify)
+    QString key;                     // its identity (ChannelAliases::Identify)
     QList<FeedProgramme> programmes; // in feed order
 };
 
@@ -56,11 +61,14 @@ struct FeedLimits {
 // keeping it, and passing a pump point after each piece of the document. Returns the channels,
 // their programmes left empty.
 QList<FeedChannel> ReadFeed(QIODevice& device, FeedProgrammeSink& sink, const FeedLimits& limits = {},
-                            ImportPump* pump = nullptr);
+                            ImportPump* pump = nullptr, const ChannelAliases* aliases = nullptr);
 
 // Reads a whole feed (plain or gzip, any encoding Qt reads, GBK and GB2312 through code page 936,
 // GB18030 through its own decoder). Throws Exception when the data is not an XMLTV document, breaks
 // off, is malformed, expands entities beyond a small limit, or exceeds `maxFeedBytes` inflated.
 // Programmes of channels that were never declared, without a usable start or without a title are
-// left out.
-Feed ReadXmltvFeed(QIODevice& device, qint64 maxFeedBytes = kMaxFeedBytes);
+// left out. A channel declared again (by its id) or a channel of the identity of one declared
+// before (by the key of `aliases`, or of no aliases) adds its ids and names to the first, and its
+// programmes go with the first's.
+Feed ReadXmltvFeed(QIODevice& device, qint64 maxFeedBytes = kMaxFeedBytes,
+                   const ChannelAliases* aliases = nullptr);

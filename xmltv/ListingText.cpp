@@ -66,16 +66,6 @@ void ListingWriter::Add(QDate date, QTime time, QByteArrayView titleUtf8) {
     out_.write(line_);
 }
 
-QString ChannelTitleName(const FeedChannel& channel) {
-    for (const QString& name : channel.displayNames) {
-        for (const QChar c : name) {
-            if (c.script() == QChar::Script_Han)
-                return name;
-        }
-    }
-    return channel.displayNames.isEmpty() ? channel.id : channel.displayNames.first();
-}
-
 QByteArray ListingFileBytes(const QString& displayName, const QList<FeedProgramme>& programmes) {
     QList<const FeedProgramme*> ordered;
     ordered.reserve(programmes.size());

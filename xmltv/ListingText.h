@@ -38,7 +38,3 @@ private:
 
 // A whole listing, its programmes put in time order first (those of the same start in their order).
 QByteArray ListingFileBytes(const QString& displayName, const QList<FeedProgramme>& programmes);
-
-// The name the title line uses: the first display name with a Chinese character, else the first,
-// else the id.
-QString ChannelTitleName(const FeedChannel& channel);

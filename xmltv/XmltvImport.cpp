@@ -1,6 +1,7 @@
 #include "xmltv/XmltvImport.h"
 
 #include "platform/Exception.h"
+#include "xmltv/ChannelIdentity.h"
 #include "xmltv/ChannelMap.h"
 #include "xmltv/ImportPump.h"
 #include "xmltv/ListingText.h"
@@ -58,7 +59,8 @@ QList<ImportedListing> ImportXmltvFeed(QIODevice& device, const QString& dataFol
     MovedProgrammes moved(programmes, options.offsetMinutes);
     FeedProgrammeSink& sink =
         options.offsetMinutes == 0 ? static_cast<FeedProgrammeSink&>(programmes) : moved;
-    const QList<FeedChannel> channels = ReadFeed(device, sink, options.limits, &pump);
+    const ChannelAliases aliases = LoadChannelAliases(dataFolder);
+    const QList<FeedChannel> channels = ReadFeed(device, sink, options.limits, &pump, &aliases);
     if (!QDir().mkpath(dataFolder))
         throw Exception(QStringLiteral("Cannot make the data folder \"%1\"").arg(dataFolder));
     const ChannelMap map = LoadChannelMap(dataFolder);
@@ -67,8 +69,8 @@ QList<ImportedListing> ImportXmltvFeed(QIODevice& device, const QString& dataFol
     ListingPlacement placement(dataFolder);
     for (qsizetype i = 0; i < channels.size(); ++i) {
         const FeedChannel& channel = channels[i];
-        listings.append(placement.Stage(map.Place(channel.id, channel.displayNames), [&](QIODevice& file) {
-            ListingWriter listing(file, ChannelTitleName(channel));
+        listings.append(placement.Stage(map.Place(channel), [&](QIODevice& file) {
+            ListingWriter listing(file, channel.name);
             programmes.TakeChannel(i, [&](const ProgrammeSort::Sorted& programme) {
                 listing.Add(programme.date, programme.time, programme.titleUtf8);
                 pump.Reached();

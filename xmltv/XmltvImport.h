@@ -42,7 +42,8 @@ struct PlacedListing {
 QList<ImportedListing> WritePlacedListings(const QString& dataFolder, const QList<PlacedListing>& listings);
 
 // Reads the feed, places every channel with the data folder's channel map (written first when
-// missing) and writes its listing file into its class folder. The programmes stream through a
+// missing), the channels of one identity made one with the data folder's aliases (ChannelIdentity),
+// and writes its listing file into its class folder. The programmes stream through a
 // bounded sort, so memory stays bounded whatever the size of the feed. All files are written under
 // temporary names first and put in place only after the whole feed was read and written, all or
 // none (ListingPlacement::Commit), so a failure leaves every listing file as it was. Two channels

@@ -1,5 +1,5 @@
-// Small feeds, each showing a way a real feed came out wrong: times of another zone, programmes
-// repeated.
+// Small feeds, each showing a way a real feed came out wrong: a channel declared twice, times of
+// another zone, programmes repeated.
 #include "xmltv/XmltvImport.h"
 
 #include "catalogue/ListingFile.h"
@@ -50,6 +50,38 @@ TEST(FeedChannels, ARepeatedProgrammeIsWrittenOnce) {
     EXPECT_EQ(ProgrammeLines(data.filePath(U(u"数字频道/测试台.txt"))),
               (QStringList{U(u"2026-12-10 星期四"), U(u"08:00 早间新闻"), U(u"09:00 电视剧"),
                            U(u"09:00 天气预报"), U(u"10:00 早间新闻")}));
+}
+
+TEST(FeedChannels, AChannelDeclaredTwiceIsOneListing) {
+    const QString feed = u"<tv>"_qs +
+                         // The same id twice.
+                         Channel(u"hunan"_qs, U(u"湖南卫视")) + Channel(u"hunan"_qs, u"Hunan TV"_qs) +
+                         // Two ids of one key.
+                         Channel(u"cctv1.cn"_qs, U(u"CCTV-1 综合")) + Channel(u"CCTV1"_qs, u"cctv1 HD"_qs) +
+                         // Traditional and Simplified.
+                         Channel(u"phoenix.hk"_qs, U(u"鳳凰衛視中文台")) +
+                         Channel(u"fhzw"_qs, U(u"凤凰卫视中文台")) +
+                         // Not the same channel: 4K, and a regional variant.
+                         Channel(u"4k"_qs, u"CCTV-4K"_qs) + Channel(u"4"_qs, u"CCTV-4"_qs) +
+                         Channel(u"4eu"_qs, U(u"CCTV-4 欧洲")) +
+                         Programme(u"hunan"_qs, "20261210080000 +0800", U(u"快乐大本营")) +
+                         Programme(u"cctv1.cn"_qs, "20261210190000 +0800", U(u"新闻联播")) +
+                         Programme(u"CCTV1"_qs, "20261210070000 +0800", U(u"朝闻天下")) +
+                         Programme(u"phoenix.hk"_qs, "20261210090000 +0800", U(u"鳳凰早班車")) +
+                         Programme(u"fhzw"_qs, "20261210100000 +0800", U(u"凤凰大视野")) +
+                         Programme(u"4k"_qs, "20261210100000 +0800", U(u"超高清")) + u"</tv>"_qs;
+    QTemporaryDir data;
+    const QList<ImportedListing> listings = Import(feed, data.path());
+    QStringList places;
+    for (const ImportedListing& listing : listings)
+        places << listing.classFolder + u'/' + listing.fileName;
+    EXPECT_EQ(places, (QStringList{U(u"地方频道/湖南卫视.txt"), U(u"数字频道/CCTV-1 综合.txt"),
+                                   U(u"境外频道/鳳凰衛視中文台.txt"), U(u"数字频道/CCTV-4K.txt"),
+                                   U(u"数字频道/CCTV-4.txt"), U(u"数字频道/CCTV-4 欧洲.txt")}));
+    EXPECT_EQ(ProgrammeLines(data.filePath(U(u"数字频道/CCTV-1 综合.txt"))),
+              (QStringList{U(u"2026-12-10 星期四"), U(u"07:00 朝闻天下"), U(u"19:00 新闻联播")}));
+    EXPECT_EQ(ProgrammeLines(data.filePath(U(u"境外频道/鳳凰衛視中文台.txt"))),
+              (QStringList{U(u"2026-12-10 星期四"), U(u"09:00 鳳凰早班車"), U(u"10:00 凤凰大视野")}));
 }
 
 TEST(FeedChannels, StartsAreBeijingTimeWhateverTheFeedsOffset) {

@@ -72,8 +72,8 @@ TEST(ImportXmltvFeed, WritesListingsInThePackagesShape) {
     EXPECT_EQ(ReadFile(data + U(u"/央视频道/01.txt")), Cctv1Listing());
     EXPECT_EQ(DecodeListing(ReadFile(data + U(u"/地方频道/安徽卫视.txt"))),
               (QStringList{U(u"安徽卫视 一周节目预告"), {}}));
-    EXPECT_EQ(FilesBelow(data),
-              (QStringList{U(u"channel-classes.map"), U(u"地方频道/安徽卫视.txt"), U(u"央视频道/01.txt")}));
+    EXPECT_EQ(FilesBelow(data), (QStringList{U(u"channel-aliases.map"), U(u"channel-classes.map"),
+                                             U(u"地方频道/安徽卫视.txt"), U(u"央视频道/01.txt")}));
 }
 
 TEST(ImportXmltvFeed, EncodingsAndCompression) {
@@ -272,7 +272,7 @@ TEST(ImportXmltvFeed, ListingsAreTheSameWhetherTheProgrammesFitInMemoryOrNot) {
     QMap<QString, QByteArray> expected; // by file name: each listing from the feed held whole
     for (const FeedChannel& channel : ReadXmltvFeed(whole).channels)
         expected.insert(channel.displayNames.first() + u".txt"_qs,
-                        ListingFileBytes(ChannelTitleName(channel), channel.programmes));
+                        ListingFileBytes(channel.name, channel.programmes));
     ASSERT_EQ(expected.size(), 3);
 
     // 64 bytes hold a programme or two: the programmes go to the disk in hundreds of batches.
@@ -365,22 +365,25 @@ TEST(ImportXmltvFeed, NamesStayInsideTheDataFolder) {
     QTemporaryDir root;
     const QString data = root.filePath("ZORQListTemp");
     ASSERT_TRUE(QDir().mkpath(data));
+    // Two channels that the map sends to one file.
     WriteFile(data + u"/channel-classes.map"_qs,
-              U(u"escape\t../outside\nslash\t数字频道\ta/b.txt\n/.*/\t数字频道\n").toUtf8());
+              U(u"escape\t../outside\nslash\t数字频道\ta/b.txt\nsame\t数字频道\t同名.txt\n/.*/\t数字频道\n")
+                  .toUtf8());
     const QByteArray feed =
         U(u"<tv>"
           u"<channel id=\"escape\"><display-name>../../逃逸</display-name></channel>"
           u"<channel id=\"slash\"><display-name>.hidden/频道</display-name></channel>"
-          u"<channel id=\"same1\"><display-name>同名</display-name></channel>"
-          u"<channel id=\"same2\"><display-name>同名</display-name></channel>"
+          u"<channel id=\"same1\"><display-name>甲台</display-name></channel>"
+          u"<channel id=\"same2\"><display-name>乙台</display-name></channel>"
           u"<programme start=\"20261210080000\" channel=\"same2\"><title>第二个</title></programme>"
           u"</tv>")
             .toUtf8();
     Import(feed, data);
-    EXPECT_EQ(FilesBelow(root.path()),
-              (QStringList{U(u"ZORQListTemp/channel-classes.map"), U(u"ZORQListTemp/数字频道/_._.._逃逸.txt"),
-                           U(u"ZORQListTemp/数字频道/_hidden_频道.txt"),
-                           U(u"ZORQListTemp/数字频道/同名(2).txt"), U(u"ZORQListTemp/数字频道/同名.txt")}));
+    EXPECT_EQ(
+        FilesBelow(root.path()),
+        (QStringList{U(u"ZORQListTemp/channel-aliases.map"), U(u"ZORQListTemp/channel-classes.map"),
+                     U(u"ZORQListTemp/数字频道/_._.._逃逸.txt"), U(u"ZORQListTemp/数字频道/_hidden_频道.txt"),
+                     U(u"ZORQListTemp/数字频道/同名(2).txt"), U(u"ZORQListTemp/数字频道/同名.txt")}));
     EXPECT_TRUE(DecodeListing(ReadFile(data + U(u"/数字频道/同名(2).txt"))).contains(U(u"08:00 第二个")));
 }
 
@@ -391,7 +394,7 @@ TEST(ImportXmltvFeed, ClassFolderThatIsALinkIsRefused) {
     ASSERT_TRUE(QFile::link(elsewhere.path(), data + U(u"/地方频道")));
     EXPECT_THROW(Import(U(kFeed).toUtf8(), data), Exception);
     EXPECT_TRUE(FilesBelow(elsewhere.path()).isEmpty());
-    EXPECT_EQ(FilesBelow(data), QStringList{U(u"channel-classes.map")});
+    EXPECT_EQ(FilesBelow(data), (QStringList{U(u"channel-aliases.map"), U(u"channel-classes.map")}));
 }
 
 } // namespace
