@@ -14,6 +14,7 @@
 
 // A feed source as its update read it.
 struct FeedSourceReading {
+    QString source;           // the source's id
     qsizetype channels = 0;   // in the feed, a channel declared twice once
     qsizetype programmes = 0; // read from it
     QList<SourceChannel> placed;
@@ -34,15 +35,18 @@ struct FeedPlacing {
 };
 FeedPlacing LoadFeedPlacing(const QString& dataFolder);
 
-// Reads a saved feed (plain or gzip), its starts in Beijing time moved by `offsetMinutes`, and
-// places every channel with the map; a channel declared twice is one. Throws Exception when the feed
-// cannot be read whole.
-FeedSourceReading ReadFeedSource(const QString& path, int offsetMinutes, const FeedPlacing& placing);
+// Reads the saved feed of the source `source` (plain or gzip), its starts in Beijing time moved by
+// `offsetMinutes`, and places every channel with the map; a channel declared twice is one. Throws
+// Exception when the feed cannot be read whole.
+FeedSourceReading ReadFeedSource(const QString& path, const QString& source, int offsetMinutes,
+                                 const FeedPlacing& placing);
 
 // The 结果 text of a feed that was read: "成功：513个频道，17803个节目".
 QString FeedSuccessText(const FeedSourceReading& reading);
 
 // Writes the listings of the readings, the highest source first, merged day by day: every file
-// under a temporary name first, then all renamed into place. Throws Exception on any failure,
-// leaving every listing file as it was.
+// under a temporary name first, then all renamed into place, recorded in the index of feed listings
+// under the highest source that gives each; the listings that an earlier conversion of these sources
+// wrote and this one does not are removed. Throws Exception on any failure, leaving every listing
+// file as it was.
 QList<ImportedListing> WriteMergedFeeds(const QString& dataFolder, const QList<FeedSourceReading>& readings);

@@ -24,12 +24,16 @@ void MoveProgrammes(QList<FeedProgramme>& programmes, int minutes) {
         MoveProgramme(programme, minutes);
 }
 
-QList<ImportedListing> WritePlacedListings(const QString& dataFolder, const QList<PlacedListing>& listings) {
+QList<ImportedListing> WritePlacedListings(const QString& dataFolder, const QList<PlacedListing>& listings,
+                                           const QStringList& sources) {
     QList<ImportedListing> written;
     ListingPlacement placement(dataFolder);
-    for (const PlacedListing& listing : listings)
+    FeedIndexUpdate index(dataFolder, sources);
+    for (const PlacedListing& listing : listings) {
         written.append(placement.Stage(listing.place, listing.bytes));
-    placement.Commit();
+        index.Written(written.back(), listing.origin);
+    }
+    index.Commit(placement);
     return written;
 }
 
@@ -67,6 +71,7 @@ QList<ImportedListing> ImportXmltvFeed(QIODevice& device, const QString& dataFol
 
     QList<ImportedListing> listings;
     ListingPlacement placement(dataFolder);
+    FeedIndexUpdate index(dataFolder, {options.source});
     for (qsizetype i = 0; i < channels.size(); ++i) {
         const FeedChannel& channel = channels[i];
         listings.append(placement.Stage(map.Place(channel), [&](QIODevice& file) {
@@ -76,9 +81,10 @@ QList<ImportedListing> ImportXmltvFeed(QIODevice& device, const QString& dataFol
                 pump.Reached();
             });
         }));
+        index.Written(listings.back(), {channel.name, channel.ids, options.source});
         pump.Reached();
     }
-    placement.Commit();
+    index.Commit(placement);
     return listings;
 }
 

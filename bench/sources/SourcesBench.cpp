@@ -86,9 +86,10 @@ double UpdateOfSeveralSources(const QStringList& addresses, const QString& dataF
     const FeedPlacing placing = LoadFeedPlacing(dataFolder);
     QList<FeedSourceReading> readings;
     for (int source = 0; source < addresses.size(); ++source) {
-        PackageFile file(folder, QStringLiteral("source%1.source").arg(source));
+        const QString id = QStringLiteral("source%1.source").arg(source);
+        PackageFile file(folder, id);
         Fetch(http, addresses[source], file);
-        readings.append(ReadFeedSource(file.TemporaryPath(), 0, placing));
+        readings.append(ReadFeedSource(file.TemporaryPath(), id, 0, placing));
         file.Replace();
     }
     WriteMergedFeeds(dataFolder, readings);

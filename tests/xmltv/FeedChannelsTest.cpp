@@ -1,7 +1,10 @@
-// Small feeds, each showing a way a real feed came out wrong: a channel declared twice, times of
-// another zone, programmes repeated.
+// Small feeds, each showing a way a real feed came out wrong: names garbled by the display-name
+// table, a channel declared twice, programmes repeated, times of another zone, a channel left
+// behind when the map moved it.
 #include "xmltv/XmltvImport.h"
 
+#include "catalogue/CatalogueWalk.h"
+#include "catalogue/FeedListingIndex.h"
 #include "catalogue/ListingFile.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/xmltv/ImportFiles.h"
@@ -10,6 +13,8 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -36,20 +41,36 @@ QStringList ProgrammeLines(const QString& path) {
     return DecodeListing(ReadFile(path)).mid(2);
 }
 
-TEST(FeedChannels, ARepeatedProgrammeIsWrittenOnce) {
-    QString feed = u"<tv>"_qs + Channel(u"a"_qs, U(u"测试台"));
-    for (int i = 0; i < 6; ++i)
-        feed += Programme(u"a"_qs, "20261210080000 +0800", U(u"早间新闻"), "20261210090000 +0800");
-    feed += Programme(u"a"_qs, "20261210090000 +0800", U(u"电视剧"),
-                      "20261210083000 +0800") +                          // stop before start
-            Programme(u"a"_qs, "20261210090000 +0800", U(u"天气预报")) + // another title at one start
-            Programme(u"a"_qs, "20261210090000 +0800", U(u"电视剧")) +
-            Programme(u"a"_qs, "20261210100000 +0800", U(u"早间新闻")) + u"</tv>"_qs; // a repeat later on
+// What the channel list shows for the whole data folder, by listing path relative to it.
+QMap<QString, QString> Shown(const QString& data) {
+    const FeedListingNames names = FeedListingNames::Load(data);
+    const CatalogueEntries entries = CollectCatalogue(data, WalkScope::FollowLinks, &names);
+    QMap<QString, QString> shown;
+    for (qsizetype i = 0; i < entries.listingPaths.size(); ++i)
+        shown.insert(QDir(data).relativeFilePath(entries.listingPaths[i]), entries.displayNames[i]);
+    return shown;
+}
+
+TEST(FeedChannels, TheChannelListShowsAFeedsOwnNames) {
+    const QStringList names = {U(u"北京新闻"),          u"BBCWORLDNEWS"_qs,      U(u"南京电视台"),
+                               u"CNN International"_qs, U(u"ＣＧＴＮ Ｎｅｗｓ"), u"news"_qs};
+    QString feed = u"<tv>"_qs;
+    for (qsizetype i = 0; i < names.size(); ++i)
+        feed += Channel(u"c%1"_qs.arg(i), names[i]) +
+                Programme(u"c%1"_qs.arg(i), "20261210080000 +0800", U(u"节目"));
     QTemporaryDir data;
-    Import(feed, data.path());
-    EXPECT_EQ(ProgrammeLines(data.filePath(U(u"数字频道/测试台.txt"))),
-              (QStringList{U(u"2026-12-10 星期四"), U(u"08:00 早间新闻"), U(u"09:00 电视剧"),
-                           U(u"09:00 天气预报"), U(u"10:00 早间新闻")}));
+    ASSERT_TRUE(QDir().mkpath(data.filePath(U(u"央视频道"))));
+    WriteFile(data.filePath(U(u"央视频道/13.txt")), "package's listing");
+    Import(feed + u"</tv>"_qs, data.path());
+
+    QMap<QString, QString> expected{{U(u"央视频道/13.txt"), U(u"ZORQ-13 ZORQ-13 新闻")}};
+    for (const QString& name : names)
+        expected.insert(U(u"数字频道/") + name + u".txt"_qs, name);
+    EXPECT_EQ(Shown(data.path()), expected);
+    for (const QString& name : names)
+        EXPECT_EQ(DecodeListing(ReadFile(data.filePath(U(u"数字频道/") + name + u".txt"_qs))).value(0),
+                  name + U(u" 一周节目预告"))
+            << "the title line and the list agree";
 }
 
 TEST(FeedChannels, AChannelDeclaredTwiceIsOneListing) {
@@ -82,6 +103,27 @@ TEST(FeedChannels, AChannelDeclaredTwiceIsOneListing) {
               (QStringList{U(u"2026-12-10 星期四"), U(u"07:00 朝闻天下"), U(u"19:00 新闻联播")}));
     EXPECT_EQ(ProgrammeLines(data.filePath(U(u"境外频道/鳳凰衛視中文台.txt"))),
               (QStringList{U(u"2026-12-10 星期四"), U(u"09:00 鳳凰早班車"), U(u"10:00 凤凰大视野")}));
+    QMap<QString, QStringList> ids;
+    for (const FeedListingEntry& entry : ReadFeedListingIndex(data.path()))
+        ids.insert(entry.path, entry.ids);
+    EXPECT_EQ(ids.value(U(u"数字频道/CCTV-1 综合.txt")), (QStringList{u"cctv1.cn"_qs, u"CCTV1"_qs}));
+    EXPECT_EQ(ids.value(U(u"地方频道/湖南卫视.txt")), QStringList{u"hunan"_qs});
+}
+
+TEST(FeedChannels, ARepeatedProgrammeIsWrittenOnce) {
+    QString feed = u"<tv>"_qs + Channel(u"a"_qs, U(u"测试台"));
+    for (int i = 0; i < 6; ++i)
+        feed += Programme(u"a"_qs, "20261210080000 +0800", U(u"早间新闻"), "20261210090000 +0800");
+    feed += Programme(u"a"_qs, "20261210090000 +0800", U(u"电视剧"),
+                      "20261210083000 +0800") +                          // stop before start
+            Programme(u"a"_qs, "20261210090000 +0800", U(u"天气预报")) + // another title at one start
+            Programme(u"a"_qs, "20261210090000 +0800", U(u"电视剧")) +
+            Programme(u"a"_qs, "20261210100000 +0800", U(u"早间新闻")) + u"</tv>"_qs; // a repeat later on
+    QTemporaryDir data;
+    Import(feed, data.path());
+    EXPECT_EQ(ProgrammeLines(data.filePath(U(u"数字频道/测试台.txt"))),
+              (QStringList{U(u"2026-12-10 星期四"), U(u"08:00 早间新闻"), U(u"09:00 电视剧"),
+                           U(u"09:00 天气预报"), U(u"10:00 早间新闻")}));
 }
 
 TEST(FeedChannels, StartsAreBeijingTimeWhateverTheFeedsOffset) {
@@ -116,6 +158,49 @@ TEST(FeedChannels, StartsAreBeijingTimeWhateverTheFeedsOffset) {
         EXPECT_EQ(ProgrammeLines(data.filePath(U(u"数字频道/测试台.txt"))),
                   (QStringList{U(c.day), U(c.line)}));
     }
+}
+
+TEST(FeedChannels, AMapEditedBetweenTwoImportsMovesItsChannels) {
+    const QString feed = u"<tv>"_qs + Channel(u"hunan"_qs, U(u"湖南卫视")) +
+                         Channel(u"anhui"_qs, U(u"安徽卫视")) + Channel(u"ball"_qs, U(u"风云足球")) +
+                         u"</tv>"_qs;
+    QTemporaryDir data;
+    Import(feed, data.path());
+    // What the import did not write: another source's listing, a package's listing.
+    XmltvImportOptions other;
+    other.source = u"epg.example.net.source"_qs;
+    Import(u"<tv>"_qs + Channel(u"x"_qs, U(u"体育台")) + u"</tv>"_qs, data.path(), other);
+    WriteFile(data.filePath(U(u"地方频道/01.txt")), "package's listing");
+    // Changed since the import (a package unpacked over it): no longer the import's.
+    WriteFile(data.filePath(U(u"地方频道/安徽卫视.txt")), "package's listing of the same name");
+    const QStringList before = FilesBelow(data.path()).filter(u".txt"_qs);
+    EXPECT_EQ(before.size(), 5);
+
+    WriteFile(data.filePath(U(u"channel-classes.map")),
+              U(u"卫视\t境外频道\n风云\t数字频道\t足球.txt\n/.*/\t数字频道\n").toUtf8());
+    Import(feed, data.path());
+    EXPECT_EQ(FilesBelow(data.path()).filter(u".txt"_qs),
+              (QStringList{U(u"地方频道/01.txt"), U(u"地方频道/安徽卫视.txt"), U(u"境外频道/安徽卫视.txt"),
+                           U(u"境外频道/湖南卫视.txt"), U(u"数字频道/体育台.txt"), U(u"数字频道/足球.txt")}));
+    EXPECT_EQ(ReadFile(data.filePath(U(u"地方频道/安徽卫视.txt"))), "package's listing of the same name");
+    EXPECT_EQ(Shown(data.path()).value(U(u"数字频道/足球.txt")), U(u"风云足球"));
+    EXPECT_EQ(Shown(data.path()).value(U(u"数字频道/体育台.txt")), U(u"体育台"));
+    EXPECT_EQ(FilesBelow(data.path()).filter(u".xmltv-"_qs), QStringList());
+}
+
+TEST(FeedChannels, AnIndexEntryLeadingOutOfTheClassFoldersRemovesNothing) {
+    QTemporaryDir root;
+    const QString data = root.filePath(u"data"_qs);
+    ASSERT_TRUE(QDir().mkpath(data));
+    WriteFile(root.filePath(u"victim.txt"_qs), "not the program's");
+    WriteFile(data + u"/top.txt"_qs, "not the program's either");
+    QList<FeedListingEntry> entries;
+    for (const QString& path : {u"../victim.txt"_qs, u"top.txt"_qs})
+        entries.append({path, u"x"_qs, u"default"_qs, {u"x"_qs}, *StampOf(data + u'/' + path)});
+    WriteFile(data + u'/' + U(kFeedListingIndexFileName), FormatFeedListingIndex(entries));
+    Import(u"<tv>"_qs + Channel(u"a"_qs, U(u"测试台")) + u"</tv>"_qs, data);
+    EXPECT_EQ(ReadFile(root.filePath(u"victim.txt"_qs)), "not the program's");
+    EXPECT_EQ(ReadFile(data + u"/top.txt"_qs), "not the program's either");
 }
 
 } // namespace

@@ -72,8 +72,9 @@ TEST(ImportXmltvFeed, WritesListingsInThePackagesShape) {
     EXPECT_EQ(ReadFile(data + U(u"/央视频道/01.txt")), Cctv1Listing());
     EXPECT_EQ(DecodeListing(ReadFile(data + U(u"/地方频道/安徽卫视.txt"))),
               (QStringList{U(u"安徽卫视 一周节目预告"), {}}));
-    EXPECT_EQ(FilesBelow(data), (QStringList{U(u"channel-aliases.map"), U(u"channel-classes.map"),
-                                             U(u"地方频道/安徽卫视.txt"), U(u"央视频道/01.txt")}));
+    EXPECT_EQ(FilesBelow(data),
+              (QStringList{U(u"channel-aliases.map"), U(u"channel-classes.map"), U(u"feed-listings.index"),
+                           U(u"地方频道/安徽卫视.txt"), U(u"央视频道/01.txt")}));
 }
 
 TEST(ImportXmltvFeed, EncodingsAndCompression) {
@@ -379,11 +380,11 @@ TEST(ImportXmltvFeed, NamesStayInsideTheDataFolder) {
           u"</tv>")
             .toUtf8();
     Import(feed, data);
-    EXPECT_EQ(
-        FilesBelow(root.path()),
-        (QStringList{U(u"ZORQListTemp/channel-aliases.map"), U(u"ZORQListTemp/channel-classes.map"),
-                     U(u"ZORQListTemp/数字频道/_._.._逃逸.txt"), U(u"ZORQListTemp/数字频道/_hidden_频道.txt"),
-                     U(u"ZORQListTemp/数字频道/同名(2).txt"), U(u"ZORQListTemp/数字频道/同名.txt")}));
+    EXPECT_EQ(FilesBelow(root.path()),
+              (QStringList{U(u"ZORQListTemp/channel-aliases.map"), U(u"ZORQListTemp/channel-classes.map"),
+                           U(u"ZORQListTemp/feed-listings.index"), U(u"ZORQListTemp/数字频道/_._.._逃逸.txt"),
+                           U(u"ZORQListTemp/数字频道/_hidden_频道.txt"),
+                           U(u"ZORQListTemp/数字频道/同名(2).txt"), U(u"ZORQListTemp/数字频道/同名.txt")}));
     EXPECT_TRUE(DecodeListing(ReadFile(data + U(u"/数字频道/同名(2).txt"))).contains(U(u"08:00 第二个")));
 }
 
