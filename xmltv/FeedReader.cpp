@@ -45,11 +45,12 @@ bool ReadDigits(QStringView text, qsizetype at, int count, int& value) {
 // Empty when there is none or it is not understood (a zone's name such as "BST").
 std::optional<int> ParseOffsetSeconds(QStringView text) {
     text = text.trimmed();
-    if (text == u"Z" || text.compare(u"UTC", Qt::CaseInsensitive) == 0 ||
-        text.compare(u"GMT", Qt::CaseInsensitive) == 0)
-        return 0;
-    if (text.size() < 3 || (text[0] != u'+' && text[0] != u'-'))
+    if (text.size() < 3 || (text[0] != u'+' && text[0] != u'-')) {
+        if (text == u"Z" || text.compare(u"UTC", Qt::CaseInsensitive) == 0 ||
+            text.compare(u"GMT", Qt::CaseInsensitive) == 0)
+            return 0;
         return std::nullopt;
+    }
     const int sign = text[0] == u'+' ? 1 : -1;
     QStringView rest = text.sliced(1);
     int hours = 0, minutes = 0;
@@ -96,7 +97,8 @@ bool ParseFeedTime(QStringView text, QDate& date, QTime& time) {
     time = QTime(hour, minute, second);
     if (!date.isValid() || !time.isValid())
         return false;
-    if (const std::optional<int> offset = ParseOffsetSeconds(text.sliced(digits)))
+    if (const std::optional<int> offset = ParseOffsetSeconds(text.sliced(digits));
+        offset && *offset != kListingOffsetSeconds)
         ToListingClock(date, time, *offset);
     return date.isValid();
 }
