@@ -1,6 +1,7 @@
 #include "catalogue/CatalogueWalk.h"
 
 #include "catalogue/ChannelNames.h"
+#include "catalogue/FeedListingIndex.h"
 #include "catalogue/FileNames.h"
 #include "catalogue/FolderOrder.h"
 #include "catalogue/Utf8.h"
@@ -63,7 +64,9 @@ struct QueuedFolder {
 
 class Walk final {
 public:
-    Walk(CatalogueSink& sink, WalkScope scope) : sink_(sink), scope_(scope) {}
+    Walk(CatalogueSink& sink, WalkScope scope, const FeedListingNames* feedNames)
+        : sink_(sink), scope_(scope),
+          feedNames_(feedNames != nullptr && !feedNames->IsEmpty() ? feedNames : nullptr) {}
 
     void Run(const QString& folder) {
         QString root = folder;
@@ -184,17 +187,25 @@ private:
     }
 
     void AddListing(const QueuedFolder& folder, const FolderEntry& entry) {
+        const QString path = folder.path + entry.decoded;
+        if (feedNames_ != nullptr) {
+            if (const FeedListingEntry* fromFeed = feedNames_->Find(path)) {
+                sink_.ListingFound(path, fromFeed->name);
+                return;
+            }
+        }
         if (entry.utf8) {
-            sink_.ListingFound(folder.path + entry.decoded, ChannelDisplayName(entry.decoded));
+            sink_.ListingFound(path, ChannelDisplayName(entry.decoded));
             return;
         }
         // Not UTF-8: keep the bytes in the path, show the name as a Chinese system would.
-        sink_.ListingFound(folder.path + entry.decoded, ChannelDisplayName(DecodeAnsi(entry.name)));
+        sink_.ListingFound(path, ChannelDisplayName(DecodeAnsi(entry.name)));
     }
 
     CatalogueSink& sink_;
     WalkScope scope_;
-    QByteArray rootRealPath_; // WithinFolder: the walked folder's place, ending in "/"
+    const FeedListingNames* feedNames_; // null when there is none or it is empty
+    QByteArray rootRealPath_;           // WithinFolder: the walked folder's place, ending in "/"
     std::deque<QueuedFolder> queue_;
     std::unordered_set<FolderId, FolderIdHash> visited_;
 };
@@ -208,8 +219,9 @@ bool IsListingFileName(std::string_view fileName) {
     return AsciiLower(end[-3]) == 't' && AsciiLower(end[-2]) == 'x' && AsciiLower(end[-1]) == 't';
 }
 
-void WalkCatalogue(const QString& folder, CatalogueSink& sink, WalkScope scope) {
-    Walk(sink, scope).Run(folder);
+void WalkCatalogue(const QString& folder, CatalogueSink& sink, WalkScope scope,
+                   const FeedListingNames* feedNames) {
+    Walk(sink, scope, feedNames).Run(folder);
 }
 
 void CatalogueCollector::FolderFound(const QString& folderPathWithSlash) {
@@ -221,8 +233,8 @@ void CatalogueCollector::ListingFound(const QString& filePath, const QString& di
     entries_.displayNames.append(displayName);
 }
 
-CatalogueEntries CollectCatalogue(const QString& folder, WalkScope scope) {
+CatalogueEntries CollectCatalogue(const QString& folder, WalkScope scope, const FeedListingNames* feedNames) {
     CatalogueCollector collector;
-    WalkCatalogue(folder, collector, scope);
+    WalkCatalogue(folder, collector, scope, feedNames);
     return collector.TakeEntries();
 }

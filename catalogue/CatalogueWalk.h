@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+class FeedListingNames;
+
 #include <string_view>
 #include <utility>
 
@@ -17,7 +19,8 @@ public:
     // A folder below the walked one, its path ending in "/".
     virtual void FolderFound(const QString& folderPathWithSlash) = 0;
     // A listing file: its folder's path followed by the name as the file system gives it, and the
-    // channel's display name made from that name.
+    // channel's display name: the feed's name when the index of feed listings has the file, else
+    // the one made from the file's name.
     virtual void ListingFound(const QString& filePath, const QString& displayName) = 0;
 };
 
@@ -30,9 +33,11 @@ enum class WalkScope { FollowLinks, WithinFolder };
 // entries come in folder order (catalogue/FolderOrder.h), hidden ones included. A folder that
 // cannot be listed adds nothing and the walk goes on. A folder reached a second time (through a
 // symbolic link or a bind mount) is not walked or reported again, so link loops end. Paths of names that are
-// not valid UTF-8 are kept with DecodeFileName, so EncodeFileName gives back the same bytes. Exceptions
-// thrown by the sink end the walk and reach the caller.
-void WalkCatalogue(const QString& folder, CatalogueSink& sink, WalkScope scope = WalkScope::FollowLinks);
+// not valid UTF-8 are kept with DecodeFileName, so EncodeFileName gives back the same bytes. A listing
+// that `feedNames` (the data folder's index, loaded by the caller) has goes by the name there.
+// Exceptions thrown by the sink end the walk and reach the caller.
+void WalkCatalogue(const QString& folder, CatalogueSink& sink, WalkScope scope = WalkScope::FollowLinks,
+                   const FeedListingNames* feedNames = nullptr);
 
 // What a walk found, in walk order.
 struct CatalogueEntries {
@@ -57,4 +62,5 @@ private:
 
 // The scan as a value: walks the tree below `folder` as WalkCatalogue does and returns what it found.
 // For programs and pages that list channels without the window. Exceptions reach the caller.
-CatalogueEntries CollectCatalogue(const QString& folder, WalkScope scope = WalkScope::FollowLinks);
+CatalogueEntries CollectCatalogue(const QString& folder, WalkScope scope = WalkScope::FollowLinks,
+                                  const FeedListingNames* feedNames = nullptr);

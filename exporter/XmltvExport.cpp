@@ -1,6 +1,7 @@
 #include "exporter/XmltvExport.h"
 
 #include "catalogue/CatalogueWalk.h"
+#include "catalogue/FeedListingIndex.h"
 #include "catalogue/FileNames.h"
 #include "catalogue/ListingFile.h"
 #include "catalogue/ListingTime.h"
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 #include <QIODevice>
 #include <QLoggingCategory>
+#include <QSet>
 #include <QXmlStreamWriter>
 
 namespace {
@@ -62,20 +64,52 @@ struct Channel {
     QString path;
 };
 
+QString MadeChannelId(const QString& root, const QString& path) {
+    const qsizetype slash = path.lastIndexOf(u'/');
+    const QString folder = path.sliced(root.size(), std::max<qsizetype>(slash - root.size(), 0));
+    return ExportChannelId(folder, path.sliced(slash + 1));
+}
+
+// The feed's own id for a listing a feed gave (its first, where several went into one listing),
+// else the one made of its place. Ids made of places are all different; a feed's id that another
+// channel of the document already has gives way to the one made, numbered if need be.
+QStringList ChannelIds(const QString& root, const CatalogueEntries& entries,
+                       const FeedListingNames& feedNames) {
+    QList<const FeedListingEntry*> fromFeed;
+    QSet<QString> taken;
+    QStringList ids;
+    for (const QString& path : entries.listingPaths) {
+        const FeedListingEntry* entry = feedNames.Find(path);
+        fromFeed.append(entry != nullptr && !entry->ids.isEmpty() ? entry : nullptr);
+        ids.append(MadeChannelId(root, path));
+        if (fromFeed.back() == nullptr)
+            taken.insert(ids.back());
+    }
+    for (qsizetype i = 0; i < ids.size(); ++i) {
+        if (fromFeed[i] == nullptr)
+            continue;
+        QString id = XmlText(fromFeed[i]->ids.first());
+        for (int number = 2; id.isEmpty() || taken.contains(id); ++number)
+            id = number == 2 ? ids[i] : ids[i] + u'-' + QString::number(number - 1);
+        ids[i] = id;
+        taken.insert(id);
+    }
+    return ids;
+}
+
 QList<Channel> Channels(const QString& dataFolder) {
     const QString root = QDir(dataFolder).absolutePath() + u'/';
+    const FeedListingNames feedNames = FeedListingNames::Load(root);
     // Never beyond the data folder: a link there must not carry other files into the document.
-    const CatalogueEntries entries = CollectCatalogue(root, WalkScope::WithinFolder);
+    const CatalogueEntries entries = CollectCatalogue(root, WalkScope::WithinFolder, &feedNames);
+    const QStringList ids = ChannelIds(root, entries, feedNames);
     QList<Channel> channels;
     for (qsizetype i = 0; i < entries.listingPaths.size(); ++i) {
         const QString& path = entries.listingPaths[i];
-        const qsizetype slash = path.lastIndexOf(u'/');
-        const QString folder = path.sliced(root.size(), std::max<qsizetype>(slash - root.size(), 0));
-        const QString file = path.sliced(slash + 1);
-        const QString id = ExportChannelId(folder, file);
         // A name the table empties ("dongfang.txt") still needs a name in the document.
-        const QString name = entries.displayNames[i].isEmpty() ? file : entries.displayNames[i];
-        channels.append({id, XmlText(name), path});
+        const QString name = entries.displayNames[i].isEmpty() ? path.sliced(path.lastIndexOf(u'/') + 1)
+                                                               : entries.displayNames[i];
+        channels.append({ids[i], XmlText(name), path});
     }
     return channels;
 }

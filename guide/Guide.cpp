@@ -2,6 +2,7 @@
 
 #include "catalogue/CatalogueClasses.h"
 #include "catalogue/CatalogueWalk.h"
+#include "catalogue/FeedListingIndex.h"
 #include "catalogue/FileNames.h"
 #include "catalogue/ListingFile.h"
 #include "platform/Exception.h"
@@ -64,8 +65,9 @@ qint64 FileSize(const QString& path) {
 Guide LoadGuide(const QString& dataFolder, const QDate& today, const GuideLimits& limits,
                 const std::stop_token& stop) {
     StoppableCollector collector(stop);
+    const FeedListingNames feedNames = FeedListingNames::Load(dataFolder);
     try {
-        WalkCatalogue(dataFolder, collector);
+        WalkCatalogue(dataFolder, collector, WalkScope::FollowLinks, &feedNames);
     } catch (const StoppableCollector::Stopped&) {
         return {};
     } catch (const std::exception&) {

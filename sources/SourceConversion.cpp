@@ -8,26 +8,29 @@
 
 #include <algorithm>
 
-QString ChannelKey(const ChannelPlace& place) {
-    return place.classFolder + u'/' + place.fileName;
+QString ChannelKey(const FeedChannel& channel) {
+    return channel.key;
 }
 
-FeedSourceReading ReadFeedSource(const QString& path, int offsetMinutes, const ChannelMap& map) {
+FeedPlacing LoadFeedPlacing(const QString& dataFolder) {
+    return {LoadChannelMap(dataFolder), LoadChannelAliases(dataFolder)};
+}
+
+FeedSourceReading ReadFeedSource(const QString& path, const QString& source, int offsetMinutes,
+                                 const FeedPlacing& placing) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw Exception(QStringLiteral("Cannot open the feed \"%1\": %2").arg(path, file.errorString()));
-    Feed feed = ReadXmltvFeed(file);
+    Feed feed = ReadXmltvFeed(file, kMaxFeedBytes, &placing.aliases);
     FeedSourceReading reading;
-    ListingNames names;
+    reading.source = source;
     reading.channels = feed.channels.size();
     for (FeedChannel& channel : feed.channels) {
         reading.programmes += channel.programmes.size();
         MoveProgrammes(channel.programmes, offsetMinutes);
-        ChannelPlace place = map.Place(channel.id, channel.displayNames);
-        place.fileName = names.Claim(place.classFolder, place.fileName);
-        const QString key = ChannelKey(place);
-        reading.places.insert(key, place);
-        reading.placed.append({key, ChannelTitleName(channel), std::move(channel.programmes)});
+        const QString key = ChannelKey(channel);
+        reading.places.insert(key, placing.map.Place(channel));
+        reading.placed.append({key, channel.name, std::move(channel.programmes), channel.ids});
     }
     return reading;
 }
@@ -38,17 +41,18 @@ QString FeedSuccessText(const FeedSourceReading& reading) {
 
 QList<ImportedListing> WriteMergedFeeds(const QString& dataFolder, const QList<FeedSourceReading>& readings) {
     QList<QList<SourceChannel>> sources;
+    QStringList sourceIds;
     sources.reserve(readings.size());
-    for (const FeedSourceReading& reading : readings)
+    for (const FeedSourceReading& reading : readings) {
         sources.append(reading.placed);
+        sourceIds.append(reading.source);
+    }
     QList<PlacedListing> listings;
     for (const MergedChannel& channel : MergeSourceChannels(sources)) {
-        const auto highest =
-            std::find_if(readings.begin(), readings.end(), [&](const FeedSourceReading& reading) {
-                return reading.places.contains(channel.key);
-            });
-        listings.append(
-            {highest->places.value(channel.key), ListingFileBytes(channel.title, ProgrammesOf(channel))});
+        const FeedSourceReading& highest = readings[channel.source];
+        listings.append({highest.places.value(channel.key),
+                         ListingFileBytes(channel.title, ProgrammesOf(channel)),
+                         {channel.title, channel.ids, highest.source}});
     }
-    return WritePlacedListings(dataFolder, listings);
+    return WritePlacedListings(dataFolder, listings, sourceIds);
 }

@@ -15,7 +15,8 @@ QList<MergedChannel> MergeSourceChannels(const QList<QList<SourceChannel>>& sour
             if (found == indexOfKey.constEnd()) {
                 index = merged.size();
                 indexOfKey.insert(channel.key, index);
-                merged.append(MergedChannel{channel.key, channel.title, {}});
+                merged.append(
+                    MergedChannel{channel.key, channel.title, {}, channel.ids, static_cast<int>(source)});
                 daysOf.append(QMap<QDate, MergedDay>());
             } else {
                 index = *found;

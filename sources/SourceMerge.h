@@ -15,6 +15,7 @@ struct SourceChannel {
     QString key;   // the channel's identity, the same in every source that gives it
     QString title; // the name the listing's title line shows
     QList<FeedProgramme> programmes;
+    QStringList ids; // the feed's channel ids
 };
 
 struct MergedDay {
@@ -27,6 +28,8 @@ struct MergedChannel {
     QString key;
     QString title;         // from the highest source that gives the channel
     QList<MergedDay> days; // in date order
+    QStringList ids;       // from the highest source that gives the channel
+    int source = -1;       // the highest source that gives the channel
 };
 
 // `sources` holds one list per source, the highest first (the table's order). The channels come out

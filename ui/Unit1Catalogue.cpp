@@ -3,6 +3,7 @@
 
 #include "catalogue/CatalogueClasses.h"
 #include "catalogue/CatalogueWalk.h"
+#include "catalogue/FeedListingIndex.h"
 #include "catalogue/ListingFile.h"
 #include "platform/Exception.h"
 #include "platform/Logging.h"
@@ -48,8 +49,10 @@ private:
 
 void ScanCatalogue(const QString& folder) {
     CatalogueLists lists(*Form1);
+    // Listings that feeds gave go by their channels' own names.
+    const FeedListingNames feedNames = FeedListingNames::Load(DataFolder());
     try {
-        WalkCatalogue(folder, lists);
+        WalkCatalogue(folder, lists, WalkScope::FollowLinks, &feedNames);
     } catch (...) {
         lists.Flush(); // the lists keep what was found before the failure
         throw;

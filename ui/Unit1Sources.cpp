@@ -152,8 +152,8 @@ void TForm1::DownloadSources() {
             if (entry.fetched && IsXmltvFile(entry.file)) {
                 entry.kind = SourceRunEntry::Kind::Feed;
                 try {
-                    entry.reading =
-                        ReadFeedSource(entry.file, entry.source.offsetMinutes, LoadChannelMap(DataFolder()));
+                    entry.reading = ReadFeedSource(entry.file, entry.source.id, entry.source.offsetMinutes,
+                                                   LoadFeedPlacing(DataFolder()));
                     entry.result = FeedSuccessText(*entry.reading);
                 } catch (...) {
                     qCWarning(lcUpdate).noquote()
@@ -198,8 +198,8 @@ void TForm1::FetchSource(SourceRunEntry& entry) {
     // Read whole before it takes the place of what the source gave before.
     try {
         if (IsXmltvFile(file.TemporaryPath())) {
-            entry.reading = ReadFeedSource(file.TemporaryPath(), entry.source.offsetMinutes,
-                                           LoadChannelMap(DataFolder()));
+            entry.reading = ReadFeedSource(file.TemporaryPath(), entry.source.id, entry.source.offsetMinutes,
+                                           LoadFeedPlacing(DataFolder()));
             entry.kind = SourceRunEntry::Kind::Feed;
         } else if (const PackageCheck check = CheckPackage(file.TemporaryPath());
                    check == PackageCheck::Usable) {
@@ -288,8 +288,8 @@ void TForm1::ConvertFeedSources(SourceRun& run) {
         } else if (!entry.fetched && IsXmltvFile(entry.file)) {
             // A source that failed now still gives what it gave before, so merged days keep it.
             try {
-                readings.append(
-                    ReadFeedSource(entry.file, entry.source.offsetMinutes, LoadChannelMap(DataFolder())));
+                readings.append(ReadFeedSource(entry.file, entry.source.id, entry.source.offsetMinutes,
+                                               LoadFeedPlacing(DataFolder())));
             } catch (...) {
                 qCWarning(lcUpdate).noquote()
                     << entry.file << "cannot be read again:" << CurrentExceptionMessage();

@@ -7,6 +7,7 @@
 #include "platform/AppPaths.h"
 #include "platform/LockFile.h"
 #include "platform/Logging.h"
+#include "sources/ScheduleSources.h"
 #include "update/PackageDownload.h"
 #include "update/PackageFetch.h"
 #include "update/UpdateFailure.h"
@@ -55,6 +56,7 @@ void TakePackage(PackageStep step, const QString& path, I7zInArchivePtr& archive
         XmltvImportOptions options;
         options.pump = ProcessPendingMessages;
         options.offsetMinutes = offsetMinutes;
+        options.source = QString::fromUtf16(kBuiltInSourceId);
         if (step == PackageStep::Check)
             CheckXmltvFile(path, options);
         else

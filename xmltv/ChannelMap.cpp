@@ -4,6 +4,8 @@
 #include "catalogue/ChannelNames.h"
 #include "catalogue/ListingFile.h"
 #include "platform/Exception.h"
+#include "xmltv/ChannelIdentity.h"
+#include "xmltv/EditedLines.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +13,7 @@
 #include <QLoggingCategory>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -21,19 +24,40 @@ constexpr qsizetype kMaxFileNameBytes = 120;
 // Lines that are no rule are named in the log up to this many; the rest are only counted.
 constexpr int kReportedLinesLeftOut = 10;
 
-bool HasChinese(QStringView text) {
-    for (const QChar c : text) {
-        if (c.script() == QChar::Script_Han)
-            return true;
-    }
-    return false;
+// Text as patterns and names are compared: NFKC (full-width letters become plain ones), then
+// case-folded.
+QString FoldedForMatch(QStringView text) {
+    return text.toString().normalized(QString::NormalizationForm_KC).toCaseFolded();
 }
 
-bool Matches(QStringView candidate, const QString& substring,
+// What the rules are matched against: the channel's ids, display names and key, each as the feed
+// writes it and folded.
+struct MatchTexts {
+    QStringList asWritten;
+    QStringList folded;
+
+    explicit MatchTexts(const FeedChannel& channel) {
+        for (const QStringList* texts : {&channel.ids, &channel.displayNames}) {
+            for (const QString& text : *texts) {
+                asWritten.append(text);
+                folded.append(FoldedForMatch(text));
+            }
+        }
+        if (!channel.key.isEmpty()) {
+            asWritten.append(channel.key);
+            folded.append(channel.key);
+        }
+    }
+};
+
+bool Matches(const MatchTexts& texts, const QString& substring,
              const std::optional<QRegularExpression>& pattern) {
-    if (pattern)
-        return pattern->match(candidate).hasMatch();
-    return candidate.contains(substring);
+    if (!pattern)
+        return std::any_of(texts.folded.begin(), texts.folded.end(),
+                           [&](const QString& text) { return text.contains(substring); });
+    const auto match = [&](const QString& text) { return pattern->match(text).hasMatch(); };
+    return std::any_of(texts.asWritten.begin(), texts.asWritten.end(), match) ||
+           std::any_of(texts.folded.begin(), texts.folded.end(), match);
 }
 
 bool EntryExists(const QString& path) {
@@ -64,16 +88,8 @@ bool IsPlainName(QStringView name) {
 
 ChannelMap ChannelMap::Parse(QStringView text, qsizetype maxRules) {
     ChannelMap map;
-    int lineNumber = 0;
     int leftOut = 0;
-    for (QStringView line : text.tokenize(u'\n')) {
-        ++lineNumber;
-        if (line.endsWith(u'\r'))
-            line.chop(1);
-        if (line.startsWith(u'\xFEFF'))
-            line = line.sliced(1);
-        if (line.trimmed().isEmpty() || line.trimmed().startsWith(u'#'))
-            continue;
+    ForEachEditedLine(text, [&](int lineNumber, QStringView line) {
         const QList<QStringView> fields = line.split(u'\t');
         Rule rule;
         const QStringView pattern = fields[0].trimmed();
@@ -83,52 +99,59 @@ ChannelMap ChannelMap::Parse(QStringView text, qsizetype maxRules) {
             rule.fileName += u".txt"_qs;
         bool usable = !pattern.isEmpty() && fields.size() <= 3 && IsPlainName(rule.classFolder) &&
                       (rule.fileName.isEmpty() || IsPlainName(rule.fileName));
+        QString why;
         if (usable && pattern.size() >= 2 && pattern.startsWith(u'/') && pattern.endsWith(u'/')) {
-            rule.pattern = QRegularExpression(pattern.sliced(1, pattern.size() - 2).toString());
+            rule.pattern = QRegularExpression(pattern.sliced(1, pattern.size() - 2).toString(),
+                                              QRegularExpression::CaseInsensitiveOption);
             usable = rule.pattern->isValid();
             if (usable)
                 rule.pattern->optimize(); // compiled here once, not at its first match
+            else
+                why = QStringLiteral(" (%1 at %2)")
+                          .arg(rule.pattern->errorString())
+                          .arg(rule.pattern->patternErrorOffset());
         } else {
-            rule.substring = pattern.toString();
+            rule.substring = FoldedForMatch(pattern);
         }
         if (!usable) {
             if (++leftOut <= kReportedLinesLeftOut)
-                qCWarning(lcChannelMap)
-                    << "channel map line" << lineNumber << "is not a rule, left out:" << line;
-            continue;
+                qCWarning(lcChannelMap).noquote() << "channel map line" << lineNumber
+                                                  << "is not a rule, left out:" << line.toString() + why;
+            return;
         }
         if (map.rules_.size() == maxRules)
             throw Exception(QStringLiteral("The channel map has more than %1 rules").arg(maxRules));
         map.rules_.append(std::move(rule));
-    }
+    });
     if (leftOut > kReportedLinesLeftOut)
         qCWarning(lcChannelMap) << leftOut << "lines of the channel map are not rules and were left out";
     return map;
 }
 
-ChannelPlace ChannelMap::Place(const QString& id, const QStringList& displayNames) const {
+ChannelPlace ChannelMap::Place(const FeedChannel& channel) const {
+    const MatchTexts texts(channel);
     for (const Rule& rule : rules_) {
-        bool matched = Matches(id, rule.substring, rule.pattern);
-        for (qsizetype i = 0; !matched && i < displayNames.size(); ++i)
-            matched = Matches(displayNames[i], rule.substring, rule.pattern);
-        if (matched)
+        if (Matches(texts, rule.substring, rule.pattern))
             return {rule.classFolder,
-                    rule.fileName.isEmpty() ? ListingFileNameFor(id, displayNames) : rule.fileName};
+                    rule.fileName.isEmpty() ? ListingFileNameFor(channel.name) : rule.fileName};
     }
-    return {QString::fromUtf16(kDigitalClass), ListingFileNameFor(id, displayNames)};
+    return {QString::fromUtf16(kDigitalClass), ListingFileNameFor(channel.name)};
+}
+
+ChannelPlace ChannelMap::Place(const QString& id, const QStringList& displayNames) const {
+    FeedChannel channel{{id}, displayNames, {}, {}, {}};
+    ChannelIdentity identity = ChannelAliases().Identify(channel.ids, displayNames);
+    channel.name = std::move(identity.name);
+    channel.key = std::move(identity.key);
+    return Place(channel);
 }
 
 QString ListingFileNameFor(const QString& id, const QStringList& displayNames) {
-    QString name;
-    for (const QString& candidate : displayNames) {
-        if (HasChinese(candidate)) {
-            name = candidate;
-            break;
-        }
-    }
-    if (name.isEmpty())
-        name = displayNames.isEmpty() || displayNames.first().trimmed().isEmpty() ? id : displayNames.first();
-    name = name.trimmed();
+    return ListingFileNameFor(ChannelShownName({id}, displayNames));
+}
+
+QString ListingFileNameFor(const QString& shownName) {
+    QString name = shownName.trimmed();
     for (QChar& c : name) {
         if (c == u'/' || c.category() == QChar::Other_Control)
             c = u'_';
@@ -154,9 +177,11 @@ QString DefaultChannelMapText() {
         QStringLiteral(
             "# Where the channels of an XMLTV feed go: one rule a line,\n"
             "#   pattern<TAB>class folder[<TAB>file name]\n"
-            "# The first rule whose pattern is found in the channel's id or in one of its display names\n"
-            "# wins; /…/ makes the pattern a regular expression. Without a file name the listing is\n"
-            "# named after the channel. Channels that no rule matches go to %1.\n"
+            "# The first rule whose pattern is found in the channel's id, in one of its display names\n"
+            "# or in its key (the name in small letters without spaces, \"-\" or an ending \"HD\",\n"
+            "# \"高清\", \"频道\" …) wins, without regard to case; /…/ makes the pattern a regular\n"
+            "# expression. Without a file name the listing is named after the channel. Channels that\n"
+            "# no rule matches go to %1.\n"
             "\n"
             "# National channels, by the names of their numbered listing files.\n")
             .arg(digital);
@@ -201,6 +226,7 @@ ChannelMap LoadChannelMap(const QString& dataFolder) {
             !file.commit())
             throw Exception(QStringLiteral("Cannot write the channel map \"%1\"").arg(path));
     }
+    WriteMissingChannelAliasFile(dataFolder);
     // Only a regular file of a bounded size: a FIFO would block the update, a link to a device
     // would never end.
     try {

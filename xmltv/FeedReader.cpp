@@ -1,6 +1,7 @@
 #include "xmltv/FeedReader.h"
 
 #include "platform/Exception.h"
+#include "xmltv/ChannelIdentity.h"
 #include "xmltv/FeedBytes.h"
 #include "xmltv/FeedDecoder.h"
 #include "xmltv/FeedEncoding.h"
@@ -40,8 +41,42 @@ bool ReadDigits(QStringView text, qsizetype at, int count, int& value) {
     return true;
 }
 
-// "YYYYMMDDhhmmss +0800" and its shorter forms (down to the date alone); the offset is not
-// looked at, since the listing keeps the time of the programme's own offset.
+// The offset after a start: "+0800", "-0500", "+09:30", "+05"; "Z", "UTC" and "GMT" are +0000.
+// Empty when there is none or it is not understood (a zone's name such as "BST").
+std::optional<int> ParseOffsetSeconds(QStringView text) {
+    text = text.trimmed();
+    if (text.size() < 3 || (text[0] != u'+' && text[0] != u'-')) {
+        if (text == u"Z" || text.compare(u"UTC", Qt::CaseInsensitive) == 0 ||
+            text.compare(u"GMT", Qt::CaseInsensitive) == 0)
+            return 0;
+        return std::nullopt;
+    }
+    const int sign = text[0] == u'+' ? 1 : -1;
+    QStringView rest = text.sliced(1);
+    int hours = 0, minutes = 0;
+    if (!ReadDigits(rest, 0, 2, hours))
+        return std::nullopt;
+    rest = rest.sliced(2);
+    if (rest.startsWith(u':'))
+        rest = rest.sliced(1);
+    if (!rest.isEmpty() && (rest.size() != 2 || !ReadDigits(rest, 0, 2, minutes)))
+        return std::nullopt;
+    if (hours > 23 || minutes > 59)
+        return std::nullopt;
+    return sign * (hours * 3600 + minutes * 60);
+}
+
+// Moves a start given at `offsetSeconds` from UTC to Beijing time.
+void ToListingClock(QDate& date, QTime& time, int offsetSeconds) {
+    constexpr qint64 kDayMsecs = qint64(24) * 3600 * 1000;
+    const qint64 msecs = time.msecsSinceStartOfDay() + qint64(kListingOffsetSeconds - offsetSeconds) * 1000;
+    const qint64 days = msecs >= 0 ? msecs / kDayMsecs : -((-msecs + kDayMsecs - 1) / kDayMsecs);
+    date = date.addDays(days);
+    time = QTime::fromMSecsSinceStartOfDay(static_cast<int>(msecs - days * kDayMsecs));
+}
+
+// "YYYYMMDDhhmmss +0800" and its shorter forms (down to the date alone), in Beijing time. The
+// listings are Beijing time: a programme at "+0000" 12:00 starts at 20:00 there.
 bool ParseFeedTime(QStringView text, QDate& date, QTime& time) {
     qsizetype digits = 0;
     while (digits < text.size() && text[digits] >= u'0' && text[digits] <= u'9')
@@ -60,7 +95,12 @@ bool ParseFeedTime(QStringView text, QDate& date, QTime& time) {
         ReadDigits(text, 12, 2, second);
     date = QDate(year, month, day);
     time = QTime(hour, minute, second);
-    return date.isValid() && time.isValid();
+    if (!date.isValid() || !time.isValid())
+        return false;
+    if (const std::optional<int> offset = ParseOffsetSeconds(text.sliced(digits));
+        offset && *offset != kListingOffsetSeconds)
+        ToListingClock(date, time, *offset);
+    return date.isValid();
 }
 
 // Control characters (line breaks and tabs included) would break the line shape of a listing.
@@ -84,8 +124,9 @@ struct FieldText {
 
 class FeedReader final {
 public:
-    FeedReader(FeedProgrammeSink& sink, const FeedLimits& limits, ImportPump* pump)
-        : sink_(sink), limits_(limits), pump_(pump) {}
+    FeedReader(FeedProgrammeSink& sink, const FeedLimits& limits, ImportPump* pump,
+               const ChannelAliases& aliases)
+        : sink_(sink), limits_(limits), pump_(pump), aliases_(aliases) {}
     QList<FeedChannel> Read(QIODevice& device);
 
 private:
@@ -95,6 +136,7 @@ private:
     void StartElement();
     void EndElement();
     void KeepPreferred(std::optional<FieldText>& kept);
+    void IdentifyNewChannel();
 
     enum class Field { None, DisplayName, Title, SubTitle };
 
@@ -104,11 +146,14 @@ private:
     FeedProgrammeSink& sink_;
     const FeedLimits limits_;
     ImportPump* pump_;
+    const ChannelAliases& aliases_;
     QList<FeedChannel> channels_;
-    QHash<QString, qsizetype> channelIndex_;
+    QHash<QString, qsizetype> channelIndex_; // by every id
+    QHash<QString, qsizetype> keyIndex_;     // by identity
     qsizetype channelText_ = 0;
     int depth_ = 0;
     qsizetype channel_ = -1; // the <channel> being read
+    bool channelIsNew_ = false;
     // The <programme> being read.
     qsizetype programmeChannel_ = -1;
     FeedProgramme programme_;
@@ -201,13 +246,14 @@ void FeedReader::StartElement() {
         if (id.isEmpty())
             return;
         channel_ = channelIndex_.value(id, -1);
+        channelIsNew_ = channel_ < 0;
         if (channel_ < 0) {
             if (channels_.size() >= limits_.channels)
                 throw Exception(QStringLiteral("The feed has more than %1 channels").arg(limits_.channels));
             CountChannelText(kChannelOverheadChars + id.size());
             channel_ = channels_.size();
             channelIndex_.insert(id, channel_);
-            channels_.append({id, {}, {}});
+            channels_.append({{id}, {}, {}, {}, {}});
         }
     } else if (depth_ == 2 && name == u"programme") {
         const QXmlStreamAttributes attributes = xml_.attributes();
@@ -237,12 +283,34 @@ void FeedReader::KeepPreferred(std::optional<FieldText>& kept) {
         kept = std::move(fieldText_);
 }
 
+// Once a new channel's names are known: a channel of the identity of one declared before is that
+// one declared twice, and gives it its id and names.
+void FeedReader::IdentifyNewChannel() {
+    FeedChannel& channel = channels_[channel_];
+    ChannelIdentity identity = aliases_.Identify(channel.ids, channel.displayNames);
+    const qsizetype first = keyIndex_.value(identity.key, -1);
+    if (first < 0) {
+        keyIndex_.insert(identity.key, channel_);
+        channel.name = std::move(identity.name);
+        channel.key = std::move(identity.key);
+        return;
+    }
+    FeedChannel& earlier = channels_[first];
+    earlier.ids.append(channel.ids.first());
+    for (const QString& name : std::as_const(channel.displayNames)) {
+        if (earlier.displayNames.size() < kMaxDisplayNames && !earlier.displayNames.contains(name))
+            earlier.displayNames.append(name);
+    }
+    channelIndex_.insert(channel.ids.first(), first);
+    channels_.removeLast(); // the new channel is the last
+}
+
 void FeedReader::EndElement() {
     if (depth_ == 3 && field_ != Field::None) {
         if (field_ == Field::DisplayName) {
             QStringList& names = channels_[channel_].displayNames;
             const QString text = CleanText(std::move(fieldText_.text));
-            if (!text.isEmpty() && names.size() < kMaxDisplayNames) {
+            if (!text.isEmpty() && names.size() < kMaxDisplayNames && !names.contains(text)) {
                 CountChannelText(text.size());
                 names.append(text);
             }
@@ -251,6 +319,8 @@ void FeedReader::EndElement() {
         }
         field_ = Field::None;
     } else if (depth_ == 2) {
+        if (channel_ >= 0 && channelIsNew_)
+            IdentifyNewChannel();
         if (programmeChannel_ >= 0 && title_) {
             programme_.title = subTitle_ ? title_->text + u'：' + subTitle_->text : title_->text;
             sink_.Programme(programmeChannel_, programme_);
@@ -264,11 +334,12 @@ void FeedReader::EndElement() {
 } // namespace
 
 QList<FeedChannel> ReadFeed(QIODevice& device, FeedProgrammeSink& sink, const FeedLimits& limits,
-                            ImportPump* pump) {
-    return FeedReader(sink, limits, pump).Read(device);
+                            ImportPump* pump, const ChannelAliases* aliases) {
+    static const ChannelAliases kNoAliases;
+    return FeedReader(sink, limits, pump, aliases != nullptr ? *aliases : kNoAliases).Read(device);
 }
 
-Feed ReadXmltvFeed(QIODevice& device, qint64 maxFeedBytes) {
+Feed ReadXmltvFeed(QIODevice& device, qint64 maxFeedBytes, const ChannelAliases* aliases) {
     struct Collect final : FeedProgrammeSink {
         QList<QList<FeedProgramme>> byChannel;
         void Programme(qsizetype channel, const FeedProgramme& programme) override {
@@ -277,7 +348,7 @@ Feed ReadXmltvFeed(QIODevice& device, qint64 maxFeedBytes) {
             byChannel[channel].append(programme);
         }
     } collect;
-    Feed feed{ReadFeed(device, collect, FeedLimits{maxFeedBytes})};
+    Feed feed{ReadFeed(device, collect, FeedLimits{maxFeedBytes}, nullptr, aliases)};
     for (qsizetype i = 0; i < collect.byChannel.size(); ++i)
         feed.channels[i].programmes = std::move(collect.byChannel[i]);
     return feed;

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QTime>
 
+class ChannelAliases;
 class ImportPump;
 class QIODevice;
 
@@ -14,16 +15,24 @@ class QIODevice;
 // A feed larger than this once inflated is refused.
 inline constexpr qint64 kMaxFeedBytes = qint64(1) << 30;
 
+// The listings' clock: Beijing time, UTC+8 all year, whatever the machine's zone.
+inline constexpr int kListingOffsetSeconds = 8 * 3600;
+
 struct FeedProgramme {
-    // The start as the feed writes it, in the programme's own offset (the channel's broadcast time).
+    // The start in Beijing time: the feed's time moved from the programme's own offset to UTC+8. A
+    // start without an offset is taken as Beijing time already.
     QDate date;
     QTime time;
     QString title; // with the sub-title joined by "："
 };
 
 struct FeedChannel {
-    QString id;
-    QStringList displayNames;        // in feed order
+    // The channel's id, then the ids of channels of the same identity declared after it, whose
+    // programmes it took.
+    QStringList ids;
+    QStringList displayNames;        // in feed order, each once
+    QString name;                    // the name it is shown by (ChannelAliases::Identify)
+    QString key;                     // its identity (ChannelAliases::Identify)
     QList<FeedProgramme> programmes; // in feed order
 };
 
@@ -52,11 +61,14 @@ struct FeedLimits {
 // keeping it, and passing a pump point after each piece of the document. Returns the channels,
 // their programmes left empty.
 QList<FeedChannel> ReadFeed(QIODevice& device, FeedProgrammeSink& sink, const FeedLimits& limits = {},
-                            ImportPump* pump = nullptr);
+                            ImportPump* pump = nullptr, const ChannelAliases* aliases = nullptr);
 
 // Reads a whole feed (plain or gzip, any encoding Qt reads, GBK and GB2312 through code page 936,
 // GB18030 through its own decoder). Throws Exception when the data is not an XMLTV document, breaks
 // off, is malformed, expands entities beyond a small limit, or exceeds `maxFeedBytes` inflated.
 // Programmes of channels that were never declared, without a usable start or without a title are
-// left out.
-Feed ReadXmltvFeed(QIODevice& device, qint64 maxFeedBytes = kMaxFeedBytes);
+// left out. A channel declared again (by its id) or a channel of the identity of one declared
+// before (by the key of `aliases`, or of no aliases) adds its ids and names to the first, and its
+// programmes go with the first's.
+Feed ReadXmltvFeed(QIODevice& device, qint64 maxFeedBytes = kMaxFeedBytes,
+                   const ChannelAliases* aliases = nullptr);

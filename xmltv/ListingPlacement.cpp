@@ -103,23 +103,51 @@ ImportedListing ListingPlacement::Stage(ChannelPlace place,
     temporaries_.append(path + kTemporarySuffix);
     WriteNewFile(path + kTemporarySuffix, write);
     finalPaths_.append(path);
-    return {place.classFolder, place.fileName};
+    // The rename that puts it in place keeps its size and time.
+    return {place.classFolder, place.fileName, StampOf(path + kTemporarySuffix).value_or(ListingStamp{})};
+}
+
+void ListingPlacement::Retire(const QString& relativePath) {
+    retired_.append(QDir(dataFolder_).filePath(relativePath));
+}
+
+void ListingPlacement::StageLast(const QString& fileName, const QByteArray& bytes) {
+    const QString path = QDir(dataFolder_).filePath(fileName);
+    temporaries_.append(path + kTemporarySuffix);
+    WriteNewFile(path + kTemporarySuffix, [&bytes](QIODevice& file) { file.write(bytes); });
+    lastPaths_.append(path);
 }
 
 void ListingPlacement::Commit() {
     if (!SyncDataFolder())
         throw Exception(QStringLiteral("Cannot write the listings of \"%1\" to the disk: %2")
                             .arg(dataFolder_, ErrorText(errno)));
-    KeepPrevious();
+    const QStringList placing = finalPaths_ + lastPaths_;
+    KeepPrevious(placing);
+    KeepRetired();
     qsizetype placed = 0;
-    for (; placed < finalPaths_.size(); ++placed) {
-        const QString& path = finalPaths_[placed];
-        if (rename_(Encoded(path + kTemporarySuffix).constData(), Encoded(path).constData()) != 0) {
+    qsizetype removed = 0;
+    const auto putIntoPlace = [&](qsizetype until) {
+        for (; placed < until; ++placed) {
+            const QString& path = placing[placed];
+            if (rename_(Encoded(path + kTemporarySuffix).constData(), Encoded(path).constData()) != 0) {
+                const QString error = ErrorText(errno);
+                throw Exception(
+                    QStringLiteral("Cannot put the listing \"%1\" in place: %2").arg(path, error) +
+                    PutBack(placing, placed, removed));
+            }
+        }
+    };
+    putIntoPlace(finalPaths_.size());
+    for (; removed < retired_.size(); ++removed) {
+        if (::unlink(Encoded(retired_[removed]).constData()) != 0 && errno != ENOENT) {
             const QString error = ErrorText(errno);
-            throw Exception(QStringLiteral("Cannot put the listing \"%1\" in place: %2").arg(path, error) +
-                            PutBack(placed));
+            throw Exception(
+                QStringLiteral("Cannot remove the listing \"%1\": %2").arg(retired_[removed], error) +
+                PutBack(placing, placed, removed));
         }
     }
+    putIntoPlace(placing.size());
     temporaries_.clear();
     for (const QString& path : previous_)
         QFile::remove(path + kPreviousSuffix);
@@ -135,10 +163,9 @@ bool ListingPlacement::SyncDataFolder() const {
     return folder.valid() && ::syncfs(folder.get()) == 0;
 }
 
-// A second name for each listing that is to be replaced, so that it can be put back. A hard link
-// keeps the listing in place meanwhile; a file system without links (FAT) gets a copy.
-void ListingPlacement::KeepPrevious() {
-    for (const QString& path : finalPaths_) {
+// A second name for each listing that is to be replaced, so that it can be put back.
+void ListingPlacement::KeepPrevious(const QStringList& paths) {
+    for (const QString& path : paths) {
         struct stat status {};
         if (::lstat(Encoded(path).constData(), &status) != 0) {
             if (errno == ENOENT)
@@ -147,31 +174,58 @@ void ListingPlacement::KeepPrevious() {
         }
         if (!S_ISREG(status.st_mode))
             throw Exception(QStringLiteral("\"%1\" is in the way of a listing").arg(path));
-        const QByteArray previous = Encoded(path + kPreviousSuffix);
-        ::unlink(previous.constData()); // a leftover of an import that was cut off
-        if (::link(Encoded(path).constData(), previous.constData()) != 0) {
-            const int error = errno;
-            if (!QFile::copy(path, path + kPreviousSuffix))
-                throw Exception(QStringLiteral("Cannot keep the listing \"%1\" to put back: %2")
-                                    .arg(path, ErrorText(error)));
-        }
-        previous_.insert(path);
+        KeepSecondName(path);
     }
 }
 
-// Undoes the first `placed` renames: the listings they replaced come back, new ones go. Returns a
-// note of the listings that could not be put back, whose files keep their second name.
-QString ListingPlacement::PutBack(qsizetype placed) {
+// A retired listing keeps a second name too until the commit is done; one that is gone, or is no
+// regular file (a link a person put there), is not removed.
+void ListingPlacement::KeepRetired() {
+    QStringList kept;
+    for (const QString& path : std::as_const(retired_)) {
+        struct stat status {};
+        if (::lstat(Encoded(path).constData(), &status) != 0 || !S_ISREG(status.st_mode))
+            continue;
+        KeepSecondName(path);
+        kept.append(path);
+    }
+    retired_ = kept;
+}
+
+// A hard link keeps the listing in place meanwhile; a file system without links (FAT) gets a copy.
+void ListingPlacement::KeepSecondName(const QString& path) {
+    const QByteArray previous = Encoded(path + kPreviousSuffix);
+    ::unlink(previous.constData()); // a leftover of an import that was cut off
+    if (::link(Encoded(path).constData(), previous.constData()) != 0) {
+        const int error = errno;
+        if (!QFile::copy(path, path + kPreviousSuffix))
+            throw Exception(
+                QStringLiteral("Cannot keep the listing \"%1\" to put back: %2").arg(path, ErrorText(error)));
+    }
+    previous_.insert(path);
+}
+
+// Undoes the first `removed` removals and the first `placed` renames: the listings they removed or
+// replaced come back, new ones go. Returns a note of the listings that could not be put back,
+// whose files keep their second name.
+QString ListingPlacement::PutBack(const QStringList& placing, qsizetype placed, qsizetype removed) {
     QString note;
-    for (qsizetype i = placed - 1; i >= 0; --i) {
-        const QString& path = finalPaths_[i];
-        if (!previous_.remove(path))
-            ::unlink(Encoded(path).constData());
-        else if (rename_(Encoded(path + kPreviousSuffix).constData(), Encoded(path).constData()) != 0)
+    const auto restore = [&](const QString& path) {
+        if (rename_(Encoded(path + kPreviousSuffix).constData(), Encoded(path).constData()) != 0)
             note += QStringLiteral("; the listing \"%1\" stays in \"%1%2\"").arg(path, kPreviousSuffix);
+        previous_.remove(path);
+    };
+    for (qsizetype i = removed - 1; i >= 0; --i)
+        restore(retired_[i]);
+    for (qsizetype i = placed - 1; i >= 0; --i) {
+        const QString& path = placing[i];
+        if (previous_.contains(path))
+            restore(path);
+        else
+            ::unlink(Encoded(path).constData());
     }
     for (const QString& path : previous_)
-        QFile::remove(path + kPreviousSuffix); // their listings were never replaced
+        QFile::remove(path + kPreviousSuffix); // their listings were never replaced or removed
     previous_.clear();
     return note;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalogue/FeedListingIndex.h"
 #include "xmltv/ChannelMap.h"
 
 #include <QByteArray>
@@ -20,6 +21,7 @@ class QIODevice;
 struct ImportedListing {
     QString classFolder;
     QString fileName;
+    ListingStamp stamp; // of the file as written
 };
 
 // The file names of one import's listings. A name already given in its folder gets "(2)", "(3)", …
@@ -53,19 +55,33 @@ public:
     ImportedListing Stage(ChannelPlace place, const std::function<void(QIODevice& file)>& write);
     ImportedListing Stage(ChannelPlace place, const QByteArray& bytes);
 
-    // Puts every staged file in place, all or none: the files go to the disk, then each is renamed
-    // over its listing; when a rename fails, the listings already replaced are put back and
-    // Exception is thrown. A crash in the middle can leave some listings new and some old, each
-    // one whole.
+    // A listing of the data folder (a path relative to it) that the commit removes, after every
+    // staged listing is in place: one an earlier import wrote that this one no longer writes. One
+    // that is gone or no regular file by then is left as it is.
+    void Retire(const QString& relativePath);
+
+    // A file of the data folder itself, written now under a temporary name and put in place by the
+    // commit after the listings are in place and the retired ones removed: the index of what the
+    // import wrote, so that it never names listings that are not there.
+    void StageLast(const QString& fileName, const QByteArray& bytes);
+
+    // Puts every staged file in place and removes the retired listings, all or none: the files go
+    // to the disk, then each is renamed over its listing; when a rename or a removal fails, the
+    // listings already replaced or removed are put back and Exception is thrown. A crash in the
+    // middle can leave some listings new and some old, each one whole.
     void Commit();
 
 private:
     bool SyncDataFolder() const;
-    void KeepPrevious();
-    QString PutBack(qsizetype placed);
+    void KeepPrevious(const QStringList& paths);
+    void KeepRetired();
+    void KeepSecondName(const QString& path);
+    QString PutBack(const QStringList& placing, qsizetype placed, qsizetype removed);
 
     QString dataFolder_;
     QStringList finalPaths_;
+    QStringList lastPaths_; // StageLast
+    QStringList retired_;
     ListingNames names_;
     QStringList temporaries_;
     QSet<QString> previous_; // final paths whose listing has a second name to be put back from

@@ -25,7 +25,27 @@ ListingWriter::ListingWriter(QIODevice& out, const QString& displayName) : out_(
     out_.write("\xEF\xBB\xBF" + (displayName + u" 一周节目预告\r\n\r\n"_qs).toUtf8());
 }
 
+bool ListingWriter::Repeats(QDate date, QTime time, QByteArrayView titleUtf8) {
+    if (date != day_ || time != start_) {
+        start_ = time;
+        startTitles_.resize(0);
+        startTitleEnds_.resize(0);
+    } else {
+        qsizetype begin = 0;
+        for (const qsizetype end : std::as_const(startTitleEnds_)) {
+            if (QByteArrayView(startTitles_).sliced(begin, end - begin) == titleUtf8)
+                return true;
+            begin = end;
+        }
+    }
+    startTitles_ += titleUtf8;
+    startTitleEnds_.append(startTitles_.size());
+    return false;
+}
+
 void ListingWriter::Add(QDate date, QTime time, QByteArrayView titleUtf8) {
+    if (Repeats(date, time, titleUtf8))
+        return;
     line_.clear();
     if (date != day_) {
         if (day_.isValid())
@@ -44,16 +64,6 @@ void ListingWriter::Add(QDate date, QTime time, QByteArrayView titleUtf8) {
     line_ += titleUtf8;
     line_ += "\r\n";
     out_.write(line_);
-}
-
-QString ChannelTitleName(const FeedChannel& channel) {
-    for (const QString& name : channel.displayNames) {
-        for (const QChar c : name) {
-            if (c.script() == QChar::Script_Han)
-                return name;
-        }
-    }
-    return channel.displayNames.isEmpty() ? channel.id : channel.displayNames.first();
 }
 
 QByteArray ListingFileBytes(const QString& displayName, const QList<FeedProgramme>& programmes) {

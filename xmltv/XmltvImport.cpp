@@ -1,6 +1,7 @@
 #include "xmltv/XmltvImport.h"
 
 #include "platform/Exception.h"
+#include "xmltv/ChannelIdentity.h"
 #include "xmltv/ChannelMap.h"
 #include "xmltv/ImportPump.h"
 #include "xmltv/ListingText.h"
@@ -23,12 +24,16 @@ void MoveProgrammes(QList<FeedProgramme>& programmes, int minutes) {
         MoveProgramme(programme, minutes);
 }
 
-QList<ImportedListing> WritePlacedListings(const QString& dataFolder, const QList<PlacedListing>& listings) {
+QList<ImportedListing> WritePlacedListings(const QString& dataFolder, const QList<PlacedListing>& listings,
+                                           const QStringList& sources) {
     QList<ImportedListing> written;
     ListingPlacement placement(dataFolder);
-    for (const PlacedListing& listing : listings)
+    FeedIndexUpdate index(dataFolder, sources);
+    for (const PlacedListing& listing : listings) {
         written.append(placement.Stage(listing.place, listing.bytes));
-    placement.Commit();
+        index.Written(written.back(), listing.origin);
+    }
+    index.Commit(placement);
     return written;
 }
 
@@ -58,25 +63,28 @@ QList<ImportedListing> ImportXmltvFeed(QIODevice& device, const QString& dataFol
     MovedProgrammes moved(programmes, options.offsetMinutes);
     FeedProgrammeSink& sink =
         options.offsetMinutes == 0 ? static_cast<FeedProgrammeSink&>(programmes) : moved;
-    const QList<FeedChannel> channels = ReadFeed(device, sink, options.limits, &pump);
+    const ChannelAliases aliases = LoadChannelAliases(dataFolder);
+    const QList<FeedChannel> channels = ReadFeed(device, sink, options.limits, &pump, &aliases);
     if (!QDir().mkpath(dataFolder))
         throw Exception(QStringLiteral("Cannot make the data folder \"%1\"").arg(dataFolder));
     const ChannelMap map = LoadChannelMap(dataFolder);
 
     QList<ImportedListing> listings;
     ListingPlacement placement(dataFolder);
+    FeedIndexUpdate index(dataFolder, {options.source});
     for (qsizetype i = 0; i < channels.size(); ++i) {
         const FeedChannel& channel = channels[i];
-        listings.append(placement.Stage(map.Place(channel.id, channel.displayNames), [&](QIODevice& file) {
-            ListingWriter listing(file, ChannelTitleName(channel));
+        listings.append(placement.Stage(map.Place(channel), [&](QIODevice& file) {
+            ListingWriter listing(file, channel.name);
             programmes.TakeChannel(i, [&](const ProgrammeSort::Sorted& programme) {
                 listing.Add(programme.date, programme.time, programme.titleUtf8);
                 pump.Reached();
             });
         }));
+        index.Written(listings.back(), {channel.name, channel.ids, options.source});
         pump.Reached();
     }
-    placement.Commit();
+    index.Commit(placement);
     return listings;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "xmltv/FeedIndexUpdate.h"
 #include "xmltv/FeedReader.h"
 #include "xmltv/ListingPlacement.h"
 #include "xmltv/ProgrammeSort.h"
@@ -18,8 +19,12 @@ struct XmltvImportOptions {
     FeedLimits limits;
     // What the programmes may hold in memory while the feed is read (ProgrammeSort).
     qint64 sortMemoryBytes = ProgrammeSort::kDefaultMemoryBytes;
-    // Every start is moved by this many minutes, for a feed that labels its times wrongly.
+    // Every start is moved by this many minutes (after it was put into Beijing time), for a feed
+    // that labels its times wrongly.
     int offsetMinutes = 0;
+    // The source the feed came from, as the index of feed listings records it: the listings that
+    // this source's last import wrote and this one does not are removed.
+    QString source = QStringLiteral("default");
     // Runs at the import's pump points, at most `pumpInterval` apart (ImportPump); an abort
     // request ends the import there with AbortedError, before any listing is replaced.
     std::function<void()> pump;
@@ -34,19 +39,24 @@ void MoveProgrammes(QList<FeedProgramme>& programmes, int minutes);
 struct PlacedListing {
     ChannelPlace place;
     QByteArray bytes;
+    ListingOrigin origin;
 };
 
-// Writes listings as the import writes its own (ListingPlacement): all or none, two listings placed
-// on the same file numbered "(2)", "(3)", … before ".txt". Throws Exception on any failure, leaving
+// Writes listings as the import writes its own (ListingPlacement, FeedIndexUpdate): all or none, two
+// listings placed on the same file numbered "(2)", "(3)", … before ".txt", the listings of `sources`
+// that an earlier import wrote and these are not removed. Throws Exception on any failure, leaving
 // every listing file as it was.
-QList<ImportedListing> WritePlacedListings(const QString& dataFolder, const QList<PlacedListing>& listings);
+QList<ImportedListing> WritePlacedListings(const QString& dataFolder, const QList<PlacedListing>& listings,
+                                           const QStringList& sources);
 
 // Reads the feed, places every channel with the data folder's channel map (written first when
-// missing) and writes its listing file into its class folder. The programmes stream through a
-// bounded sort, so memory stays bounded whatever the size of the feed. All files are written under
-// temporary names first and put in place only after the whole feed was read and written, all or
-// none (ListingPlacement::Commit), so a failure leaves every listing file as it was. Two channels
-// that the map gives the same file get "(2)", "(3)", … before ".txt". Throws Exception on any
+// missing), the channels of one identity made one with the data folder's aliases (ChannelIdentity),
+// and writes its listing file into its class folder, recorded in the index of feed listings; the
+// listings that the source's last import wrote and this one does not are removed. The programmes
+// stream through a bounded sort, so memory stays bounded whatever the size of the feed. All files
+// are written under temporary names first and put in place only after the whole feed was read and
+// written, all or none (ListingPlacement::Commit), so a failure leaves every listing file as it was. Two
+// channels that the map gives the same file get "(2)", "(3)", … before ".txt". Throws Exception on any
 // failure.
 QList<ImportedListing> ImportXmltvFeed(QIODevice& device, const QString& dataFolder,
                                        const XmltvImportOptions& options = {});

@@ -76,12 +76,13 @@ double UpdateOfSeveralSources(const QStringList& addresses, const QString& dataF
     TIdHTTP http;
     const QString folder = dataFolder + QStringLiteral("sources/");
     QDir().mkpath(folder);
-    const ChannelMap map = LoadChannelMap(dataFolder);
+    const FeedPlacing placing = LoadFeedPlacing(dataFolder);
     QList<FeedSourceReading> readings;
     for (int source = 0; source < addresses.size(); ++source) {
-        PackageFile file(folder, QStringLiteral("source%1.source").arg(source));
+        const QString id = QStringLiteral("source%1.source").arg(source);
+        PackageFile file(folder, id);
         Fetch(http, addresses[source], file);
-        readings.append(ReadFeedSource(file.TemporaryPath(), 0, map));
+        readings.append(ReadFeedSource(file.TemporaryPath(), id, 0, placing));
         file.Replace();
     }
     WriteMergedFeeds(dataFolder, readings);

@@ -8,7 +8,8 @@
 //   xmltv_bench [feed megabytes, default 100]
 //   xmltv_bench memory       the conversion's peak memory above idle on large feeds, each converted
 //                            in a process of its own
-//   xmltv_bench duplicates   the conversion's time for 5,000 and 20,000 channels of one name
+//   xmltv_bench duplicates   the conversion's time for 5,000 and 20,000 channels that the map sends to
+//                            one file
 
 #include "bench/support/BenchSupport.h"
 #include "catalogue/CatalogueWalk.h"
@@ -103,11 +104,11 @@ QByteArray ChannelId(int channel) {
     return "c" + QByteArray::number(channel) + ".bench";
 }
 
-void PutChannels(FeedWriter& out, int channels, const QByteArray& name = {}) {
+void PutChannels(FeedWriter& out, int channels, const QByteArray& name = "频道") {
     out.Put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<tv generator-info-name=\"xmltv_bench\">\n");
     for (int c = 0; c < channels; ++c)
-        out.Put("  <channel id=\"" + ChannelId(c) + "\"><display-name lang=\"zh\">" +
-                (name.isEmpty() ? "频道" + QByteArray::number(c) : name) + "</display-name></channel>\n");
+        out.Put("  <channel id=\"" + ChannelId(c) + "\"><display-name lang=\"zh\">" + name +
+                QByteArray::number(c) + "</display-name></channel>\n");
 }
 
 QByteArray FeedTime(const QDateTime& time) {
@@ -215,9 +216,12 @@ double MegabytesOf(long kilobytes) {
     return static_cast<double>(kilobytes) / 1024;
 }
 
-// In the child: converts one feed and prints its figures.
-int ConvertAndMeasure(const QString& feed, int channelBound) {
+// In the child: converts one feed, with the channel map `map` when one is given, and prints its
+// figures.
+int ConvertAndMeasure(const QString& feed, int channelBound, const QString& map) {
     QTemporaryDir data;
+    if (!map.isEmpty() && !QFile::copy(map, data.filePath(QStringLiteral("channel-classes.map"))))
+        Fail("cannot copy the channel map");
     ::malloc_trim(0);
     const long idle = StatusKilobytes("VmRSS");
     ResetPeakMemory();
@@ -238,11 +242,11 @@ int ConvertAndMeasure(const QString& feed, int channelBound) {
     return 0;
 }
 
-void ConvertInChild(const QString& feed, int channelBound = 10'000) {
+void ConvertInChild(const QString& feed, int channelBound = 10'000, const QString& map = {}) {
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedChannels);
     child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("convert"), feed, QString::number(channelBound)});
+                {QStringLiteral("convert"), feed, QString::number(channelBound), map});
     if (!child.waitForFinished(-1) || child.exitCode() != 0)
         Fail("the converting child failed");
 }
@@ -261,7 +265,15 @@ void BenchLargeFeeds(const QString& folder) {
 }
 
 void BenchDuplicateNames(const QString& folder) {
-    std::printf("channels of one name, numbered \"同名(2).txt\" …:\n");
+    std::printf("channels that the map sends to one file, numbered \"同名(2).txt\" …:\n");
+    // Channels of one name are one channel; the map makes distinct channels share a file.
+    const QString map = folder + QStringLiteral("/channel-classes.map");
+    {
+        QFile file(map);
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(QStringLiteral("同名\t数字频道\t同名.txt\n").toUtf8()) < 0)
+            Fail("cannot write the channel map");
+    }
     for (const int channels : {5'000, 20'000}) {
         const QString feed = folder + QStringLiteral("/duplicates.xml.gz");
         {
@@ -271,7 +283,7 @@ void BenchDuplicateNames(const QString& folder) {
         }
         std::printf("  %d channels:\n", channels);
         std::fflush(stdout);
-        ConvertInChild(feed, channels);
+        ConvertInChild(feed, channels, map);
     }
 }
 
@@ -280,8 +292,8 @@ void BenchDuplicateNames(const QString& folder) {
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     const QStringList arguments = QCoreApplication::arguments().mid(1);
-    if (arguments.size() == 3 && arguments[0] == u"convert")
-        return ConvertAndMeasure(arguments[1], arguments[2].toInt());
+    if (arguments.size() >= 3 && arguments[0] == u"convert")
+        return ConvertAndMeasure(arguments[1], arguments[2].toInt(), arguments.value(3));
     QTemporaryDir folder;
     if (arguments.value(0) == u"memory") {
         BenchLargeFeeds(folder.path());

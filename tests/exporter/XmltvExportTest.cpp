@@ -167,6 +167,47 @@ TEST(WriteXmltv, RoundTripThroughAFeedGivesTheSameProgrammes) {
     EXPECT_TRUE(QFile::exists(converted.filePath(U(u"央视频道/04(欧洲).txt"))));
 }
 
+TEST(WriteXmltv, AFeedsListingsKeepTheFeedsIdsAndNames) {
+    QTemporaryDir data;
+    WriteFile(data.filePath(U(u"央视频道/01.txt")),
+              "\xEF\xBB\xBF" + U(u"2026-12-10\r\n08:00 朝闻天下\r\n").toUtf8());
+    const auto import = [&](const QString& feed, const QString& source) {
+        QBuffer buffer;
+        buffer.setData(feed.toUtf8());
+        buffer.open(QIODevice::ReadOnly);
+        XmltvImportOptions options;
+        options.source = source;
+        ImportXmltvFeed(buffer, data.path(), options);
+    };
+    import(
+        U(u"<tv><channel id=\"cctv1.cn\"><display-name>CCTV-1 综合</display-name></channel>"
+          u"<channel id=\"CCTV1\"><display-name>cctv1 HD</display-name></channel>"
+          u"<channel id=\"bbc.uk\"><display-name>BBCWORLDNEWS</display-name></channel>"
+          u"<programme start=\"20261210190000 +0800\" channel=\"CCTV1\"><title>新闻联播</title></programme>"
+          u"<programme start=\"20261210200000 +0800\" channel=\"bbc.uk\"><title>News</title></programme>"
+          u"</tv>"),
+        u"default"_qs);
+    // Another source's channel of the same id.
+    import(U(u"<tv><channel id=\"bbc.uk\"><display-name>BBC Two</display-name></channel>"
+             u"<programme start=\"20261210210000 +0800\" channel=\"bbc.uk\"><title>Drama</title></programme>"
+             u"</tv>"),
+           u"other.source"_qs);
+    QMap<QString, QString> namesById;
+    QMap<QString, qsizetype> programmesById;
+    for (const FeedChannel& channel : Read(Export(data.path())).channels) {
+        namesById.insert(channel.ids.first(), channel.displayNames.value(0));
+        programmesById.insert(channel.ids.first(), channel.programmes.size());
+    }
+    const QString bbcWorld = ExportChannelId(U(u"数字频道"), u"BBCWORLDNEWS.txt"_qs);
+    EXPECT_EQ(namesById,
+              (QMap<QString, QString>{{ExportChannelId(U(u"央视频道"), u"01.txt"_qs), U(u"ZORQ-1 中央")},
+                                      {u"cctv1.cn"_qs, U(u"CCTV-1 综合")},
+                                      {u"bbc.uk"_qs, u"BBC Two"_qs},
+                                      {bbcWorld, u"BBCWORLDNEWS"_qs}}));
+    EXPECT_EQ(programmesById.value(u"cctv1.cn"_qs), 1);
+    EXPECT_EQ(programmesById.value(bbcWorld), 1);
+}
+
 TEST(WriteXmltv, OutputPassesTheXmltvValidator) {
     QTemporaryDir sample, out;
     UnpackDemoPackage(sample.path());

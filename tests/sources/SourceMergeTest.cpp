@@ -9,7 +9,7 @@ namespace {
 
 // A programme per "date:title" item, all at 20:00; the title names the source it came from.
 SourceChannel Channel(const char* key, std::initializer_list<std::pair<int, const char*>> programmes) {
-    SourceChannel channel{QString::fromUtf8(key), QString::fromUtf8(key) + QStringLiteral(" 频道"), {}};
+    SourceChannel channel{QString::fromUtf8(key), QString::fromUtf8(key) + QStringLiteral(" 频道"), {}, {}};
     for (const auto& [day, title] : programmes)
         channel.programmes.append({QDate(2026, 12, day), QTime(20, 0), QString::fromUtf8(title)});
     return channel;

@@ -1,7 +1,9 @@
 #include "xmltv/ChannelMap.h"
 
+#include "tests/support/Files.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/WarningRecorder.h"
+#include "xmltv/ChannelIdentity.h"
 
 #include <QDir>
 #include <QFile>
@@ -57,6 +59,90 @@ TEST(ChannelMap, RulesInOrder) {
         const ChannelPlace place = map.Place(U(c.id), c.names);
         EXPECT_EQ(place.classFolder, U(c.folder));
         EXPECT_EQ(place.fileName, U(c.file));
+    }
+}
+
+TEST(ChannelMap, PatternsIgnoreCaseAndMatchTheKey) {
+    const ChannelMap map = ChannelMap::Parse(U(u"cctv5\t央视频道\t05.txt\n"
+                                               u"/^bbc/\t境外频道\tbbc.txt\n"
+                                               u"ＮＥＷＳ\t境外频道\n"
+                                               u"/^cctv4k$/\t数字频道\t4k.txt\n"
+                                               u"凤凰卫视\t境外频道\n"));
+    const struct {
+        const char16_t* id;
+        QStringList names;
+        const char16_t* place;
+    } cases[] = {
+        {u"CCTV5.cn", {}, u"央视频道/05.txt"},                          // upper-case id
+        {u"x", {U(u"ＣＣＴＶ５ 体育")}, u"央视频道/05.txt"},            // full-width name
+        {u"x", {U(u"CCTV-5 HD")}, u"央视频道/05.txt"},                  // by the key "cctv5"
+        {u"x", {u"BBC World News"_qs}, u"境外频道/bbc.txt"},            // a regular expression
+        {u"x", {u"Sky news"_qs}, u"境外频道/Sky news.txt"},             // a full-width pattern
+        {u"x", {U(u"CCTV 4K 超高清")}, u"数字频道/4k.txt"},             // by the key "cctv4k"
+        {u"x", {U(u"鳳凰衛視資訊台")}, u"境外频道/鳳凰衛視資訊台.txt"}, // Traditional, by the key
+        {u"x", {U(u"CCTV-4")}, u"数字频道/CCTV-4.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.names.value(0, U(c.id)).toStdString());
+        const ChannelPlace place = map.Place(U(c.id), c.names);
+        EXPECT_EQ(place.classFolder + u'/' + place.fileName, U(c.place));
+    }
+}
+
+TEST(ChannelMap, ARuleThatDoesNotCompileIsNamedOnceAndSkipped) {
+    WarningRecorder log;
+    const ChannelMap map = ChannelMap::Parse(U(u"/(unclosed/\t境外频道\n卫视\t地方频道\n"));
+    EXPECT_EQ(map.RuleCount(), 1);
+    ASSERT_EQ(log.warnings.size(), 1);
+    EXPECT_TRUE(log.warnings[0].contains(u"(unclosed"_qs)) << log.warnings[0].toStdString();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(map.Place(u"id"_qs, {U(u"安徽卫视")}).classFolder, U(u"地方频道"));
+    EXPECT_EQ(log.warnings.size(), 1) << "placing channels names it no more";
+}
+
+// The fenced blocks of the README's part about feeds that hold tab-separated lines, in order.
+QStringList ReadmeTabbedBlocks() {
+    const QString readme = QString::fromUtf8(ReadAll(QStringLiteral(PELNAVI_SOURCE_DIR "/README.md")));
+    const qsizetype from = readme.indexOf(u"**One channel, many spellings.**"_qs);
+    const qsizetype to = readme.indexOf(u"**XMLTV out.**"_qs);
+    EXPECT_TRUE(from > 0 && to > from) << "the README's part on feeds moved";
+    QStringList blocks;
+    const QStringList pieces = readme.mid(from, to - from).split(u"```"_qs);
+    for (qsizetype i = 1; i < pieces.size(); i += 2) {
+        if (pieces[i].contains(u'\t'))
+            blocks.append(pieces[i]);
+    }
+    return blocks;
+}
+
+TEST(ChannelMap, TheReadmesExamplesWorkAsWritten) {
+    const QStringList blocks = ReadmeTabbedBlocks();
+    ASSERT_EQ(blocks.size(), 2) << "the alias example, then the map example";
+
+    const ChannelAliases aliases = ChannelAliases::Parse(blocks[0]);
+    for (const auto& [id, name] : {std::pair{u"a"_qs, U(u"中央一台")}, std::pair{u"CCTV1.CN"_qs, QString()},
+                                   std::pair{u"c"_qs, u"CCTV1 HD"_qs}}) {
+        SCOPED_TRACE(id.toStdString());
+        EXPECT_EQ(aliases.Identify({id}, name.isEmpty() ? QStringList() : QStringList{name}).name,
+                  U(u"CCTV-1 综合"));
+    }
+
+    const ChannelMap map = ChannelMap::Parse(blocks[1]);
+    EXPECT_EQ(map.RuleCount(), 3);
+    const struct {
+        const char16_t* id;
+        const char16_t* name;
+        const char16_t* place;
+    } cases[] = {
+        {u"CCTV5", u"", u"央视频道/05.txt"},           {u"a", u"CCTV-1", u"央视频道/01.txt"},
+        {u"b", u"cctv1 HD", u"央视频道/01.txt"},       {u"c", u"CCTV-12", u"数字频道/CCTV-12.txt"},
+        {u"d", u"广东卫视", u"地方频道/广东卫视.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(U(c.id).toStdString());
+        const QStringList names = U(c.name).isEmpty() ? QStringList() : QStringList{U(c.name)};
+        const ChannelPlace place = map.Place(U(c.id), names);
+        EXPECT_EQ(place.classFolder + u'/' + place.fileName, U(c.place));
     }
 }
 

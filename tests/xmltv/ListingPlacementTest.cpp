@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <cerrno>
@@ -14,6 +15,17 @@
 #include <gtest/gtest.h>
 
 namespace {
+
+// A rename that fails the `failing`-th time it is called (never for 0), counting in `renames`.
+ListingPlacement::RenameFunction RenameFailingAt(int& renames, int failing) {
+    return [&renames, failing](const char* from, const char* to) {
+        if (++renames == failing) {
+            errno = EIO;
+            return -1;
+        }
+        return std::rename(from, to);
+    };
+}
 
 TEST(ListingPlacement, ARenameThatFailsPutsBackTheListingsAlreadyReplaced) {
     // Three listings: the first and the third replace old ones, the second is new. The n-th rename
@@ -36,13 +48,7 @@ TEST(ListingPlacement, ARenameThatFailsPutsBackTheListingsAlreadyReplaced) {
         WriteFile(folder + u"/03.txt"_qs, "old 3");
         int renames = 0;
         {
-            ListingPlacement placement(data.path(), [&](const char* from, const char* to) {
-                if (++renames == c.failingRename) {
-                    errno = EIO;
-                    return -1;
-                }
-                return std::rename(from, to);
-            });
+            ListingPlacement placement(data.path(), RenameFailingAt(renames, c.failingRename));
             placement.Stage({U(u"央视频道"), u"01.txt"_qs}, "new 1");
             placement.Stage({U(u"央视频道"), u"02.txt"_qs}, "new 2");
             placement.Stage({U(u"央视频道"), u"03.txt"_qs}, "new 3");
@@ -54,6 +60,48 @@ TEST(ListingPlacement, ARenameThatFailsPutsBackTheListingsAlreadyReplaced) {
         EXPECT_EQ(ReadFile(folder + u"/01.txt"_qs), c.first);
         EXPECT_EQ(ReadFile(folder + u"/02.txt"_qs), c.second);
         EXPECT_EQ(ReadFile(folder + u"/03.txt"_qs), c.third);
+        EXPECT_EQ(FilesBelow(data.path()).filter(u".xmltv-"_qs), QStringList()) << "nothing left behind";
+    }
+}
+
+// An import that removes a listing of the one before (Retire) and writes its index last: a failure
+// anywhere puts everything back.
+TEST(ListingPlacement, ARemovedListingComesBackWhenTheCommitFails) {
+    const struct {
+        int failingRename; // 0: none fails; 1: the listing's; 2: the index's, after the removal
+        QByteArray listing, retired, index;
+    } cases[] = {
+        {0, "new 1", "(missing)", "new index"},
+        {1, "old 1", "old 2", "old index"},
+        {2, "old 1", "old 2", "old index"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.failingRename);
+        QTemporaryDir data;
+        const QString folder = data.filePath(U(u"央视频道"));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        WriteFile(folder + u"/01.txt"_qs, "old 1");
+        WriteFile(folder + u"/02.txt"_qs, "old 2");
+        WriteFile(data.filePath(u"index"_qs), "old index");
+        // A link where a retired listing was is a person's, and stays.
+        ASSERT_TRUE(QFile::link(folder + u"/01.txt"_qs, folder + u"/03.txt"_qs));
+        int renames = 0;
+        {
+            ListingPlacement placement(data.path(), RenameFailingAt(renames, c.failingRename));
+            placement.Stage({U(u"央视频道"), u"01.txt"_qs}, "new 1");
+            placement.Retire(U(u"央视频道/02.txt"));
+            placement.Retire(U(u"央视频道/03.txt"));
+            placement.Retire(U(u"央视频道/gone.txt"));
+            placement.StageLast(u"index"_qs, "new index");
+            if (c.failingRename == 0)
+                EXPECT_NO_THROW(placement.Commit());
+            else
+                EXPECT_THROW(placement.Commit(), Exception);
+        }
+        EXPECT_EQ(ReadFile(folder + u"/01.txt"_qs), c.listing);
+        EXPECT_EQ(ReadFile(folder + u"/02.txt"_qs), c.retired);
+        EXPECT_EQ(ReadFile(data.filePath(u"index"_qs)), c.index);
+        EXPECT_TRUE(QFileInfo(folder + u"/03.txt"_qs).isSymLink());
         EXPECT_EQ(FilesBelow(data.path()).filter(u".xmltv-"_qs), QStringList()) << "nothing left behind";
     }
 }

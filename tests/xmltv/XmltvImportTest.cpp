@@ -27,7 +27,8 @@ QList<ImportedListing> Import(const QByteArray& feed, const QString& dataFolder,
 }
 
 // Two channels; programmes out of order, a second language, a sub-title, seconds, a title with a
-// line break and a "/", a programme of a channel never declared, one without a start.
+// line break and a "/" at UTC (07:00 the next day in Beijing), a programme of a channel never
+// declared, one without a start.
 const char16_t kFeed[] =
     u"<tv generator-info-name=\"test\">\n"
     u"  <channel id=\"cctv1.cn\"><display-name lang=\"en\">CCTV-1</display-name>"
@@ -50,10 +51,10 @@ const char16_t kCctv1Text[] = u"ZORQ-1 中央 一周节目预告\r\n"
                               u"2026-12-10 星期四\r\n"
                               u"19:00 新闻联播\r\n"
                               u"19:30:15 电视剧：山海情长(12)\r\n"
-                              u"23:00 晚间 新闻 A/B\r\n"
                               u"\r\n"
                               u"2026-12-11 星期五\r\n"
-                              u"06:00 朝闻天下\r\n";
+                              u"06:00 朝闻天下\r\n"
+                              u"07:00 晚间 新闻 A/B\r\n";
 
 QByteArray Cctv1Listing() {
     return "\xEF\xBB\xBF" + U(kCctv1Text).toUtf8();
@@ -72,7 +73,8 @@ TEST(ImportXmltvFeed, WritesListingsInThePackagesShape) {
     EXPECT_EQ(DecodeListing(ReadFile(data + U(u"/地方频道/安徽卫视.txt"))),
               (QStringList{U(u"安徽卫视 一周节目预告"), {}}));
     EXPECT_EQ(FilesBelow(data),
-              (QStringList{U(u"channel-classes.map"), U(u"地方频道/安徽卫视.txt"), U(u"央视频道/01.txt")}));
+              (QStringList{U(u"channel-aliases.map"), U(u"channel-classes.map"), U(u"feed-listings.index"),
+                           U(u"地方频道/安徽卫视.txt"), U(u"央视频道/01.txt")}));
 }
 
 TEST(ImportXmltvFeed, EncodingsAndCompression) {
@@ -271,7 +273,7 @@ TEST(ImportXmltvFeed, ListingsAreTheSameWhetherTheProgrammesFitInMemoryOrNot) {
     QMap<QString, QByteArray> expected; // by file name: each listing from the feed held whole
     for (const FeedChannel& channel : ReadXmltvFeed(whole).channels)
         expected.insert(channel.displayNames.first() + u".txt"_qs,
-                        ListingFileBytes(ChannelTitleName(channel), channel.programmes));
+                        ListingFileBytes(channel.name, channel.programmes));
     ASSERT_EQ(expected.size(), 3);
 
     // 64 bytes hold a programme or two: the programmes go to the disk in hundreds of batches.
@@ -364,20 +366,23 @@ TEST(ImportXmltvFeed, NamesStayInsideTheDataFolder) {
     QTemporaryDir root;
     const QString data = root.filePath("ZORQListTemp");
     ASSERT_TRUE(QDir().mkpath(data));
+    // Two channels that the map sends to one file.
     WriteFile(data + u"/channel-classes.map"_qs,
-              U(u"escape\t../outside\nslash\t数字频道\ta/b.txt\n/.*/\t数字频道\n").toUtf8());
+              U(u"escape\t../outside\nslash\t数字频道\ta/b.txt\nsame\t数字频道\t同名.txt\n/.*/\t数字频道\n")
+                  .toUtf8());
     const QByteArray feed =
         U(u"<tv>"
           u"<channel id=\"escape\"><display-name>../../逃逸</display-name></channel>"
           u"<channel id=\"slash\"><display-name>.hidden/频道</display-name></channel>"
-          u"<channel id=\"same1\"><display-name>同名</display-name></channel>"
-          u"<channel id=\"same2\"><display-name>同名</display-name></channel>"
+          u"<channel id=\"same1\"><display-name>甲台</display-name></channel>"
+          u"<channel id=\"same2\"><display-name>乙台</display-name></channel>"
           u"<programme start=\"20261210080000\" channel=\"same2\"><title>第二个</title></programme>"
           u"</tv>")
             .toUtf8();
     Import(feed, data);
     EXPECT_EQ(FilesBelow(root.path()),
-              (QStringList{U(u"ZORQListTemp/channel-classes.map"), U(u"ZORQListTemp/数字频道/_._.._逃逸.txt"),
+              (QStringList{U(u"ZORQListTemp/channel-aliases.map"), U(u"ZORQListTemp/channel-classes.map"),
+                           U(u"ZORQListTemp/feed-listings.index"), U(u"ZORQListTemp/数字频道/_._.._逃逸.txt"),
                            U(u"ZORQListTemp/数字频道/_hidden_频道.txt"),
                            U(u"ZORQListTemp/数字频道/同名(2).txt"), U(u"ZORQListTemp/数字频道/同名.txt")}));
     EXPECT_TRUE(DecodeListing(ReadFile(data + U(u"/数字频道/同名(2).txt"))).contains(U(u"08:00 第二个")));
@@ -390,7 +395,7 @@ TEST(ImportXmltvFeed, ClassFolderThatIsALinkIsRefused) {
     ASSERT_TRUE(QFile::link(elsewhere.path(), data + U(u"/地方频道")));
     EXPECT_THROW(Import(U(kFeed).toUtf8(), data), Exception);
     EXPECT_TRUE(FilesBelow(elsewhere.path()).isEmpty());
-    EXPECT_EQ(FilesBelow(data), QStringList{U(u"channel-classes.map")});
+    EXPECT_EQ(FilesBelow(data), (QStringList{U(u"channel-aliases.map"), U(u"channel-classes.map")}));
 }
 
 } // namespace
