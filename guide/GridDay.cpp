@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr qint64 kSlotMs = 30 * 60 * 1000;
+constexpr qint64 kSlotMs = qint64(30) * 60 * 1000;
 
 // Division that rounds towards minus infinity, so pixels left of midnight stay left of it.
 qint64 FloorDivide(qint64 value, qint64 divisor) {
