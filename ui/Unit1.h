@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/ProgramPlaces.h"
+#include "ui/GridPage.h"
 #include "ui/ListingMark.h"
 #include "ui/ListingMemo.h"
 #include "ui/OnAirPage.h"
@@ -98,6 +99,9 @@ public:
     // The third page: what is on now, and the programme search.
     QWidget* TabSheet_OnAir;
     TOnAirPage* OnAirPage;
+    // The fourth page: every channel against time.
+    QWidget* TabSheet_Grid;
+    TGridPage* GridPage;
     TListingMemo* ListingMemo; // shows listings in TVListBox
     TListingMark* ListingMark; // the programme on air in TVListBox
 
@@ -122,6 +126,8 @@ public:
     // Shows a channel's listing on the first page as a click on its entry would: picks its class,
     // selects it in TVList and loads the listing.
     void OpenChannel(const QString& listingPath, const QString& className);
+    // OpenChannel, then selects the programme's line in the listing when it still holds the programme.
+    void OpenProgramme(const ChosenProgramme& programme);
 
     bool IsOnline();
 
@@ -161,6 +167,10 @@ extern ProgramPlaces Places;
 
 // The data folder: beside the program, or in the user's data folder when installed.
 QString DataFolder();
+
+// Where the grid's window keeps its size and place between runs: beside the data folder; empty
+// before the places are known.
+QString GridWindowGeometryFile();
 
 // Sets the status panel's text and appends it as a new last line of the listing memo.
 void ReportStatus(const QString& text);

@@ -71,14 +71,6 @@ QColor Foreground(const QAbstractItemView* list, int row, int column) {
 
 class OnAirPageTest : public WindowFixture {
 protected:
-    TForm1& StartAt(const QDateTime& now) {
-        TForm1& window = Start();
-        window.Now = [this] { return now_; };
-        now_ = now;
-        window.show();
-        QApplication::setActiveWindow(&window);
-        return window;
-    }
     // The page reads the data folder on a worker; the checks wait for what it shows.
     void ShowPage(TForm1& window) {
         window.PageControl1->setCurrentWidget(window.TabSheet_OnAir);
@@ -88,7 +80,6 @@ protected:
         window.LoadData->click();
         window.OnAirPage->WaitForRefresh();
     }
-    QDateTime now_;
 };
 
 TEST_F(OnAirPageTest, RowsPerChannelOnAirRefreshedByScansAndTheMinute) {
@@ -96,7 +87,7 @@ TEST_F(OnAirPageTest, RowsPerChannelOnAirRefreshedByScansAndTheMinute) {
     WriteDataFile(QStringLiteral("央视频道/02.txt"),
                   EncodeGbk(QStringLiteral("2026-12-03 星期四\n19:00 上周节目\n")));
     TForm1& window = StartAt(At(2026, 12, 10, 19, 0));
-    ASSERT_EQ(window.PageControl1->count(), 3);
+    ASSERT_GE(window.PageControl1->count(), 3);
     EXPECT_EQ(window.PageControl1->tabText(2), QStringLiteral("正在播出"));
     EXPECT_EQ(window.OnAirPage->SearchEdit->placeholderText(),
               QStringLiteral("搜索节目或频道，可用拼音首字母，如 xwlb"));
