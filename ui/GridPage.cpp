@@ -133,7 +133,15 @@ TGridView::TGridView(TGuideGridModel* model, QWidget* parent) : QWidget(parent),
     setFocusProxy(Grid);
 
     connect(model, &TGuideGridModel::GridRead, this, &TGridView::ShowModel);
-    connect(model, &TGuideGridModel::Minute, Grid, &TProgrammeGrid::MinutePassed);
+    connect(model, &TGuideGridModel::Minute, this, [this] {
+        // After midnight "今天" marks the new date.
+        if (ListingTimeOf(model_->Now()).date() != today_) {
+            FillDates();
+            if (ShownDate() != Grid->Day().Date())
+                ShowDay();
+        }
+        Grid->MinutePassed();
+    });
     connect(DateBox, &QComboBox::currentIndexChanged, this, [this] { ShowDay(); });
     connect(ClassBox, &QComboBox::currentIndexChanged, this, [this] { ShowDay(); });
     connect(NowButton, &QPushButton::clicked, this, [this] { GoToNow(); });
@@ -155,6 +163,7 @@ QDate TGridView::ShownDate() const {
 
 void TGridView::FillDates() {
     const QDate today = ListingTimeOf(model_->Now()).date();
+    today_ = today;
     const QList<QDate>& dates = model_->Grid()->Dates();
     // The date the user chose stays; the stand-in of an empty reading does not.
     QDate keep = datesRead_ ? ShownDate() : QDate();

@@ -83,6 +83,7 @@ private:
     bool placedAtNow_ = false;
     bool shown_ = false;
     bool datesRead_ = false; // the date selector lists read dates, not today alone
+    QDate today_;            // the date marked "今天"
 };
 
 // The grid's own window: the same grid, as large as the user likes. It keeps its size and place.

@@ -20,6 +20,8 @@ constexpr int kTextPadding = 4;
 constexpr int kNowLineWidth = 2;
 constexpr int kSelectionFrame = 2;
 const QColor kNowColour(208, 32, 32);
+// Laid-out texts kept at most; a screenful holds some hundreds.
+constexpr qsizetype kShapedTexts = 4096;
 
 } // namespace
 
@@ -42,7 +44,7 @@ void TProgrammeGrid::Measure() {
     rowHeight_ = metrics.height() + 10;
     rulerHeight_ = metrics.height() + 8;
     channelWidth_ = metrics.horizontalAdvance(QStringLiteral("频道名称频道名称")) + 2 * kTextPadding;
-    titleWidths_.clear();
+    ForgetShapedTexts();
     if (grid_)
         day_ = GridDay(*grid_, day_.Date(), className_, {slotWidth_, rowHeight_});
     UpdateScrollBars();
@@ -51,7 +53,7 @@ void TProgrammeGrid::Measure() {
 void TProgrammeGrid::ShowDay(std::shared_ptr<const GuideGrid> grid, const QDate& date,
                              const QString& className) {
     if (grid != grid_)
-        titleWidths_.clear();
+        ForgetShapedTexts();
     grid_ = std::move(grid);
     className_ = className;
     day_ = GridDay(*grid_, date, className, {slotWidth_, rowHeight_});
@@ -132,7 +134,7 @@ void TProgrammeGrid::SetSlotWidth(int pixels) {
     const int visible = viewport()->width() - channelWidth_;
     const qint64 anchor = day_.InstantAt(horizontalScrollBar()->value() + visible / 3);
     slotWidth_ = pixels;
-    titleWidths_.clear();
+    ForgetShapedTexts();
     if (grid_)
         day_ = GridDay(*grid_, day_.Date(), className_, {slotWidth_, rowHeight_});
     UpdateScrollBars();
@@ -272,17 +274,25 @@ void TProgrammeGrid::PaintBox(QPainter& painter, const GridPlace& place, const Q
     if (right - left < 4)
         return;
     painter.setPen(text);
-    painter.drawText(QRect(left, rect.top(), right - left + 1, rect.height()),
-                     Qt::AlignLeft | Qt::AlignVCenter, ElidedTitle(*box.programme, right - left + 1));
+    painter.drawStaticText(left, rect.top() + (rect.height() - fontMetrics().height()) / 2,
+                           Shaped(box.programme, box.programme->title, right - left + 1));
 }
 
-QString TProgrammeGrid::ElidedTitle(const Programme& programme, int width) {
-    auto found = titleWidths_.constFind(&programme);
-    if (found == titleWidths_.constEnd())
-        found = titleWidths_.insert(&programme, fontMetrics().horizontalAdvance(programme.title));
-    if (*found <= width)
-        return programme.title;
-    return fontMetrics().elidedText(programme.title, Qt::ElideRight, width);
+const QStaticText& TProgrammeGrid::Shaped(const void* key, const QString& text, int width) {
+    if (shaped_.size() >= kShapedTexts)
+        shaped_.clear();
+    QStaticText& shaped = shaped_[qMakePair(key, width)];
+    if (shaped.text().isEmpty() && !text.isEmpty()) {
+        shaped.setText(fontMetrics().elidedText(text, Qt::ElideRight, width));
+        shaped.setTextFormat(Qt::PlainText);
+        shaped.prepare(QTransform(), font());
+    }
+    return shaped;
+}
+
+void TProgrammeGrid::ForgetShapedTexts() {
+    shaped_.clear();
+    rulerLabels_.clear();
 }
 
 void TProgrammeGrid::PaintNowLine(QPainter& painter, qint64 now) {
@@ -302,20 +312,27 @@ void TProgrammeGrid::PaintChannels(QPainter& painter) {
     const int top = ContentOrigin().y();
     const auto [first, last] =
         day_.RowsBetween(verticalScrollBar()->value(), verticalScrollBar()->value() + column.height());
-    const QFontMetrics metrics = fontMetrics();
+    painter.setPen(colours.color(QPalette::ButtonText));
+    const int textTop = (rowHeight_ - 1 - fontMetrics().height()) / 2;
     for (qsizetype row = first; row < last; ++row) {
         const QRect cell(0, top + static_cast<int>(row) * rowHeight_, channelWidth_ - 1, rowHeight_ - 1);
         painter.fillRect(QRect(0, cell.bottom() + 1, channelWidth_, 1), colours.color(QPalette::Mid));
-        QFont font = painter.font();
-        font.setBold(selected_ && selected_->row == row);
-        painter.setFont(font);
-        painter.setPen(colours.color(QPalette::ButtonText));
         const QRect text = cell.adjusted(kTextPadding, 0, -kTextPadding, 0);
-        painter.drawText(
-            text, Qt::AlignLeft | Qt::AlignVCenter,
-            QFontMetrics(font).elidedText(day_.Channel(row).displayName, Qt::ElideRight, text.width()));
+        const GuideChannel& channel = day_.Channel(row);
+        if (selected_ && selected_->row == row) {
+            // The selected programme's channel in bold.
+            QFont bold = font();
+            bold.setBold(true);
+            painter.setFont(bold);
+            painter.drawText(
+                text, Qt::AlignLeft | Qt::AlignVCenter,
+                QFontMetrics(bold).elidedText(channel.displayName, Qt::ElideRight, text.width()));
+            painter.setFont(font());
+            continue;
+        }
+        painter.drawStaticText(text.left(), cell.top() + textTop,
+                               Shaped(&channel, channel.displayName, text.width()));
     }
-    Q_UNUSED(metrics);
     painter.restore();
     painter.fillRect(QRect(channelWidth_ - 1, rulerHeight_, 1, column.height()),
                      colours.color(QPalette::Dark));
@@ -335,8 +352,14 @@ void TProgrammeGrid::PaintRuler(QPainter& painter, qint64 now) {
         const int x = left + mark.x;
         const int tick = mark.hour ? rulerHeight_ / 2 : rulerHeight_ / 4;
         painter.fillRect(QRect(x, rulerHeight_ - tick, 1, tick), colours.color(QPalette::Dark));
-        painter.drawText(QRect(x + 3, 0, 200, rulerHeight_ - 2), Qt::AlignLeft | Qt::AlignVCenter,
-                         mark.label);
+        auto label = rulerLabels_.constFind(mark.label);
+        if (label == rulerLabels_.constEnd()) {
+            QStaticText shaped(mark.label);
+            shaped.setTextFormat(Qt::PlainText);
+            shaped.prepare(QTransform(), font());
+            label = rulerLabels_.insert(mark.label, shaped);
+        }
+        painter.drawStaticText(x + 3, (rulerHeight_ - 1 - fontMetrics().height()) / 2, *label);
     }
     if (now >= day_.DayStart() && now < day_.DayEnd()) {
         const int x = left + day_.XOf(now);

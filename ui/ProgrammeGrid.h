@@ -5,6 +5,7 @@
 #include <QAbstractScrollArea>
 #include <QDateTime>
 #include <QHash>
+#include <QStaticText>
 
 #include <functional>
 #include <memory>
@@ -90,7 +91,10 @@ private:
     void PaintChannels(QPainter& painter);
     void PaintRuler(QPainter& painter, qint64 now);
     void PaintNowLine(QPainter& painter, qint64 now);
-    QString ElidedTitle(const Programme& programme, int width);
+    // `text` cut to `width` with "…" and laid out once: shaping text costs a repaint more than all
+    // its boxes. `key` names the text's source (a programme, a channel).
+    const QStaticText& Shaped(const void* key, const QString& text, int width);
+    void ForgetShapedTexts();
 
     std::shared_ptr<const GuideGrid> grid_;
     GridDay day_;
@@ -107,6 +111,7 @@ private:
     QPoint pressScroll_;
     bool pressed_ = false;
     bool panning_ = false;
-    // Titles' widths at the present font, so that a title that fits is not measured again.
-    QHash<const Programme*, int> titleWidths_;
+    // Texts laid out at the present font and zoom, for the boxes and channels in view; bounded.
+    QHash<QPair<const void*, int>, QStaticText> shaped_;
+    QHash<QString, QStaticText> rulerLabels_;
 };

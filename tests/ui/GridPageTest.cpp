@@ -294,6 +294,15 @@ TEST_F(GridPageTest, TheHighlightAndTheNowLineMoveOnTheMinuteCrispAtAnyScale) {
     EXPECT_EQ(fill(image, {0, 2}), colours.color(QPalette::Highlight));
     EXPECT_EQ(nowLineAt(image), QColor(208, 32, 32));
 
+    // Past midnight the next date is today.
+    now_ = At(2026, 12, 11, 0, 1);
+    page.Model->MinutePassed();
+    EXPECT_EQ(page.View->DateBox->itemText(0), QStringLiteral("12-10 周四"));
+    EXPECT_EQ(page.View->DateBox->itemText(1), QStringLiteral("12-11 周五 今天"));
+    EXPECT_EQ(page.View->DateBox->currentIndex(), 0) << "the date shown stays";
+    now_ = At(2026, 12, 10, 19, 30);
+    page.Model->MinutePassed();
+
     // Box edges, the line and the selection's frame fall on whole pixels at any scale: a row of
     // pixels through the boxes' tops holds only the colours drawn, none blended between them.
     grid.Select({0, 1});
