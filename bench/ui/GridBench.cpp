@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
     {
         auto grid = std::make_shared<const GuideGrid>(guide);
         TProgrammeGrid view;
-        view.Now = [now] { return now; };
+        view.Now = [now] { return QDateTime(now); };
         view.resize(1920, 1080);
         view.ShowDay(grid, today, QStringLiteral("所有频道"));
         view.show();
@@ -149,8 +149,8 @@ int main(int argc, char** argv) {
 
     // Opening the page once the model is read.
     TGridPage page(nullptr);
-    page.Model->DataFolder = [dataFolder] { return dataFolder; };
-    page.Model->Now = [now] { return now; };
+    page.Model->DataFolder = [dataFolder] { return QString(dataFolder); };
+    page.Model->Now = [now] { return QDateTime(now); };
     page.resize(616, 361);
     QElapsedTimer timer;
     timer.start();
