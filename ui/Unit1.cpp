@@ -120,6 +120,12 @@ QString DataFolder() {
     return Places.DataFolder;
 }
 
+QString GridWindowGeometryFile() {
+    return Places.DataParentFolder.isEmpty()
+               ? QString()
+               : Places.DataParentFolder + QStringLiteral("grid-window.geometry");
+}
+
 QString WelcomeLine() {
     return QStringLiteral("欢迎使用Pelnavi系统，欢迎加入官方QQ交流群：20110916");
 }
@@ -246,6 +252,17 @@ void TForm1::CreateControls() {
     OnAirPage->setGeometry(0, 0, 616, 361);
     OnAirPage->DataFolder = [] { return DataFolder(); };
     OnAirPage->Now = [this] { return Now(); };
+    TabSheet_Grid = Make<QWidget>(nullptr, "TabSheet_Grid");
+    PageControl1->addTab(TabSheet_Grid, QStringLiteral("节目单"));
+    GridPage = new TGridPage(TabSheet_Grid);
+    GridPage->setGeometry(0, 0, 616, 361);
+    GridPage->Model->DataFolder = [] { return DataFolder(); };
+    GridPage->Model->Now = [this] { return Now(); };
+    GridPage->LoadWindowGeometry = [] { return ReadGeometryFile(GridWindowGeometryFile()); };
+    GridPage->SaveWindowGeometry = [](const QByteArray& geometry) {
+        if (!GridWindowGeometryFile().isEmpty())
+            WriteGeometryFile(GridWindowGeometryFile(), geometry);
+    };
     // Built when first shown: the start pays nothing for it.
     TabSheet_Sources = Make<QWidget>(nullptr, "TabSheet_Sources");
     PageControl1->addTab(TabSheet_Sources, QStringLiteral("节目源"));
@@ -332,6 +349,7 @@ void TForm1::BindEvents() {
     for (QPushButton* button : findChildren<QPushButton*>())
         button->installEventFilter(enterClicks);
     connect(OnAirPage, &TOnAirPage::ChannelChosen, this, &TForm1::OpenChannel);
+    connect(GridPage, &TGridPage::ListingAsked, this, &TForm1::OpenProgramme);
     connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
         if (PageControl1->currentWidget() == TabSheet_Sources)
             SourcesPage();

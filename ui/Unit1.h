@@ -3,6 +3,7 @@
 #include "platform/ProgramPlaces.h"
 #include "sources/ScheduleSources.h"
 #include "sources/SourceRun.h"
+#include "ui/GridPage.h"
 #include "ui/ListBox.h"
 #include "ui/ListingMark.h"
 #include "ui/ListingMemo.h"
@@ -104,6 +105,9 @@ public:
     // The third page: what is on now, and the programme search.
     QWidget* TabSheet_OnAir;
     TOnAirPage* OnAirPage;
+    // The fourth page: every channel against time.
+    QWidget* TabSheet_Grid;
+    TGridPage* GridPage;
     TListingMemo* ListingMemo; // shows listings in TVListBox
     TListingMark* ListingMark; // the programme on air in TVListBox
     // The last page: the schedule sources and the automatic update. Its controls are made when it is
@@ -135,6 +139,8 @@ public:
     // Shows a channel's listing on the first page as a click on its entry would: picks its class,
     // selects it in TVList and loads the listing.
     void OpenChannel(const QString& listingPath, const QString& className);
+    // OpenChannel, then selects the programme's line in the listing when it still holds the programme.
+    void OpenProgramme(const ChosenProgramme& programme);
 
     bool IsOnline();
 
@@ -206,6 +212,10 @@ extern ProgramPlaces Places;
 
 // The data folder: beside the program, or in the user's data folder when installed.
 QString DataFolder();
+
+// Where the grid's window keeps its size and place between runs: beside the data folder; empty
+// before the places are known.
+QString GridWindowGeometryFile();
 
 // Sets the status panel's text and appends it as a new last line of the listing memo.
 void ReportStatus(const QString& text);

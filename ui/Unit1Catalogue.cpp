@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QSignalBlocker>
+#include <QTextBlock>
 
 namespace {
 
@@ -83,6 +84,8 @@ void TForm1::LoadDataClick() {
     // Every scan (an update ends with one) shows on the on-air page when it is up.
     if (OnAirPage->isVisible())
         OnAirPage->Refresh();
+    if (GridPage->IsShown())
+        GridPage->Model->Refresh();
 }
 
 void TForm1::ComboBox_ClassChange() {
@@ -128,4 +131,26 @@ void TForm1::OpenChannel(const QString& listingPath, const QString& className) {
     }
     TVList->scrollToItem(row);
     TVListClick();
+}
+
+void TForm1::OpenProgramme(const ChosenProgramme& programme) {
+    OpenChannel(programme.listingPath, programme.className);
+    raise();
+    activateWindow();
+    // The listing's title line comes first in the memo.
+    QTextCursor cursor = LineStart(TVListBox->document(), programme.line + 1);
+    if (programme.line < 0 || cursor.isNull())
+        return;
+    const QTextBlock block = cursor.block();
+    const QString text = block.text();
+    const qsizetype from = cursor.position() - block.position();
+    qsizetype to = text.indexOf(QChar::LineSeparator, from);
+    if (to < 0)
+        to = text.size();
+    // The file may have changed since the grid read it.
+    if (!QStringView(text).sliced(from, to - from).contains(programme.title))
+        return;
+    cursor.setPosition(block.position() + static_cast<int>(to), QTextCursor::KeepAnchor);
+    TVListBox->setTextCursor(cursor);
+    TVListBox->ensureCursorVisible();
 }

@@ -72,14 +72,6 @@ QColor Foreground(const QAbstractItemView* list, int row, int column) {
 
 class OnAirPageTest : public WindowFixture {
 protected:
-    TForm1& StartAt(const QDateTime& now) {
-        TForm1& window = Start();
-        window.Now = [this] { return now_; };
-        now_ = now;
-        window.show();
-        QApplication::setActiveWindow(&window);
-        return window;
-    }
     // The page reads the data folder on a worker; the checks wait for what it shows.
     void ShowPage(TForm1& window) {
         window.PageControl1->setCurrentWidget(window.TabSheet_OnAir);
@@ -89,7 +81,6 @@ protected:
         window.LoadData->click();
         window.OnAirPage->WaitForRefresh();
     }
-    QDateTime now_;
 };
 
 TEST_F(OnAirPageTest, RowsPerChannelOnAirRefreshedByScansAndTheMinute) {

@@ -47,6 +47,15 @@ TForm1& WindowFixture::Start(const QStringList& arguments) {
     return *form_;
 }
 
+TForm1& WindowFixture::StartAt(const QDateTime& now) {
+    TForm1& window = Start();
+    window.Now = [this] { return now_; };
+    now_ = now;
+    window.show();
+    QApplication::setActiveWindow(&window);
+    return window;
+}
+
 void WindowFixture::WriteDataFile(const QString& relativePath, const QByteArray& content) {
     const QString path = DataFolder() + relativePath;
     ASSERT_TRUE(QDir().mkpath(path.left(path.lastIndexOf(u'/'))));

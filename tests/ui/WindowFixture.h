@@ -27,6 +27,8 @@ protected:
 
     // Creates the window as the program entry does, with these command-line arguments.
     TForm1& Start(const QStringList& arguments = {});
+    // Start() without arguments, shown and active, its clock stopped at `now` (later: now_).
+    TForm1& StartAt(const QDateTime& now);
 
     // How the windows of the next starts live; portable unless a test says otherwise.
     ProgramMode mode = ProgramMode::Portable;
@@ -51,6 +53,7 @@ protected:
     TForm1& form() { return *form_; }
     QStringList opened;     // addresses the window asked the desktop to open
     TUpdateTimings timings; // the timer periods the next Start hands to the window
+    QDateTime now_;         // the time of a window started with StartAt
 
 private:
     QTemporaryDir root_;
