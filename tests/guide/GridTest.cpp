@@ -282,6 +282,10 @@ TEST(SeriesTitle, SeriesAndEpisodeFromTheWaysListingsWriteThem) {
         {"黄金剧场:山海情长(21)", SeriesEpisode{u"山海情长"_qs, 21}},
         {"电视剧：大宅门(12)", SeriesEpisode{u"大宅门"_qs, 12}},
         {"新闻30分", std::nullopt},
+        {"2046", std::nullopt},
+        // A bare number at the end is a sequel's, not an episode.
+        {"山海情长 2", std::nullopt},
+        {"唐人街探案3", std::nullopt},
         {"天气预报", std::nullopt},
         {"足球之夜(上)", std::nullopt},
         {"(21)", std::nullopt},
