@@ -11,7 +11,7 @@ PELNAVI_PACKAGES=(
   python3 curl findutils libglib2.0-bin
   desktop-file-utils appstream dpkg-dev fakeroot
   xmltv-util libxml2-utils
-  python3-icalendar
+  dbus dbus-daemon python3-icalendar
   clang libclang-rt-14-dev clang-format-14 clang-tidy-14
 )
 
