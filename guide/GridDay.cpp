@@ -23,7 +23,8 @@ BoxTime BoxTimeAt(const GridBox& box, qint64 now) {
     return box.start <= now ? BoxTime::OnAir : BoxTime::Later;
 }
 
-GridDay::GridDay(const GuideGrid& grid, const QDate& date, const QString& className, const GridScale& scale)
+GridDay::GridDay(const GuideGrid& grid, const QDate& date, const QString& className, const GridScale& scale,
+                 const std::function<bool(const GuideChannel&)>& keep)
     : grid_(&grid), date_(date), scale_(scale) {
     scale_.slotWidth = std::max(scale_.slotWidth, 1);
     scale_.rowHeight = std::max(scale_.rowHeight, 1);
@@ -32,6 +33,8 @@ GridDay::GridDay(const GuideGrid& grid, const QDate& date, const QString& classN
     const bool everyClass = className == QStringView(kAllChannelsClass);
     for (qsizetype channel = 0; channel < grid.ChannelCount(); ++channel) {
         if (!everyClass && grid.Channels().channels[channel].className != className)
+            continue;
+        if (keep && !keep(grid.Channels().channels[channel]))
             continue;
         const std::span<const GridBox> boxes = grid.BoxesDuring(channel, dayStart_, dayEnd_);
         rows_.append({channel, boxes});

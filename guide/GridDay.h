@@ -8,6 +8,7 @@
 #include <QRect>
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <span>
 
@@ -46,8 +47,10 @@ enum class GridMove { Left, Right, Up, Down, Home, End, PageUp, PageDown };
 class GridDay final {
 public:
     GridDay() = default;
-    // `className` as the class selector names it: "所有频道" keeps every channel.
-    GridDay(const GuideGrid& grid, const QDate& date, const QString& className, const GridScale& scale = {});
+    // `className` as the class selector names it: "所有频道" keeps every channel. `keep`, when given,
+    // leaves out the channels of the class it says no to.
+    GridDay(const GuideGrid& grid, const QDate& date, const QString& className, const GridScale& scale = {},
+            const std::function<bool(const GuideChannel&)>& keep = {});
 
     const QDate& Date() const { return date_; }
     const GridScale& Scale() const { return scale_; }

@@ -23,6 +23,8 @@ public:
     // Where the listings are and what time it is; replaceable by tests.
     std::function<QString()> DataFolder;
     std::function<QDateTime()> Now;
+    // Whether a channel, by the name shown, is a favourite (the class "收藏").
+    std::function<bool(const QString& channelName)> IsFavourite;
     // Runs on the worker during each reading (tests hold a reading there).
     std::function<void(const std::stop_token&)> DuringReading;
     GuideLimits Limits;

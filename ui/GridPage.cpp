@@ -6,6 +6,7 @@
 #include "guide/SeriesTitle.h"
 #include "platform/Exception.h"
 #include "platform/Logging.h"
+#include "reminders/FollowedShows.h"
 #include "ui/WidgetRules.h"
 #include "update/PackageDownload.h"
 
@@ -63,10 +64,12 @@ TGridDetails::TGridDetails(QWidget* parent) : QDialog(parent) {
     Title = row("DetailsTitle", QStringLiteral("节目："));
     Title->setWordWrap(true);
     Series = row("DetailsSeries", QStringLiteral("剧集："));
+    Remind = MakeButton(this, "DetailsRemind", QStringLiteral("提醒我"));
     OpenListing = MakeButton(this, "OpenListing", QStringLiteral("打开节目表"));
     Close = MakeButton(this, "CloseDetails", QStringLiteral("关闭"));
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
+    buttons->addWidget(Remind);
     buttons->addWidget(OpenListing);
     buttons->addWidget(Close);
     auto* layout = new QVBoxLayout(this);
@@ -77,6 +80,10 @@ TGridDetails::TGridDetails(QWidget* parent) : QDialog(parent) {
         accept();
         emit ListingAsked(shown_);
     });
+    connect(Remind, &QPushButton::clicked, this, [this] {
+        accept();
+        emit ReminderAsked(programme_);
+    });
 }
 
 void TGridDetails::Show(const GridDay& day, const GridPlace& place) {
@@ -84,6 +91,7 @@ void TGridDetails::Show(const GridDay& day, const GridPlace& place) {
     const GridBox& box = day.Box(place);
     const Programme& programme = *box.programme;
     shown_ = {channel.listingPath, channel.className, programme.line, programme.title};
+    programme_ = ReminderOf(channel, {}, programme, kDefaultReminderLead);
     Channel->setText(channel.displayName);
     const QDate date = ListingTimeOf(programme.start).date();
     Date->setText(date.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(" 星期") +
@@ -112,10 +120,12 @@ TGridView::TGridView(TGuideGridModel* model, QWidget* parent) : QWidget(parent),
     ClassBox->setObjectName(QStringLiteral("GridClass"));
     ClassBox->setAccessibleName(QStringLiteral("频道分类"));
     ClassBox->addItems(CatalogueClassItems());
+    ClassBox->addItem(QString::fromUtf16(kFavouritesClass));
     classLabel->setBuddy(ClassBox);
     NowButton = MakeButton(this, "GridNow", QStringLiteral("现在"));
     Grid = new TProgrammeGrid(this);
     Grid->Now = [model] { return model->Now(); };
+    Grid->IsFavourite = [this](const GuideChannel& channel) { return Favourite(channel.displayName); };
 
     Bar = new QHBoxLayout;
     Bar->setSpacing(4);
@@ -146,13 +156,47 @@ TGridView::TGridView(TGuideGridModel* model, QWidget* parent) : QWidget(parent),
     connect(ClassBox, &QComboBox::currentIndexChanged, this, [this] { ShowDay(); });
     connect(NowButton, &QPushButton::clicked, this, [this] { GoToNow(); });
     connect(Grid, &TProgrammeGrid::Activated, this, &TGridView::ShowDetails);
+    connect(Grid, &TProgrammeGrid::FavouriteKey, this, [this](const GridPlace& place) {
+        emit FavouriteToggled(Grid->Day().Channel(place.row).displayName);
+    });
+    connect(Grid, &TProgrammeGrid::ReminderKey, this, [this](const GridPlace& place) {
+        emit ReminderAsked(ReminderOf(Grid->Day().Channel(place.row), {}, *Grid->Day().Box(place).programme,
+                                      kDefaultReminderLead));
+    });
+    connect(Grid, &TProgrammeGrid::ContextMenuAsked, this,
+            [this](const GridPlace& place, const QPoint& at) { ProgrammeMenu(place)->popup(at); });
     ShowModel();
+}
+
+bool TGridView::Favourite(const QString& channelName) const {
+    return model_->IsFavourite && model_->IsFavourite(channelName);
+}
+
+QMenu* TGridView::ProgrammeMenu(const GridPlace& place) {
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const GuideChannel& channel = Grid->Day().Channel(place.row);
+    const Programme& programme = *Grid->Day().Box(place).programme;
+    const QString name = channel.displayName;
+    menu->addAction(Favourite(name) ? QStringLiteral("取消收藏") : QStringLiteral("收藏频道"), this,
+                    [this, name] { emit FavouriteToggled(name); });
+    const Reminder reminder = ReminderOf(channel, {}, programme, kDefaultReminderLead);
+    menu->addAction(QStringLiteral("提醒我"), this, [this, reminder] { emit ReminderAsked(reminder); });
+    const ChosenProgramme chosen{channel.listingPath, channel.className, programme.line, programme.title};
+    menu->addAction(QStringLiteral("打开节目表"), this, [this, chosen] { emit ListingAsked(chosen); });
+    return menu;
+}
+
+void TGridView::FavouritesChanged() {
+    if (ClassBox->currentText() == QStringView(kFavouritesClass))
+        ShowDay();
 }
 
 void TGridView::ShowDetails(const GridPlace& place) {
     if (Details == nullptr) {
         Details = new TGridDetails(this);
         connect(Details, &TGridDetails::ListingAsked, this, &TGridView::ListingAsked);
+        connect(Details, &TGridDetails::ReminderAsked, this, &TGridView::ReminderAsked);
     }
     Details->Show(Grid->Day(), place);
 }
@@ -288,7 +332,19 @@ TGridPage::TGridPage(QWidget* parent) : QWidget(parent), Window(nullptr) {
     LoadWindowGeometry = [] { return QByteArray(); };
     SaveWindowGeometry = [](const QByteArray&) {};
     connect(WindowButton, &QPushButton::clicked, this, &TGridPage::OpenWindow);
-    connect(View, &TGridView::ListingAsked, this, &TGridPage::ListingAsked);
+    Forward(View);
+}
+
+void TGridPage::Forward(TGridView* view) {
+    connect(view, &TGridView::ListingAsked, this, &TGridPage::ListingAsked);
+    connect(view, &TGridView::ReminderAsked, this, &TGridPage::ReminderAsked);
+    connect(view, &TGridView::FavouriteToggled, this, &TGridPage::FavouriteToggled);
+}
+
+void TGridPage::FavouritesChanged() {
+    View->FavouritesChanged();
+    if (Window != nullptr)
+        Window->View->FavouritesChanged();
 }
 
 TGridPage::~TGridPage() {
@@ -303,7 +359,7 @@ void TGridPage::OpenWindow() {
         Window->LoadGeometry = [this] { return LoadWindowGeometry(); };
         Window->SaveGeometry = [this](const QByteArray& geometry) { SaveWindowGeometry(geometry); };
         Window->View->ClassBox->setCurrentIndex(View->ClassBox->currentIndex());
-        connect(Window->View, &TGridView::ListingAsked, this, &TGridPage::ListingAsked);
+        Forward(Window->View);
     }
     Window->Open();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "reminders/Reminder.h"
 #include "ui/GridModel.h"
 #include "ui/ProgrammeGrid.h"
 
@@ -7,6 +8,7 @@
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QWidget>
 
@@ -33,14 +35,17 @@ public:
     QLabel* Times;
     QLabel* Title;
     QLabel* Series;           // hidden when the title names no episode
+    QPushButton* Remind;      // "提醒我"
     QPushButton* OpenListing; // "打开节目表"
     QPushButton* Close;
 
 signals:
     void ListingAsked(const ChosenProgramme& programme);
+    void ReminderAsked(const Reminder& programme);
 
 private:
     ChosenProgramme shown_;
+    Reminder programme_;
 };
 
 // One view of the grid: the controls "日期", "频道分类" and "现在" above the grid. The page and its
@@ -59,6 +64,10 @@ public:
 
     // Shows the details of a programme of the grid.
     void ShowDetails(const GridPlace& place);
+    // The context menu of a programme: "收藏频道" or "取消收藏", "提醒我", "打开节目表".
+    QMenu* ProgrammeMenu(const GridPlace& place);
+    // Shows the grid again after the favourites changed.
+    void FavouritesChanged();
 
     // Shows what the model read last, keeping the date, the class and the selection.
     void ShowModel();
@@ -67,12 +76,15 @@ public:
 
 signals:
     void ListingAsked(const ChosenProgramme& programme);
+    void ReminderAsked(const Reminder& programme);
+    void FavouriteToggled(const QString& channelName);
 
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:
+    bool Favourite(const QString& channelName) const;
     void FillDates();
     void ShowDay();
     void GoToNow();
@@ -127,9 +139,15 @@ public:
     void OpenWindow();
     // Whether the page or its window shows.
     bool IsShown() const;
+    void FavouritesChanged();
 
 signals:
     void ListingAsked(const ChosenProgramme& programme);
+    void ReminderAsked(const Reminder& programme);
+    void FavouriteToggled(const QString& channelName);
+
+private:
+    void Forward(TGridView* view);
 };
 
 // The file that keeps the grid window's geometry between runs: written whole or not at all, read

@@ -3,9 +3,11 @@
 #include "catalogue/ListingTime.h"
 #include "platform/Exception.h"
 #include "platform/Logging.h"
+#include "reminders/FollowedShows.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QShortcut>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -50,7 +52,15 @@ QTreeView* MakeList(QWidget* parent, const char* name, TPageRowsModel* model) {
 }
 
 PageRow NoteRow(const QString& text) {
-    return {text, {text}, {}, {}, false};
+    return {text, {text}, {}, {}, false, {}, std::nullopt};
+}
+
+// The star before a favourite channel's name.
+const QString kFavouriteMark = QStringLiteral("★ ");
+
+// What "提醒我" on a row reminds of; its channel's key and the lead are the program's to give.
+Reminder ProgrammeOfRow(const GuideChannel& channel, const Programme& programme) {
+    return ReminderOf(channel, {}, programme, kDefaultReminderLead);
 }
 
 // A note's text runs across the columns. A span is as wide as the columns together, which fit
@@ -73,6 +83,9 @@ TOnAirPage::TOnAirPage(QWidget* parent) : QWidget(parent), shown_(std::make_shar
     SearchEdit->setObjectName(QStringLiteral("SearchEdit"));
     SearchEdit->setPlaceholderText(QStringLiteral("搜索节目或频道，可用拼音首字母，如 xwlb"));
     SearchEdit->setAccessibleName(QStringLiteral("搜索节目"));
+    FavouritesOnly = new QCheckBox(QStringLiteral("只看收藏"), this);
+    FavouritesOnly->setObjectName(QStringLiteral("FavouritesOnly"));
+    FavouritesOnly->setAccessibleName(FavouritesOnly->text());
     Clock = new QLabel(this);
     Clock->setObjectName(QStringLiteral("OnAirClock"));
     // A screen reader names it, and reads the time as its description.
@@ -106,6 +119,7 @@ TOnAirPage::TOnAirPage(QWidget* parent) : QWidget(parent), shown_(std::make_shar
     auto* top = new QHBoxLayout;
     top->setSpacing(6);
     top->addWidget(SearchEdit, 1);
+    top->addWidget(FavouritesOnly);
     top->addWidget(Clock);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -126,6 +140,13 @@ TOnAirPage::TOnAirPage(QWidget* parent) : QWidget(parent), shown_(std::make_shar
 
     DataFolder = [] { return QString(); };
     Now = [] { return ListingNow(); };
+    IsFavourite = [](const QString&) { return false; };
+    AddRowKeys(OnAirList);
+    AddRowKeys(MatchList);
+    connect(FavouritesOnly, &QCheckBox::toggled, this, [this] {
+        if (!SearchEdit->text().trimmed().isEmpty())
+            ShowCurrentList();
+    });
 
     connect(SearchEdit, &QLineEdit::textChanged, this, [this](const QString& text) {
         // Clearing the field goes back to the on-air list at once; typing waits for a pause.
@@ -271,14 +292,24 @@ void TOnAirPage::ArmMinuteTimer() {
 
 void TOnAirPage::ShowOnAir(const QDateTime& now) {
     QList<PageRow> rows;
+    QList<PageRow> favourites;
     const Guide& guide = *shown_->guide;
     for (const OnAirRow& row : OnAirRows(guide, now)) {
         const GuideChannel& channel = guide.channels[row.channel];
-        QStringList cells = {channel.displayName, row.current->title, TimeText(*row.current)};
-        if (row.next != nullptr)
+        const bool favourite = Favourite(channel.displayName);
+        QStringList cells = {favourite ? kFavouriteMark + channel.displayName : channel.displayName,
+                             row.current->title, TimeText(*row.current)};
+        std::optional<Reminder> next;
+        if (row.next != nullptr) {
             cells << row.next->title << TimeText(*row.next);
-        rows.append({channel.listingPath, cells, channel.listingPath, channel.className, false});
+            next = ProgrammeOfRow(channel, *row.next);
+        }
+        (favourite ? favourites : rows)
+            .append({channel.listingPath, cells, channel.listingPath, channel.className, false,
+                     channel.displayName, std::move(next)});
     }
+    // Favourites first, each group in the catalogue's order.
+    rows = favourites + rows;
     if (rows.isEmpty())
         rows.append(NoteRow(QStringLiteral("暂无正在播出的节目，请在“节目源”页添加节目单地址并更新")));
     onAirRows_->SetRows(std::move(rows));
@@ -297,6 +328,7 @@ void TOnAirPage::ShowMatches() {
 }
 
 QList<PageRow> TOnAirPage::Search(const SharedReading& reading, const QString& text, const QDateTime& now,
+                                  const std::optional<QSet<qsizetype>>& only,
                                   const std::function<void()>& duringSearch) {
     try {
         if (duringSearch)
@@ -304,7 +336,18 @@ QList<PageRow> TOnAirPage::Search(const SharedReading& reading, const QString& t
         QList<PageRow> rows;
         if (!reading->search)
             return rows;
-        const SearchResult result = reading->search->Find(text, now, kShownMatches);
+        SearchResult result;
+        if (!only) {
+            result = reading->search->Find(text, now, kShownMatches);
+        } else {
+            for (const SearchMatch& match : reading->search->Find(text, now)) {
+                if (!only->contains(match.channel))
+                    continue;
+                if (result.matches.size() < kShownMatches)
+                    result.matches.append(match);
+                ++result.total;
+            }
+        }
         const Guide& guide = reading->search->SearchedGuide();
         rows.reserve(result.matches.size() + 1);
         for (const SearchMatch& match : result.matches) {
@@ -314,7 +357,11 @@ QList<PageRow> TOnAirPage::Search(const SharedReading& reading, const QString& t
                           channel.displayName, match.programme->title},
                          channel.listingPath,
                          channel.className,
-                         match.past});
+                         match.past,
+                         channel.displayName,
+                         match.programme->start > now
+                             ? std::optional(ProgrammeOfRow(channel, *match.programme))
+                             : std::nullopt});
         }
         if (result.total > result.matches.size())
             rows.append(NoteRow(
@@ -335,8 +382,9 @@ QList<PageRow> TOnAirPage::Search(const SharedReading& reading, const QString& t
 void TOnAirPage::StartSearch() {
     searching_ = true;
     searchAgain_ = false;
-    searchWatcher_->setFuture(
-        QtConcurrent::run(&TOnAirPage::Search, shown_, SearchEdit->text(), Now(), DuringSearch));
+    searchWatcher_->setFuture(QtConcurrent::run(
+        &TOnAirPage::Search, shown_, SearchEdit->text(), Now(),
+        FavouritesOnly->isChecked() ? std::optional(FavouriteChannels()) : std::nullopt, DuringSearch));
 }
 
 void TOnAirPage::SearchDone() {
@@ -361,6 +409,69 @@ void TOnAirPage::Choose(const QModelIndex& index) {
     const QString path = index.siblingAtColumn(0).data(TPageRowsModel::kPathRole).toString();
     if (!path.isEmpty())
         emit ChannelChosen(path, index.siblingAtColumn(0).data(TPageRowsModel::kClassRole).toString());
+}
+
+bool TOnAirPage::Favourite(const QString& channelName) const {
+    return IsFavourite && IsFavourite(channelName);
+}
+
+QSet<qsizetype> TOnAirPage::FavouriteChannels() const {
+    QSet<qsizetype> favourites;
+    const Guide& guide = *shown_->guide;
+    for (qsizetype channel = 0; channel < guide.channels.size(); ++channel)
+        if (Favourite(guide.channels[channel].displayName))
+            favourites.insert(channel);
+    return favourites;
+}
+
+void TOnAirPage::FavouritesChanged() {
+    ShowCurrentList();
+}
+
+const PageRow* TOnAirPage::RowAt(const QModelIndex& index) const {
+    if (!index.isValid())
+        return nullptr;
+    const auto* rows = qobject_cast<const TPageRowsModel*>(index.model());
+    const PageRow& row = rows->Row(index.row());
+    return row.channelName.isEmpty() ? nullptr : &row;
+}
+
+QMenu* TOnAirPage::RowMenu(QTreeView* list, const QModelIndex& index) {
+    const PageRow* row = RowAt(index);
+    if (row == nullptr)
+        return nullptr;
+    auto* menu = new QMenu(list);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const QString channel = row->channelName;
+    menu->addAction(Favourite(channel) ? QStringLiteral("取消收藏") : QStringLiteral("收藏频道"), this,
+                    [this, channel] { emit FavouriteToggled(channel); });
+    QAction* remind = menu->addAction(QStringLiteral("提醒我"));
+    remind->setEnabled(row->programme.has_value());
+    if (row->programme) {
+        const Reminder programme = *row->programme;
+        connect(remind, &QAction::triggered, this, [this, programme] { emit ReminderAsked(programme); });
+    }
+    return menu;
+}
+
+void TOnAirPage::AddRowKeys(QTreeView* list) {
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint& at) {
+        if (QMenu* menu = RowMenu(list, list->indexAt(at)))
+            menu->popup(list->viewport()->mapToGlobal(at));
+    });
+    // F and R act on the selected row, as the menu's entries do.
+    auto* favourite = new QShortcut(QKeySequence(Qt::Key_F), list, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(favourite, &QShortcut::activated, this, [this, list] {
+        if (const PageRow* row = RowAt(list->currentIndex()))
+            emit FavouriteToggled(row->channelName);
+    });
+    auto* remind = new QShortcut(QKeySequence(Qt::Key_R), list, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(remind, &QShortcut::activated, this, [this, list] {
+        const PageRow* row = RowAt(list->currentIndex());
+        if (row != nullptr && row->programme)
+            emit ReminderAsked(*row->programme);
+    });
 }
 
 void TOnAirPage::showEvent(QShowEvent* event) {

@@ -5,10 +5,12 @@
 #include "guide/Pinyin.h"
 #include "ui/PageRows.h"
 
+#include <QCheckBox>
 #include <QDateTime>
 #include <QFutureWatcher>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTimer>
 #include <QTreeView>
 #include <QWidget>
@@ -29,16 +31,19 @@ public:
     ~TOnAirPage() override;
 
     QLineEdit* SearchEdit;
-    QLabel* Clock;        // the time the lists go by, "北京时间 20:00"
-    QLabel* Note;         // what the last reading could not read; hidden when it read everything
-    QTreeView* OnAirList; // 频道 | 正在播出 | 开始 | 接下来 | 开始
-    QTreeView* MatchList; // 日期 | 时间 | 频道 | 节目
-    QTimer* SearchDelay;  // the pause after typing before the search runs
-    QTimer* MinuteTimer;  // runs while the page is shown
+    QCheckBox* FavouritesOnly; // "只看收藏": the search finds programmes of favourite channels only
+    QLabel* Clock;             // the time the lists go by, "北京时间 20:00"
+    QLabel* Note;              // what the last reading could not read; hidden when it read everything
+    QTreeView* OnAirList;      // 频道 | 正在播出 | 开始 | 接下来 | 开始
+    QTreeView* MatchList;      // 日期 | 时间 | 频道 | 节目
+    QTimer* SearchDelay;       // the pause after typing before the search runs
+    QTimer* MinuteTimer;       // runs while the page is shown
 
     // Where the listings are and what time it is; replaceable by tests.
     std::function<QString()> DataFolder;
     std::function<QDateTime()> Now;
+    // Whether a channel, by the name shown, is a favourite: favourites come first, with a star.
+    std::function<bool(const QString& channelName)> IsFavourite;
     // Runs on the worker during each reading, after the listings are read, with the reading's stop
     // (tests fail or hold a reading there).
     std::function<void(const std::stop_token&)> DuringReading;
@@ -60,10 +65,19 @@ public:
     void MinutePassed();
     // True from a search's start until its matches are shown (or dropped for a newer one).
     bool IsSearching() const { return searching_; }
+    // Shows the lists again after the favourites changed.
+    void FavouritesChanged();
+    // The context menu of a row of `list`: "收藏频道" or "取消收藏", and "提醒我" where the row has a
+    // programme to come. Null for a note.
+    QMenu* RowMenu(QTreeView* list, const QModelIndex& index);
 
 signals:
     // A row was chosen: the channel's listing file and the class selector's item that lists it.
     void ChannelChosen(const QString& listingPath, const QString& className);
+    // "收藏频道" / "取消收藏" (or the key F) on a row's channel.
+    void FavouriteToggled(const QString& channelName);
+    // "提醒我" (or the key R) on a row's programme.
+    void ReminderAsked(const Reminder& programme);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -84,8 +98,14 @@ private:
                               PinyinCache& pinyin,
                               const std::function<void(const std::stop_token&)>& duringReading,
                               const std::stop_token& stop);
+    // `only`: the channels whose programmes are found; all when none.
     static QList<PageRow> Search(const SharedReading& reading, const QString& text, const QDateTime& now,
+                                 const std::optional<QSet<qsizetype>>& only,
                                  const std::function<void()>& duringSearch);
+    QSet<qsizetype> FavouriteChannels() const;
+    bool Favourite(const QString& channelName) const;
+    void AddRowKeys(QTreeView* list);
+    const PageRow* RowAt(const QModelIndex& index) const;
     void StartSearch();
     void SearchDone();
     void ShowNote();

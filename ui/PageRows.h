@@ -1,11 +1,14 @@
 #pragma once
 
+#include "reminders/Reminder.h"
+
 #include <QAbstractTableModel>
 #include <QColor>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <utility>
 
 // One line of a list on the on-air page: a channel's programme, or a note that leads nowhere
@@ -16,7 +19,10 @@ struct PageRow {
     QStringList cells;
     QString listingPath; // empty for a note
     QString className;
-    bool past = false; // shown greyed
+    bool past = false;   // shown greyed
+    QString channelName; // empty for a note
+    // The programme that "提醒我" reminds of (an on-air row's next one); none for a note.
+    std::optional<Reminder> programme;
 };
 
 // The rows of a list of the on-air page. New rows are laid over the old ones: a row whose key stays

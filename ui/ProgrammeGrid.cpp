@@ -1,10 +1,12 @@
 #include "ui/ProgrammeGrid.h"
 
+#include "catalogue/CatalogueClasses.h"
 #include "catalogue/ListingTime.h"
 #include "ui/ProgrammeGridAccessible.h"
 
 #include <QAccessible>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -46,8 +48,16 @@ void TProgrammeGrid::Measure() {
     channelWidth_ = metrics.horizontalAdvance(QStringLiteral("频道名称频道名称")) + 2 * kTextPadding;
     ForgetShapedTexts();
     if (grid_)
-        day_ = GridDay(*grid_, day_.Date(), className_, {slotWidth_, rowHeight_});
+        day_ = MakeDay(day_.Date());
     UpdateScrollBars();
+}
+
+GridDay TProgrammeGrid::MakeDay(const QDate& date) const {
+    if (className_ == QStringView(kFavouritesClass))
+        return GridDay(
+            *grid_, date, QString::fromUtf16(kAllChannelsClass), {slotWidth_, rowHeight_},
+            IsFavourite ? IsFavourite : [](const GuideChannel&) { return false; });
+    return GridDay(*grid_, date, className_, {slotWidth_, rowHeight_});
 }
 
 void TProgrammeGrid::ShowDay(std::shared_ptr<const GuideGrid> grid, const QDate& date,
@@ -56,7 +66,7 @@ void TProgrammeGrid::ShowDay(std::shared_ptr<const GuideGrid> grid, const QDate&
         ForgetShapedTexts();
     grid_ = std::move(grid);
     className_ = className;
-    day_ = GridDay(*grid_, date, className, {slotWidth_, rowHeight_});
+    day_ = MakeDay(date);
     ++generation_;
     selected_.reset();
     if (selectedKey_) {
@@ -136,7 +146,7 @@ void TProgrammeGrid::SetSlotWidth(int pixels) {
     slotWidth_ = pixels;
     ForgetShapedTexts();
     if (grid_)
-        day_ = GridDay(*grid_, day_.Date(), className_, {slotWidth_, rowHeight_});
+        day_ = MakeDay(day_.Date());
     UpdateScrollBars();
     ScrollToTime(anchor);
     viewport()->update();
@@ -440,6 +450,17 @@ void TProgrammeGrid::mouseDoubleClickEvent(QMouseEvent* event) {
     event->accept();
 }
 
+void TProgrammeGrid::contextMenuEvent(QContextMenuEvent* event) {
+    std::optional<GridPlace> place = selected_;
+    if (event->reason() == QContextMenuEvent::Mouse)
+        place = PlaceAtView(event->pos());
+    if (!place)
+        return;
+    Select(*place);
+    emit ContextMenuAsked(*place, event->globalPos());
+    event->accept();
+}
+
 void TProgrammeGrid::keyPressEvent(QKeyEvent* event) {
     std::optional<GridMove> move;
     switch (event->key()) {
@@ -471,6 +492,15 @@ void TProgrammeGrid::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Enter:
         if (selected_)
             emit Activated(*selected_);
+        return event->accept();
+    case Qt::Key_F:
+    case Qt::Key_R:
+        if (!selected_ || (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+            break;
+        if (event->key() == Qt::Key_F)
+            emit FavouriteKey(*selected_);
+        else
+            emit ReminderKey(*selected_);
         return event->accept();
     case Qt::Key_Plus:
     case Qt::Key_Equal:

@@ -11,6 +11,9 @@
 #include <memory>
 #include <optional>
 
+// The class selector's item of the favourite channels.
+inline constexpr char16_t kFavouritesClass[] = u"收藏";
+
 // The programme grid: channels down a column that stays in place, a time ruler across the top that
 // stays in place, one box per programme between them. It paints only what is in view, straight from
 // the day's boxes; nothing per programme is a widget. A screen reader reads it as a table whose
@@ -22,6 +25,8 @@ public:
 
     // The time the highlight and the line of "now" go by.
     std::function<QDateTime()> Now;
+    // Whether a channel is a favourite, for the class "收藏".
+    std::function<bool(const GuideChannel&)> IsFavourite;
 
     // Shows `date` of `grid` with the channels of `className`. The selection stays on its programme
     // when that is still there (in a new reading too), else there is none.
@@ -57,6 +62,12 @@ public:
 signals:
     // Enter or a double-click on a programme.
     void Activated(const GridPlace& place);
+    // The key F on a programme: its channel's favourite mark changes.
+    void FavouriteKey(const GridPlace& place);
+    // The key R on a programme: remind of it.
+    void ReminderKey(const GridPlace& place);
+    // A right click on a programme, which it selects; `at` in global coordinates.
+    void ContextMenuAsked(const GridPlace& place, const QPoint& at);
     void SelectionChanged();
 
 protected:
@@ -69,6 +80,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool viewportEvent(QEvent* event) override;
@@ -81,6 +93,7 @@ private:
         QString title;
     };
     void Measure();
+    GridDay MakeDay(const QDate& date) const;
     void UpdateScrollBars();
     QPoint ContentOrigin() const;
     QRect ContentArea() const;

@@ -65,7 +65,6 @@ void TReminderWindow::Add(const QString& summary, const QString& body, const QSt
 TReminderAlerts::TReminderAlerts(ReminderStore& store, QWidget* window, QObject* parent)
     : QObject(parent), store_(store), window_(window) {
     Now = [] { return ListingNow(); };
-    Notifications = new DesktopNotifications(QDBusConnection::sessionBus(), this);
     Timer = new QTimer(this);
     Timer->setObjectName(QStringLiteral("ReminderTimer"));
     Timer->setSingleShot(true);
@@ -97,6 +96,8 @@ void TReminderAlerts::Check() {
     else
         Arm();
     for (const Reminder& reminder : fired) {
+        if (Notifications == nullptr)
+            Notifications = new DesktopNotifications(QDBusConnection::sessionBus(), this);
         if (connectedTo_ != Notifications) {
             connectedTo_ = Notifications;
             connect(Notifications, &DesktopNotifications::Opened, this, &TReminderAlerts::Open);

@@ -40,8 +40,9 @@ public:
     TReminderAlerts(ReminderStore& store, QWidget* window, QObject* parent = nullptr);
 
     std::function<QDateTime()> Now;
-    // Replaceable until the first reminder fires (tests give a bus of their own).
-    DesktopNotifications* Notifications;
+    // Made when the first reminder fires, so that the start does not wait for the bus; tests set
+    // one on a bus of their own before.
+    DesktopNotifications* Notifications = nullptr;
     QTimer* Timer;
     TReminderWindow* Window = nullptr; // made when first needed
 

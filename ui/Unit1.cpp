@@ -263,7 +263,9 @@ void TForm1::CreateControls() {
         if (!GridWindowGeometryFile().isEmpty())
             WriteGeometryFile(GridWindowGeometryFile(), geometry);
     };
-    // Built when first shown: the start pays nothing for it.
+    // Built when first shown: the start pays nothing for them.
+    TabSheet_Reminders = Make<QWidget>(nullptr, "TabSheet_Reminders");
+    PageControl1->addTab(TabSheet_Reminders, QStringLiteral("提醒"));
     TabSheet_Sources = Make<QWidget>(nullptr, "TabSheet_Sources");
     PageControl1->addTab(TabSheet_Sources, QStringLiteral("节目源"));
     PageControl1->setCurrentIndex(0);
@@ -350,9 +352,15 @@ void TForm1::BindEvents() {
         button->installEventFilter(enterClicks);
     connect(OnAirPage, &TOnAirPage::ChannelChosen, this, &TForm1::OpenChannel);
     connect(GridPage, &TGridPage::ListingAsked, this, &TForm1::OpenProgramme);
+    connect(OnAirPage, &TOnAirPage::ReminderAsked, this, &TForm1::RemindOf);
+    connect(GridPage, &TGridPage::ReminderAsked, this, &TForm1::RemindOf);
+    connect(OnAirPage, &TOnAirPage::FavouriteToggled, this, &TForm1::ToggleFavourite);
+    connect(GridPage, &TGridPage::FavouriteToggled, this, &TForm1::ToggleFavourite);
     connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
         if (PageControl1->currentWidget() == TabSheet_Sources)
             SourcesPage();
+        if (PageControl1->currentWidget() == TabSheet_Reminders)
+            RemindersPage();
     });
     connect(AutomaticUpdateTimer, &QTimer::timeout, this, &TForm1::AutomaticUpdateTick);
 }
@@ -407,6 +415,7 @@ void TForm1::FormCreate() {
     AppPath = DirectoryWithDelimiter(startup_.ExecutablePath);
     Places = PlacesFor(startup_.Mode, AppPath, startup_.SystemArchiveLibrary);
     LoadSources();
+    LoadReminders();
     setWindowTitle(windowTitle() + Edit_Ver->text());
     // An installed program's icon is the theme's, which the user's icon theme may restyle.
     if (Places.Mode == ProgramMode::Installed)

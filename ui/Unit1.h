@@ -1,6 +1,8 @@
 #pragma once
 
 #include "platform/ProgramPlaces.h"
+#include "reminders/Favourites.h"
+#include "reminders/ReminderStore.h"
 #include "sources/ScheduleSources.h"
 #include "sources/SourceRun.h"
 #include "ui/GridPage.h"
@@ -8,6 +10,7 @@
 #include "ui/ListingMark.h"
 #include "ui/ListingMemo.h"
 #include "ui/OnAirPage.h"
+#include "ui/ReminderAlerts.h"
 #include "ui/TProgressBar.h"
 #include "ui/TTimer.h"
 #include "update/IdAntiFreeze.h"
@@ -29,6 +32,8 @@
 #include <memory>
 
 class TSourcesPage;
+class TRemindersPage;
+class TGuideReader;
 
 // The periods of the update chain's two timers: from the update request to the download (Timer1),
 // and from the saved package to the extraction (Timer_Load). The program keeps these; tests that run
@@ -110,6 +115,15 @@ public:
     TGridPage* GridPage;
     TListingMemo* ListingMemo; // shows listings in TVListBox
     TListingMark* ListingMark; // the programme on air in TVListBox
+    // The page "提醒": the reminders and the followed shows. Made when first shown, or asked for.
+    QWidget* TabSheet_Reminders;
+    TRemindersPage* RemindersPage();
+    // The reminders and followed shows, read at creation; the favourite channels and the alerts.
+    ReminderStore* Reminders = nullptr;
+    FavouriteChannels* Favourites = nullptr;
+    TReminderAlerts* ReminderAlerts = nullptr;
+    // The guide the reminders follow after an update; made when first needed.
+    TGuideReader* GuideReader();
     // The last page: the schedule sources and the automatic update. Its controls are made when it is
     // first shown, or asked for.
     QWidget* TabSheet_Sources;
@@ -143,6 +157,12 @@ public:
     void OpenProgramme(const ChosenProgramme& programme);
 
     bool IsOnline();
+    // A reminder of a programme (as a page offers it) with the lead new reminders get.
+    void RemindOf(Reminder programme);
+    void ToggleFavourite(const QString& channelName);
+    // After an update: reminders follow their programmes into the new listings and followed shows
+    // with "自动提醒" remind of their new airings, once the guide is read on a worker.
+    void FollowReminders();
 
     // Seams to the desktop and the network, replaceable by tests.
     std::function<void(const QString& address)> OpenAddress;
@@ -161,6 +181,9 @@ private:
     void BindEvents();
     // The schedule sources (Unit1Sources.cpp).
     void LoadSources();
+    // The reminders (Unit1Reminders.cpp).
+    void LoadReminders();
+    void GuideRead();
     bool DownloadPackage();
     bool SeveralSources() const;
     void DownloadSources();
@@ -188,6 +211,12 @@ private:
     std::unique_ptr<SettingsFile> settingsFile_;
     std::unique_ptr<SourceSettings> sourceSettings_; // Sources
     TSourcesPage* sourcesPage_ = nullptr;
+    std::unique_ptr<ReminderStore> reminderStore_;         // Reminders
+    std::unique_ptr<FavouriteChannels> favouriteChannels_; // Favourites
+    TRemindersPage* remindersPage_ = nullptr;
+    TGuideReader* guideReader_ = nullptr;
+    bool followAfterReading_ = false; // the next guide read follows the reminders
+    ChannelKeys channelKeys_;
     // How the update under way stands: whether it is one of several sources, the run between its
     // download step and its extraction step, and how it ended once that is known.
     struct UpdateOutcome {
@@ -212,6 +241,9 @@ extern ProgramPlaces Places;
 
 // The data folder: beside the program, or in the user's data folder when installed.
 QString DataFolder();
+
+// The reminders' file, beside the data folder; empty before the places are known.
+QString RemindersFile();
 
 // Where the grid's window keeps its size and place between runs: beside the data folder; empty
 // before the places are known.

@@ -121,6 +121,9 @@ void TForm1::EndUpdate() {
     }
     Sources->RecordEnd(now, outcome_.anySucceeded, outcome_.anyFailed);
     PlanAutomaticUpdate();
+    // The listings changed: reminders follow their programmes, followed shows remind of new airings.
+    if (outcome_.anySucceeded)
+        FollowReminders();
 }
 
 void TForm1::DownloadSources() {

@@ -52,9 +52,12 @@ TEST_F(GridPageTest, APageAfterOnAirWithItsControlsOpeningOnNow) {
     WriteDataFile(QStringLiteral("央视频道/01.txt"), EncodeGbk(kCentral));
     WriteDataFile(QStringLiteral("地方频道/hunan卫视.txt"), EncodeGbk(kHunan));
     TForm1& window = StartAt(At(2026, 12, 10, 19, 10));
-    ASSERT_EQ(window.PageControl1->count(), 4);
-    EXPECT_EQ(window.PageControl1->tabText(2), QStringLiteral("正在播出"));
-    EXPECT_EQ(window.PageControl1->tabText(3), QStringLiteral("节目单"));
+    QStringList tabs;
+    for (int tab = 0; tab < window.PageControl1->count(); ++tab)
+        tabs.append(window.PageControl1->tabText(tab));
+    EXPECT_EQ(tabs, (QStringList{QStringLiteral("中国电视节目列表"), QStringLiteral("更新说明"),
+                                 QStringLiteral("正在播出"), QStringLiteral("节目单"), QStringLiteral("提醒"),
+                                 QStringLiteral("节目源")}));
     ShowPage(window);
     TGridPage& page = *window.GridPage;
     EXPECT_EQ(page.size(), QSize(616, 361));
@@ -93,7 +96,7 @@ TEST_F(GridPageTest, APageAfterOnAirWithItsControlsOpeningOnNow) {
     QStringList classes;
     for (int item = 0; item < page.View->ClassBox->count(); ++item)
         classes << page.View->ClassBox->itemText(item);
-    EXPECT_EQ(classes, (QStringList{"所有频道", "央视频道", "地方频道", "数字频道", "境外频道"}));
+    EXPECT_EQ(classes, (QStringList{"所有频道", "央视频道", "地方频道", "数字频道", "境外频道", "收藏"}));
 
     QStringList rows = Channels(grid);
     rows.sort();
