@@ -254,16 +254,7 @@ void TForm1::CreateControls() {
     OnAirPage->Now = [this] { return Now(); };
     TabSheet_Grid = Make<QWidget>(nullptr, "TabSheet_Grid");
     PageControl1->addTab(TabSheet_Grid, QStringLiteral("节目单"));
-    GridPage = new TGridPage(TabSheet_Grid);
-    GridPage->setGeometry(0, 0, 616, 361);
-    GridPage->Model->DataFolder = [] { return DataFolder(); };
-    GridPage->Model->Now = [this] { return Now(); };
-    GridPage->LoadWindowGeometry = [] { return ReadGeometryFile(GridWindowGeometryFile()); };
-    GridPage->SaveWindowGeometry = [](const QByteArray& geometry) {
-        if (!GridWindowGeometryFile().isEmpty())
-            WriteGeometryFile(GridWindowGeometryFile(), geometry);
-    };
-    // Built when first shown: the start pays nothing for it.
+    // These two are built when first shown: the start pays nothing for them.
     TabSheet_Sources = Make<QWidget>(nullptr, "TabSheet_Sources");
     PageControl1->addTab(TabSheet_Sources, QStringLiteral("节目源"));
     PageControl1->setCurrentIndex(0);
@@ -349,12 +340,31 @@ void TForm1::BindEvents() {
     for (QPushButton* button : findChildren<QPushButton*>())
         button->installEventFilter(enterClicks);
     connect(OnAirPage, &TOnAirPage::ChannelChosen, this, &TForm1::OpenChannel);
-    connect(GridPage, &TGridPage::ListingAsked, this, &TForm1::OpenProgramme);
     connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
         if (PageControl1->currentWidget() == TabSheet_Sources)
             SourcesPage();
+        else if (PageControl1->currentWidget() == TabSheet_Grid)
+            GridPage();
     });
     connect(AutomaticUpdateTimer, &QTimer::timeout, this, &TForm1::AutomaticUpdateTick);
+}
+
+TGridPage* TForm1::GridPage() {
+    if (gridPage_ != nullptr)
+        return gridPage_;
+    gridPage_ = new TGridPage(TabSheet_Grid);
+    gridPage_->setGeometry(0, 0, 616, 361);
+    gridPage_->Model->DataFolder = [] { return DataFolder(); };
+    gridPage_->Model->Now = [this] { return Now(); };
+    gridPage_->LoadWindowGeometry = [] { return ReadGeometryFile(GridWindowGeometryFile()); };
+    gridPage_->SaveWindowGeometry = [](const QByteArray& geometry) {
+        if (!GridWindowGeometryFile().isEmpty())
+            WriteGeometryFile(GridWindowGeometryFile(), geometry);
+    };
+    connect(gridPage_, &TGridPage::ListingAsked, this, &TForm1::OpenProgramme);
+    // Made into a page already on screen, it shows at once.
+    gridPage_->show();
+    return gridPage_;
 }
 
 void TForm1::SetTabOrder() {

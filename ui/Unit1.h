@@ -105,9 +105,9 @@ public:
     // The third page: what is on now, and the programme search.
     QWidget* TabSheet_OnAir;
     TOnAirPage* OnAirPage;
-    // The fourth page: every channel against time.
+    // The fourth page: every channel against time, made when first shown or asked for.
     QWidget* TabSheet_Grid;
-    TGridPage* GridPage;
+    TGridPage* GridPage();
     TListingMemo* ListingMemo; // shows listings in TVListBox
     TListingMark* ListingMark; // the programme on air in TVListBox
     // The last page: the schedule sources and the automatic update. Its controls are made when it is
@@ -188,6 +188,7 @@ private:
     std::unique_ptr<SettingsFile> settingsFile_;
     std::unique_ptr<SourceSettings> sourceSettings_; // Sources
     TSourcesPage* sourcesPage_ = nullptr;
+    TGridPage* gridPage_ = nullptr;
     // How the update under way stands: whether it is one of several sources, the run between its
     // download step and its extraction step, and how it ended once that is known.
     struct UpdateOutcome {
