@@ -171,19 +171,25 @@ int main(int argc, char** argv) {
     QCoreApplication::processEvents();
     TProgrammeGrid& grid = *page.Window->View->Grid;
     std::vector<double> frames;
+    std::vector<double> processorFrames; // the window's thread alone: what the paint costs on a free core
     for (int frame = 0; frame < 400; ++frame) {
         QScrollBar* across = grid.horizontalScrollBar();
         QScrollBar* down = grid.verticalScrollBar();
         across->setValue(across->value() + 37 > across->maximum() ? 0 : across->value() + 37);
         down->setValue(down->value() + 11 > down->maximum() ? 0 : down->value() + 11);
+        const double processorBefore = ThreadCpuMilliseconds();
         timer.restart();
         grid.viewport()->repaint();
         frames.push_back(Milliseconds(timer));
+        processorFrames.push_back(ThreadCpuMilliseconds() - processorBefore);
     }
     std::sort(frames.begin(), frames.end());
+    std::sort(processorFrames.begin(), processorFrames.end());
     std::printf("full repaint of a 1920 x 1080 grid while scrolling: median %.2f ms (goal <= 4), "
                 "99th percentile %.2f ms (goal <= 8), %d rows of %d in view\n",
                 Median(frames), frames[frames.size() * 99 / 100], static_cast<int>(grid.RowsInView()),
                 static_cast<int>(grid.Day().RowCount()));
+    std::printf("  the same in the window thread's processor time: median %.2f ms, 99th percentile %.2f ms\n",
+                Median(processorFrames), processorFrames[processorFrames.size() * 99 / 100]);
     return 0;
 }

@@ -52,9 +52,10 @@ TEST_F(GridPageTest, APageAfterOnAirWithItsControlsOpeningOnNow) {
     WriteDataFile(QStringLiteral("央视频道/01.txt"), EncodeGbk(kCentral));
     WriteDataFile(QStringLiteral("地方频道/hunan卫视.txt"), EncodeGbk(kHunan));
     TForm1& window = StartAt(At(2026, 12, 10, 19, 10));
-    ASSERT_GE(window.PageControl1->count(), 4);
+    ASSERT_GE(window.PageControl1->count(), 5);
     EXPECT_EQ(window.PageControl1->tabText(2), QStringLiteral("正在播出"));
     EXPECT_EQ(window.PageControl1->tabText(3), QStringLiteral("节目单"));
+    EXPECT_EQ(window.PageControl1->tabText(window.PageControl1->count() - 1), QStringLiteral("节目源"));
     EXPECT_TRUE(window.TabSheet_Grid->findChildren<QWidget*>().isEmpty()) << "nothing is made at the start";
     ShowPage(window);
     TGridPage& page = *window.GridPage();
