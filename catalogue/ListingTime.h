@@ -20,6 +20,16 @@ inline constexpr int kListingUtcOffset = 8 * 3600;
 // The instant of `time` on `date` as a listing writes it; its date() and time() give them back.
 QDateTime ListingInstant(const QDate& date, const QTime& time);
 
+// The same instant in milliseconds since the epoch, which is how the schedules keep their times: a
+// QDateTime with an offset allocates, and a week of listings holds tens of thousands of them.
+qint64 ListingMSecs(const QDate& date, const QTime& time);
+
+// An instant kept in milliseconds since the epoch, on the listings' clock.
+QDateTime ListingTimeAt(qint64 msecs);
+
+// The first midnight on the listings' clock after the instant `msecs`, in milliseconds since the epoch.
+qint64 ListingMidnightAfter(qint64 msecs);
+
 // `instant` on the listings' clock: its date() and time() are what a listing writes for it.
 QDateTime ListingTimeOf(const QDateTime& instant);
 

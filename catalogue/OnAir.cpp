@@ -2,18 +2,9 @@
 
 #include "catalogue/ListingTime.h"
 
-QDateTime EndOf(const Programme& programme) {
-    return programme.stop ? *programme.stop : ListingInstant(programme.start.date().addDays(1), QTime(0, 0));
+qint64 EndOf(const Programme& programme) {
+    return programme.stop ? *programme.stop : ListingMidnightAfter(programme.start);
 }
-
-namespace {
-
-// EndOf in milliseconds since the epoch, without a copy of the stop.
-qint64 EndMSecs(const Programme& programme) {
-    return programme.stop ? programme.stop->toMSecsSinceEpoch() : EndOf(programme).toMSecsSinceEpoch();
-}
-
-} // namespace
 
 OnAir FindOnAir(const Schedule& schedule, const QDateTime& at) {
     // Compared as milliseconds since the epoch: a comparison with a local date-time asks the time
@@ -24,9 +15,9 @@ OnAir FindOnAir(const Schedule& schedule, const QDateTime& at) {
     qint64 nextStart = 0;
     for (const ScheduleDay& day : schedule.days) {
         for (const Programme& programme : day.programmes) {
-            if (!programme.start.isValid())
+            if (!programme.Dated())
                 continue;
-            const qint64 start = programme.start.toMSecsSinceEpoch();
+            const qint64 start = programme.start;
             if (start > moment) {
                 if (found.next == nullptr || start < nextStart) {
                     found.next = &programme;
@@ -36,7 +27,7 @@ OnAir FindOnAir(const Schedule& schedule, const QDateTime& at) {
             }
             if (found.current != nullptr && start < currentStart)
                 continue;
-            if (moment < EndMSecs(programme)) {
+            if (moment < EndOf(programme)) {
                 found.current = &programme;
                 currentStart = start;
             }

@@ -4,8 +4,9 @@
 
 #include <QDateTime>
 
-// When a programme stops: its stop, or the midnight after its start when that is not known.
-QDateTime EndOf(const Programme& programme);
+// When a dated programme stops, in milliseconds since the epoch: its stop, or the midnight (on the
+// listings' clock) after its start when that is not known.
+qint64 EndOf(const Programme& programme);
 
 // What runs at a moment: the programme on air (started at or before `at`, and `at` before its
 // end, see EndOf) and the next programme to start after `at`. Pointers into `schedule`; null when

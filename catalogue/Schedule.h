@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTime>
 
+#include <limits>
 #include <optional>
 
 // The schedule model: a listing's lines (as LoadListingLines gives them) read as days and
@@ -32,17 +33,24 @@
 // runs at a moment).
 
 struct Programme {
+    // `start` of a programme whose day has no known date.
+    static constexpr qint64 kUndated = std::numeric_limits<qint64>::min();
+
     // The time as the line writes it.
     QTime time;
-    // The instant it starts, on the listings' clock (see ListingTime.h); invalid when the
+    // The instant it starts, in milliseconds since the epoch (see ListingMSecs); kUndated when the
     // programme's day has no known date.
-    QDateTime start;
+    qint64 start = kUndated;
     // Where the next programme starts: the next one of the day, or for the last of a day the
     // first of the next listed day when that is the following date. Empty when unknown.
-    std::optional<QDateTime> stop;
+    std::optional<qint64> stop;
     QString title;
     // Index of the programme's line in the parsed lines; -1 for one not read from lines.
     qsizetype line = -1;
+
+    bool Dated() const { return start != kUndated; }
+    // The start on the listings' clock; only for a dated programme.
+    QDateTime StartTime() const { return ListingTimeAt(start); }
 };
 
 struct ScheduleDay {

@@ -14,7 +14,7 @@ void TimeTheProgrammes(ScheduleDay& day) {
         if (last.isValid() && programme.time < last)
             date = date.addDays(1);
         last = programme.time;
-        programme.start = ListingInstant(date, programme.time);
+        programme.start = ListingMSecs(date, programme.time);
     }
 }
 
@@ -22,14 +22,14 @@ void LinkStops(QList<ScheduleDay>& days) {
     for (qsizetype d = 0; d < days.size(); ++d) {
         QList<Programme>& programmes = days[d].programmes;
         for (qsizetype i = 0; i + 1 < programmes.size(); ++i) {
-            if (programmes[i].start.isValid())
+            if (programmes[i].Dated())
                 programmes[i].stop = programmes[i + 1].start;
         }
         if (programmes.isEmpty() || d + 1 >= days.size())
             continue;
         Programme& last = programmes.last();
         const ScheduleDay& following = days[d + 1];
-        if (last.start.isValid() && following.date.isValid() && following.date == days[d].date.addDays(1) &&
+        if (last.Dated() && following.date.isValid() && following.date == days[d].date.addDays(1) &&
             !following.programmes.isEmpty() && following.programmes.first().start > last.start)
             last.stop = following.programmes.first().start;
     }
@@ -60,7 +60,8 @@ bool ScheduleReader::Take(QStringView untrimmed, qsizetype index) {
     }
     ScheduleDay& day = parsed_.last().day;
     if (programme)
-        day.programmes.append({programme->first, {}, std::nullopt, Title(programme->second), index});
+        day.programmes.append(
+            {programme->first, Programme::kUndated, std::nullopt, Title(programme->second), index});
     else
         day.notes.append(line.toString());
     return programme.has_value();

@@ -133,12 +133,12 @@ void WriteProgrammes(QXmlStreamWriter& xml, const Channel& channel, const Export
     const Schedule schedule = ParseSchedule(lines);
     for (const ScheduleDay& day : schedule.days) {
         for (const Programme& programme : day.programmes) {
-            if (!programme.start.isValid() || !InRange(programme.start, range))
+            if (!programme.Dated() || !InRange(programme.StartTime(), range))
                 continue;
             xml.writeStartElement(u"programme"_qs);
-            xml.writeAttribute(u"start"_qs, XmltvTime(programme.start));
+            xml.writeAttribute(u"start"_qs, XmltvTime(programme.StartTime()));
             if (programme.stop)
-                xml.writeAttribute(u"stop"_qs, XmltvTime(*programme.stop));
+                xml.writeAttribute(u"stop"_qs, XmltvTime(ListingTimeAt(*programme.stop)));
             xml.writeAttribute(u"channel"_qs, channel.id);
             xml.writeStartElement(u"title"_qs);
             xml.writeAttribute(u"lang"_qs, u"zh"_qs);

@@ -55,9 +55,8 @@ std::vector<GridBox> ScheduleBoxes(const Schedule& schedule) {
     std::vector<GridBox> programmes;
     for (const ScheduleDay& day : schedule.days)
         for (const Programme& programme : day.programmes)
-            if (programme.start.isValid())
-                programmes.push_back(
-                    {programme.start.toMSecsSinceEpoch(), EndOf(programme).toMSecsSinceEpoch(), &programme});
+            if (programme.Dated())
+                programmes.push_back({programme.start, EndOf(programme), &programme});
     // Listings are mostly in order already; a stable sort keeps the listing's order among equals.
     const auto byStart = [](const GridBox& a, const GridBox& b) { return a.start < b.start; };
     if (!std::is_sorted(programmes.begin(), programmes.end(), byStart))

@@ -34,15 +34,14 @@ GuideSearch::GuideSearch(std::shared_ptr<const Guide> guide, PinyinCache& pinyin
     for (qsizetype c = 0; c < guide_->channels.size() && !stop.stop_requested(); ++c) {
         for (const ScheduleDay& day : guide_->channels[c].schedule.days) {
             for (const Programme& programme : day.programmes) {
-                if (!programme.start.isValid())
+                if (!programme.Dated())
                     continue;
                 auto found = titleIndex.find(programme.title);
                 if (found == titleIndex.end()) {
                     found = titleIndex.insert(programme.title, titles_.size());
                     titles_.append({programme.title, pinyin.KeysOf(programme.title)});
                 }
-                entries_.append({c, *found, &programme, programme.start.toMSecsSinceEpoch(),
-                                 EndOf(programme).toMSecsSinceEpoch()});
+                entries_.append({c, *found, &programme, programme.start, EndOf(programme)});
             }
         }
     }

@@ -85,9 +85,10 @@ Reminder ReminderOf(const GuideChannel& channel, const QString& channelKey, cons
     reminder.className = channel.className;
     reminder.line = programme.line;
     reminder.title = programme.title;
-    reminder.start = programme.start.toUTC();
+    if (programme.Dated())
+        reminder.start = QDateTime::fromMSecsSinceEpoch(programme.start, Qt::UTC);
     if (programme.stop)
-        reminder.end = programme.stop->toUTC();
+        reminder.end = QDateTime::fromMSecsSinceEpoch(*programme.stop, Qt::UTC);
     reminder.lead = IsReminderLead(lead) ? lead : kDefaultReminderLead;
     return reminder;
 }
@@ -100,7 +101,7 @@ QList<Reminder> AutomaticReminders(FollowedShow& show, const QList<Airing>& airi
         return made;
     // Airings come earliest first, so the first of an episode met is its first airing.
     for (const Airing& airing : airings) {
-        if (airing.past || airing.programme->start <= now)
+        if (airing.past || airing.programme->start <= now.toMSecsSinceEpoch())
             continue;
         const GuideChannel& channel = guide.channels[airing.channel];
         Reminder reminder = ReminderOf(channel, keys.KeyOf(channel.displayName), *airing.programme, lead);

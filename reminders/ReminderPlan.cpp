@@ -18,9 +18,9 @@ const Programme* NearestProgramme(const GuideChannel& channel, const Reminder& r
     const QString title = reminder.title.trimmed();
     for (const ScheduleDay& day : channel.schedule.days) {
         for (const Programme& programme : day.programmes) {
-            if (!programme.start.isValid() || programme.title.trimmed() != title)
+            if (!programme.Dated() || programme.title.trimmed() != title)
                 continue;
-            const qint64 distance = std::abs(programme.start.secsTo(reminder.start));
+            const qint64 distance = std::abs(reminder.start.toMSecsSinceEpoch() - programme.start) / 1000;
             if (distance <= kProgrammeMoveSecs && distance < nearestDistance) {
                 nearest = &programme;
                 nearestDistance = distance;

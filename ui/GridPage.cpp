@@ -93,7 +93,7 @@ void TGridDetails::Show(const GridDay& day, const GridPlace& place) {
     shown_ = {channel.listingPath, channel.className, programme.line, programme.title};
     programme_ = ReminderOf(channel, {}, programme, kDefaultReminderLead);
     Channel->setText(channel.displayName);
-    const QDate date = ListingTimeOf(programme.start).date();
+    const QDate date = programme.StartTime().date();
     Date->setText(date.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(" 星期") +
                   QString::fromUtf16(kWeekdays[date.dayOfWeek() - 1]));
     Times->setText(TimeOf(box.start) + u'\u2013' + TimeOf(box.end));

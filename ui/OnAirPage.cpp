@@ -23,7 +23,7 @@ constexpr int kNextColumn = 3;
 const char16_t* const kWeekdays[] = {u"一", u"二", u"三", u"四", u"五", u"六", u"日"};
 
 QString TimeText(const Programme& programme) {
-    return programme.start.time().toString(QStringLiteral("HH:mm"));
+    return programme.StartTime().time().toString(QStringLiteral("HH:mm"));
 }
 
 // A size limit as the page names it: whole megabytes, else kilobytes.
@@ -353,13 +353,13 @@ QList<PageRow> TOnAirPage::Search(const SharedReading& reading, const QString& t
         for (const SearchMatch& match : result.matches) {
             const GuideChannel& channel = guide.channels[match.channel];
             rows.append({channel.listingPath + u'\n' + QString::number(match.programme->line),
-                         {DateText(match.programme->start.date()), TimeText(*match.programme),
+                         {DateText(match.programme->StartTime().date()), TimeText(*match.programme),
                           channel.displayName, match.programme->title},
                          channel.listingPath,
                          channel.className,
                          match.past,
                          channel.displayName,
-                         match.programme->start > now
+                         match.programme->start > now.toMSecsSinceEpoch()
                              ? std::optional(ProgrammeOfRow(channel, *match.programme))
                              : std::nullopt});
         }

@@ -252,18 +252,9 @@ void TForm1::CreateControls() {
     OnAirPage->setGeometry(0, 0, 616, 361);
     OnAirPage->DataFolder = [] { return DataFolder(); };
     OnAirPage->Now = [this] { return Now(); };
+    // These three pages are built when first shown: the start pays nothing for them.
     TabSheet_Grid = Make<QWidget>(nullptr, "TabSheet_Grid");
     PageControl1->addTab(TabSheet_Grid, QStringLiteral("节目单"));
-    GridPage = new TGridPage(TabSheet_Grid);
-    GridPage->setGeometry(0, 0, 616, 361);
-    GridPage->Model->DataFolder = [] { return DataFolder(); };
-    GridPage->Model->Now = [this] { return Now(); };
-    GridPage->LoadWindowGeometry = [] { return ReadGeometryFile(GridWindowGeometryFile()); };
-    GridPage->SaveWindowGeometry = [](const QByteArray& geometry) {
-        if (!GridWindowGeometryFile().isEmpty())
-            WriteGeometryFile(GridWindowGeometryFile(), geometry);
-    };
-    // Built when first shown: the start pays nothing for them.
     TabSheet_Reminders = Make<QWidget>(nullptr, "TabSheet_Reminders");
     PageControl1->addTab(TabSheet_Reminders, QStringLiteral("提醒"));
     TabSheet_Sources = Make<QWidget>(nullptr, "TabSheet_Sources");
@@ -351,18 +342,39 @@ void TForm1::BindEvents() {
     for (QPushButton* button : findChildren<QPushButton*>())
         button->installEventFilter(enterClicks);
     connect(OnAirPage, &TOnAirPage::ChannelChosen, this, &TForm1::OpenChannel);
-    connect(GridPage, &TGridPage::ListingAsked, this, &TForm1::OpenProgramme);
     connect(OnAirPage, &TOnAirPage::ReminderAsked, this, &TForm1::RemindOf);
-    connect(GridPage, &TGridPage::ReminderAsked, this, &TForm1::RemindOf);
     connect(OnAirPage, &TOnAirPage::FavouriteToggled, this, &TForm1::ToggleFavourite);
-    connect(GridPage, &TGridPage::FavouriteToggled, this, &TForm1::ToggleFavourite);
     connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
         if (PageControl1->currentWidget() == TabSheet_Sources)
             SourcesPage();
-        if (PageControl1->currentWidget() == TabSheet_Reminders)
+        else if (PageControl1->currentWidget() == TabSheet_Grid)
+            GridPage();
+        else if (PageControl1->currentWidget() == TabSheet_Reminders)
             RemindersPage();
     });
     connect(AutomaticUpdateTimer, &QTimer::timeout, this, &TForm1::AutomaticUpdateTick);
+}
+
+TGridPage* TForm1::GridPage() {
+    if (gridPage_ != nullptr)
+        return gridPage_;
+    gridPage_ = new TGridPage(TabSheet_Grid);
+    gridPage_->setGeometry(0, 0, 616, 361);
+    gridPage_->Model->DataFolder = [] { return DataFolder(); };
+    gridPage_->Model->Now = [this] { return Now(); };
+    gridPage_->LoadWindowGeometry = [] { return ReadGeometryFile(GridWindowGeometryFile()); };
+    gridPage_->SaveWindowGeometry = [](const QByteArray& geometry) {
+        if (!GridWindowGeometryFile().isEmpty())
+            WriteGeometryFile(GridWindowGeometryFile(), geometry);
+    };
+    connect(gridPage_, &TGridPage::ListingAsked, this, &TForm1::OpenProgramme);
+    connect(gridPage_, &TGridPage::ReminderAsked, this, &TForm1::RemindOf);
+    connect(gridPage_, &TGridPage::FavouriteToggled, this, &TForm1::ToggleFavourite);
+    if (Favourites != nullptr)
+        gridPage_->Model->IsFavourite = [this](const QString& name) { return Favourites->Contains(name); };
+    // Made into a page already on screen, it shows at once.
+    gridPage_->show();
+    return gridPage_;
 }
 
 void TForm1::SetTabOrder() {

@@ -110,9 +110,9 @@ public:
     // The third page: what is on now, and the programme search.
     QWidget* TabSheet_OnAir;
     TOnAirPage* OnAirPage;
-    // The fourth page: every channel against time.
+    // The fourth page: every channel against time, made when first shown or asked for.
     QWidget* TabSheet_Grid;
-    TGridPage* GridPage;
+    TGridPage* GridPage();
     TListingMemo* ListingMemo; // shows listings in TVListBox
     TListingMark* ListingMark; // the programme on air in TVListBox
     // The page "提醒": the reminders and the followed shows. Made when first shown, or asked for.
@@ -217,6 +217,7 @@ private:
     TGuideReader* guideReader_ = nullptr;
     bool followAfterReading_ = false; // the next guide read follows the reminders
     ChannelKeys channelKeys_;
+    TGridPage* gridPage_ = nullptr;
     // How the update under way stands: whether it is one of several sources, the run between its
     // download step and its extraction step, and how it ended once that is known.
     struct UpdateOutcome {

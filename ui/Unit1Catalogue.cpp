@@ -84,8 +84,8 @@ void TForm1::LoadDataClick() {
     // Every scan (an update ends with one) shows on the on-air page when it is up.
     if (OnAirPage->isVisible())
         OnAirPage->Refresh();
-    if (GridPage->IsShown())
-        GridPage->Model->Refresh();
+    if (gridPage_ != nullptr && gridPage_->IsShown())
+        gridPage_->Model->Refresh();
 }
 
 void TForm1::ComboBox_ClassChange() {

@@ -22,9 +22,7 @@ void TForm1::LoadReminders() {
     ReminderAlerts = new TReminderAlerts(*Reminders, this, this);
     ReminderAlerts->Now = [this] { return Now(); };
     connect(ReminderAlerts, &TReminderAlerts::ProgrammeAsked, this, &TForm1::OpenProgramme);
-    const auto isFavourite = [this](const QString& name) { return Favourites->Contains(name); };
-    OnAirPage->IsFavourite = isFavourite;
-    GridPage->Model->IsFavourite = isFavourite;
+    OnAirPage->IsFavourite = [this](const QString& name) { return Favourites->Contains(name); };
     // Reminders whose time passed while the program was not running become "已错过" now.
     ReminderAlerts->Check();
 }
@@ -69,7 +67,8 @@ void TForm1::ToggleFavourite(const QString& channelName) {
         return;
     Favourites->Toggle(channelName);
     OnAirPage->FavouritesChanged();
-    GridPage->FavouritesChanged();
+    if (gridPage_ != nullptr)
+        gridPage_->FavouritesChanged();
 }
 
 void TForm1::FollowReminders() {

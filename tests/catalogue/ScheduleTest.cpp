@@ -30,6 +30,11 @@ QDateTime At(int y, int mo, int d, int h, int mi, int s = 0) {
     return ListingInstant(QDate(y, mo, d), QTime(h, mi, s));
 }
 
+// The same instant as a schedule keeps it.
+qint64 MSecs(int y, int mo, int d, int h, int mi) {
+    return At(y, mo, d, h, mi).toMSecsSinceEpoch();
+}
+
 // A listing shaped like the sample package's, over midnight of a day change.
 const char16_t kDemoListing[] = u"ZORQ-1 中央 一周节目预告\n"
                                 u"\n"
@@ -65,10 +70,10 @@ TEST(ParseSchedule, DemoListingInEveryEncodingAndLineEnd) {
             ASSERT_EQ(first.programmes.size(), 3);
             EXPECT_EQ(first.programmes[1].title, u"新闻联播"_qs);
             EXPECT_EQ(first.programmes[1].line, 4);
-            EXPECT_EQ(first.programmes[1].start, At(2026, 12, 10, 19, 0));
-            EXPECT_EQ(first.programmes[1].stop, At(2026, 12, 10, 22, 0));
+            EXPECT_EQ(first.programmes[1].start, MSecs(2026, 12, 10, 19, 0));
+            EXPECT_EQ(first.programmes[1].stop, MSecs(2026, 12, 10, 22, 0));
             // The last of a day ends where the next day begins.
-            EXPECT_EQ(first.programmes[2].stop, At(2026, 12, 11, 6, 0));
+            EXPECT_EQ(first.programmes[2].stop, MSecs(2026, 12, 11, 6, 0));
             const ScheduleDay& second = schedule->days[1];
             EXPECT_EQ(second.date, QDate(2026, 12, 11));
             ASSERT_EQ(second.programmes.size(), 2);
@@ -104,12 +109,13 @@ TEST(ParseSchedule, DaysWhenTheMachinesClocksChange) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.utc);
-        EXPECT_EQ(c.programme.start.toUTC(), QDateTime::fromString(QString::fromLatin1(c.utc), Qt::ISODate));
-        EXPECT_EQ(c.programme.start.time(), c.programme.time);
+        EXPECT_EQ(c.programme.StartTime().toUTC(),
+                  QDateTime::fromString(QString::fromLatin1(c.utc), Qt::ISODate));
+        EXPECT_EQ(c.programme.StartTime().time(), c.programme.time);
     }
     // The weather runs its hour on both nights.
-    EXPECT_EQ(schedule.days[1].programmes[1].start.secsTo(*schedule.days[1].programmes[1].stop), 3600);
-    EXPECT_EQ(schedule.days[2].programmes[1].start.secsTo(*schedule.days[2].programmes[1].stop), 3600);
+    EXPECT_EQ(*schedule.days[1].programmes[1].stop - schedule.days[1].programmes[1].start, 3600'000);
+    EXPECT_EQ(*schedule.days[2].programmes[1].stop - schedule.days[2].programmes[1].start, 3600'000);
 }
 
 TEST(ParseSchedule, LineForms) {
@@ -166,7 +172,7 @@ TEST(ParseSchedule, LineForms) {
             ASSERT_EQ(schedule.days.size(), 1);
             ASSERT_EQ(last.programmes.size(), 1);
             EXPECT_EQ(last.programmes[0].time, *c.programme);
-            EXPECT_EQ(last.programmes[0].start, ListingInstant(QDate(2026, 12, 10), *c.programme));
+            EXPECT_EQ(last.programmes[0].StartTime(), ListingInstant(QDate(2026, 12, 10), *c.programme));
             EXPECT_EQ(last.programmes[0].title, QString::fromUtf16(c.title));
         } else {
             ASSERT_EQ(schedule.days.size(), 1);
@@ -190,13 +196,13 @@ TEST(ParseSchedule, YearsRollOverAtNewYearAndNightsRunPastMidnight) {
     }));
     ASSERT_EQ(schedule.days.size(), 4);
     EXPECT_EQ(schedule.days[0].date, QDate(2026, 12, 30));
-    EXPECT_EQ(schedule.days[0].programmes[1].start, At(2026, 12, 31, 0, 30));
-    EXPECT_EQ(schedule.days[0].programmes[0].stop, At(2026, 12, 31, 0, 30));
+    EXPECT_EQ(schedule.days[0].programmes[1].start, MSecs(2026, 12, 31, 0, 30));
+    EXPECT_EQ(schedule.days[0].programmes[0].stop, MSecs(2026, 12, 31, 0, 30));
     // The next listed day follows directly but has no programmes: the night stays open.
     EXPECT_EQ(schedule.days[0].programmes[1].stop, std::nullopt);
     EXPECT_EQ(schedule.days[2].date, QDate(2027, 1, 1));
     EXPECT_EQ(schedule.days[2].notes, Lines({u"节目如有变动，以实际播出为准"}));
-    EXPECT_EQ(schedule.days[2].programmes[0].stop, At(2027, 1, 2, 6, 0));
+    EXPECT_EQ(schedule.days[2].programmes[0].stop, MSecs(2027, 1, 2, 6, 0));
     EXPECT_EQ(schedule.days[3].date, QDate(2027, 1, 2));
 }
 
@@ -209,12 +215,12 @@ TEST(ParseSchedule, ListingsWithoutDates) {
     EXPECT_TRUE(undated.days[0].heading.isEmpty());
     ASSERT_EQ(undated.days[0].programmes.size(), 2);
     EXPECT_EQ(undated.days[0].programmes[0].time, QTime(8, 0));
-    EXPECT_FALSE(undated.days[0].programmes[0].start.isValid());
+    EXPECT_FALSE(undated.days[0].programmes[0].Dated());
     EXPECT_EQ(undated.days[0].programmes[0].stop, std::nullopt);
 
     const Schedule dated = ParseSchedule(noHeadings, QDate(2026, 12, 10));
-    EXPECT_EQ(dated.days[0].programmes[0].start, At(2026, 12, 10, 8, 0));
-    EXPECT_EQ(dated.days[0].programmes[0].stop, At(2026, 12, 10, 9, 30));
+    EXPECT_EQ(dated.days[0].programmes[0].start, MSecs(2026, 12, 10, 8, 0));
+    EXPECT_EQ(dated.days[0].programmes[0].stop, MSecs(2026, 12, 10, 9, 30));
 
     // Headings without a year take it from the fallback date; a weekday alone needs a date before.
     const Schedule yearless =
@@ -247,6 +253,27 @@ TEST(FindOnAir, CurrentAndNext) {
         EXPECT_EQ(onAir.next ? onAir.next->title : QString(), QString::fromUtf16(c.next));
     }
     EXPECT_EQ(FindOnAir(schedule, At(2026, 12, 10, 6, 0)).next, &schedule.days[0].programmes[1]);
+}
+
+// The day that a programme without a stop ends with is the listings' day, not UTC's: 00:30 in
+// Beijing is still the evening before in UTC.
+TEST(FindOnAir, ALastProgrammeRunsToTheListingsMidnight) {
+    const struct {
+        const char16_t* listing;
+        qint64 end;
+    } cases[] = {
+        {u"2026-12-10\n00:30 夜间新闻\n", MSecs(2026, 12, 11, 0, 0)},
+        {u"2026-12-10\n07:59 早间新闻\n", MSecs(2026, 12, 11, 0, 0)},
+        {u"2026-12-10\n08:00 午间新闻\n", MSecs(2026, 12, 11, 0, 0)},
+        {u"2026-12-10\n23:30 晚间新闻\n", MSecs(2026, 12, 11, 0, 0)},
+        {u"1969-12-31\n06:00 早间新闻\n", MSecs(1970, 1, 1, 0, 0)},
+    };
+    for (const auto& c : cases) {
+        const Schedule schedule = ParseScheduleText(QStringView(c.listing), {});
+        SCOPED_TRACE(QString::fromUtf16(c.listing).toStdString());
+        ASSERT_EQ(schedule.days.size(), 1);
+        EXPECT_EQ(EndOf(schedule.days[0].programmes[0]), c.end);
+    }
 }
 
 } // namespace

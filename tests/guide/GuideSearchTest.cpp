@@ -83,7 +83,7 @@ protected:
         QStringList found;
         for (const SearchMatch& match : search.Find(QString::fromUtf8(text), now))
             found << search.SearchedGuide().channels[match.channel].displayName + u' ' +
-                         match.programme->start.toString(QStringLiteral("dd HH:mm ")) +
+                         match.programme->StartTime().toString(QStringLiteral("dd HH:mm ")) +
                          match.programme->title + (match.past ? QStringLiteral(" (past)") : QString());
         return found;
     }

@@ -49,10 +49,11 @@ struct Row {
 std::vector<Row> RowsAt(const Guide& guide, const QDateTime& now) {
     std::vector<Row> rows;
     for (const OnAirRow& row : OnAirRows(guide, now))
-        rows.push_back({guide.channels[row.channel].displayName,
-                        row.current->start.toString(QStringLiteral("MM-dd HH:mm ")) + row.current->title,
-                        row.next ? row.next->start.toString(QStringLiteral("MM-dd HH:mm ")) + row.next->title
-                                 : QString()});
+        rows.push_back(
+            {guide.channels[row.channel].displayName,
+             row.current->StartTime().toString(QStringLiteral("MM-dd HH:mm ")) + row.current->title,
+             row.next ? row.next->StartTime().toString(QStringLiteral("MM-dd HH:mm ")) + row.next->title
+                      : QString()});
     return rows;
 }
 

@@ -42,7 +42,7 @@ TEST_F(FollowedShowsTest, AiringsComeUpcomingFirstWithTheirEpisodes) {
     EXPECT_EQ(airings.last().episode, (SeriesEpisode{u"山海情长"_qs, 20}));
     EXPECT_FALSE(airings[0].past);
     EXPECT_EQ(airings[0].episode, (SeriesEpisode{u"山海情长"_qs, 21}));
-    EXPECT_EQ(airings[0].programme->start, Beijing(10, 19, 30));
+    EXPECT_EQ(airings[0].programme->StartTime(), Beijing(10, 19, 30));
     EXPECT_EQ(guide_->channels[airings[2].channel].displayName, u"北京卫视"_qs);
     EXPECT_EQ(airings[2].episode, (SeriesEpisode{u"山海情长"_qs, 21}));
 

@@ -29,7 +29,7 @@ class GridPageTest : public WindowFixture {
 protected:
     void ShowPage(TForm1& window) {
         window.PageControl1->setCurrentWidget(window.TabSheet_Grid);
-        window.GridPage->Model->WaitForRefresh();
+        window.GridPage()->Model->WaitForRefresh();
     }
     // The rows' channel names as the grid shows them.
     static QStringList Channels(const TProgrammeGrid& grid) {
@@ -58,8 +58,10 @@ TEST_F(GridPageTest, APageAfterOnAirWithItsControlsOpeningOnNow) {
     EXPECT_EQ(tabs, (QStringList{QStringLiteral("中国电视节目列表"), QStringLiteral("更新说明"),
                                  QStringLiteral("正在播出"), QStringLiteral("节目单"), QStringLiteral("提醒"),
                                  QStringLiteral("节目源")}));
+    EXPECT_TRUE(window.TabSheet_Grid->findChildren<QWidget*>().isEmpty()) << "nothing is made at the start";
     ShowPage(window);
-    TGridPage& page = *window.GridPage;
+    TGridPage& page = *window.GridPage();
+    EXPECT_EQ(window.TabSheet_Grid->findChild<TGridPage*>(), &page);
     EXPECT_EQ(page.size(), QSize(616, 361));
     TProgrammeGrid& grid = *page.View->Grid;
     const struct {
@@ -133,7 +135,7 @@ TEST_F(GridPageTest, KeysMoveTheSelectionEnterShowsDetailsAndOpensTheListing) {
     WriteDataFile(QStringLiteral("地方频道/hunan卫视.txt"), EncodeGbk(kHunan));
     TForm1& window = StartAt(At(2026, 12, 10, 19, 10));
     ShowPage(window);
-    TGridView& view = *window.GridPage->View;
+    TGridView& view = *window.GridPage()->View;
     TProgrammeGrid& grid = *view.Grid;
     view.ClassBox->setCurrentText(QStringLiteral("央视频道"));
     grid.setFocus();
@@ -199,7 +201,7 @@ TEST_F(GridPageTest, AScreenReaderReadsCellsWithTheirChannelAndFollowsTheSelecti
                   EncodeGbk(QStringLiteral("2026-12-10\n19:00 体育新闻\n")));
     TForm1& window = StartAt(At(2026, 12, 10, 19, 10));
     ShowPage(window);
-    TProgrammeGrid& grid = *window.GridPage->View->Grid;
+    TProgrammeGrid& grid = *window.GridPage()->View->Grid;
     ASSERT_EQ(Channels(grid), (QStringList{"ZORQ-1 中央", "ZORQ-2 财经"}));
     QAccessibleInterface* const table = QAccessible::queryAccessibleInterface(&grid);
     QAccessibleTableInterface* const cells = table->tableInterface();
@@ -244,7 +246,7 @@ TEST_F(GridPageTest, AScreenReaderReadsCellsWithTheirChannelAndFollowsTheSelecti
 
     // Another class drops the cells of the old one.
     QAccessibleInterface* const old = cells->cellAt(0, 0);
-    window.GridPage->View->ClassBox->setCurrentText(QStringLiteral("地方频道"));
+    window.GridPage()->View->ClassBox->setCurrentText(QStringLiteral("地方频道"));
     EXPECT_EQ(cells->rowCount(), 0);
     EXPECT_EQ(table->childCount(), 0);
     EXPECT_EQ(cells->cellAt(0, 0), nullptr);
@@ -263,7 +265,7 @@ TEST_F(GridPageTest, TheHighlightAndTheNowLineMoveOnTheMinuteCrispAtAnyScale) {
     WriteDataFile(QStringLiteral("央视频道/01.txt"), EncodeGbk(kCentral));
     TForm1& window = StartAt(At(2026, 12, 10, 19, 29));
     ShowPage(window);
-    TGridPage& page = *window.GridPage;
+    TGridPage& page = *window.GridPage();
     TProgrammeGrid& grid = *page.View->Grid;
     EXPECT_TRUE(page.Model->MinuteTimer->isActive());
     const QPalette& colours = grid.palette();
@@ -326,7 +328,7 @@ TEST_F(GridPageTest, TheWheelScrollsChannelsShiftOrASidewaysWheelTheTimeDragPans
         WriteDataFile(QStringLiteral("数字频道/channel%1.txt").arg(c, 2, 10, QChar(u'0')), EncodeGbk(kHunan));
     TForm1& window = StartAt(At(2026, 12, 10, 19, 10));
     ShowPage(window);
-    TProgrammeGrid& grid = *window.GridPage->View->Grid;
+    TProgrammeGrid& grid = *window.GridPage()->View->Grid;
     QScrollBar& across = *grid.horizontalScrollBar();
     QScrollBar& down = *grid.verticalScrollBar();
     ASSERT_GT(down.maximum(), 0);
@@ -371,7 +373,7 @@ TEST_F(GridPageTest, TheWindowSharesTheModelAndKeepsItsGeometryAcrossStarts) {
     WriteFeedLikeFolder(120);
     TForm1& window = StartAt(At(2026, 12, 10, 19, 10));
     ShowPage(window);
-    TGridPage& page = *window.GridPage;
+    TGridPage& page = *window.GridPage();
     ASSERT_EQ(page.Window, nullptr);
     page.WindowButton->click();
     ASSERT_NE(page.Window, nullptr);
@@ -400,20 +402,20 @@ TEST_F(GridPageTest, TheWindowSharesTheModelAndKeepsItsGeometryAcrossStarts) {
     ASSERT_TRUE(QFile::exists(file));
 
     TForm1& again = StartAt(At(2026, 12, 10, 19, 10));
-    again.GridPage->WindowButton->click();
-    EXPECT_EQ(again.GridPage->Window->geometry(), kept);
+    again.GridPage()->WindowButton->click();
+    EXPECT_EQ(again.GridPage()->Window->geometry(), kept);
     // The program ends with its main window, the grid's window open or not.
-    EXPECT_FALSE(again.GridPage->Window->testAttribute(Qt::WA_QuitOnClose));
+    EXPECT_FALSE(again.GridPage()->Window->testAttribute(Qt::WA_QuitOnClose));
 
     // A file that is not a geometry opens the window as on a first start.
-    again.GridPage->Window->close();
+    again.GridPage()->Window->close();
     QFile damaged(file);
     ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
     damaged.write("not a geometry");
     damaged.close();
     TForm1& third = StartAt(At(2026, 12, 10, 19, 10));
-    third.GridPage->WindowButton->click();
-    EXPECT_EQ(third.GridPage->Window->size(), QSize(960, 600));
+    third.GridPage()->WindowButton->click();
+    EXPECT_EQ(third.GridPage()->Window->size(), QSize(960, 600));
 }
 
 void GridPageTest::WriteFeedLikeFolder(int channels) {

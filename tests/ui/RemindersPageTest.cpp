@@ -35,8 +35,8 @@ protected:
     }
     static TProgrammeGrid& ShowGrid(TForm1& window) {
         window.PageControl1->setCurrentWidget(window.TabSheet_Grid);
-        window.GridPage->Model->WaitForRefresh();
-        return *window.GridPage->View->Grid;
+        window.GridPage()->Model->WaitForRefresh();
+        return *window.GridPage()->View->Grid;
     }
     // Selects the programme of the channel that starts at `hour`:`minute`.
     static void SelectProgramme(TProgrammeGrid& grid, const QString& channel, int hour, int minute) {
@@ -79,7 +79,7 @@ TEST_F(RemindersPageTest, AReminderSetInTheGridFiresAtItsTimeAndOpensTheProgramm
     grid.setFocus();
     QTest::keyClick(&grid, Qt::Key_Return);
     ASSERT_NE(grid.parentWidget()->findChild<TGridDetails*>(), nullptr);
-    window.GridPage->View->Details->Remind->click();
+    window.GridPage()->View->Details->Remind->click();
     EXPECT_EQ(window.Reminders->Reminders().size(), 1);
 
     window.PageControl1->setCurrentWidget(window.TabSheet_Reminders);
@@ -185,7 +185,7 @@ TEST_F(RemindersPageTest, FavouritesComeFirstWithAStarAndAreAClassOfTheGrid) {
 
     // The grid's class "收藏"; F on the grid takes the mark away again.
     TProgrammeGrid& grid = ShowGrid(window);
-    TGridView& view = *window.GridPage->View;
+    TGridView& view = *window.GridPage()->View;
     view.ClassBox->setCurrentText(QStringLiteral("收藏"));
     ASSERT_EQ(grid.Day().RowCount(), 1);
     EXPECT_EQ(grid.Day().Channel(0).displayName, kCentralName);
