@@ -198,6 +198,7 @@ TEST_F(WindowTest, EnterReturnAndKeypadEnterClickEveryButtonAsSpaceDoes) {
     window.ShowNotice = [](const QString&, const QString&) {};
     window.NetworkProbe = [](const QString&) { return false; };
     window.show();
+    window.GridPage(); // made when first shown
     const QList<QPushButton*> buttons = window.findChildren<QPushButton*>();
     EXPECT_EQ(buttons.size(), 10)
         << "the four the user sees, the four worker buttons, and 现在 and 新窗口 on the grid's page";
