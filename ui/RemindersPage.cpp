@@ -247,7 +247,8 @@ void TRemindersPage::ShowAirings() {
             const Programme& programme = *airing.programme;
             rows.append(
                 {channel.listingPath + u'\n' + QString::number(programme.line),
-                 {DateText(programme.StartTime()), TimeText(programme.StartTime()), channel.displayName, programme.title,
+                 {DateText(programme.StartTime()), TimeText(programme.StartTime()), channel.displayName,
+                  programme.title,
                   airing.episode
                       ? QStringLiteral("%1 第%2集").arg(airing.episode->series).arg(airing.episode->episode)
                       : QString()},
